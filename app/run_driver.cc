@@ -1,0 +1,73 @@
+#include "app/run_driver.h"
+
+#include <algorithm>
+#include <array>
+#include <string_view>
+
+#include "model/stderr_writer.h"
+#include "pipeline/image_conversion.h"
+#include "pipeline/pdf_conversion.h"
+#include "platform/atomic_file.h"
+#include "platform/text_services.h"
+
+namespace brindlewox {
+
+namespace {
+
+constexpr std::array<std::string_view, 8> kImageExtensions = {"png", "jpg", "jpeg", "tif",
+                                                              "tiff", "bmp", "webp", "heic"};
+
+}  // namespace
+
+ProgressRange progressRange(const Arguments& arguments) {
+  std::int64_t start = integerArgument("--progress-start", arguments, 0);
+  start = std::min<std::int64_t>(std::max<std::int64_t>(start, 0), 100);
+  std::int64_t end = integerArgument("--progress-end", arguments, 100);
+  end = std::max(std::min<std::int64_t>(end, 100), start);
+  return {start, end};
+}
+
+std::string extensionKey(const std::string& path) {
+  std::string_view component = path;
+  while (component.size() > 1 && component.back() == '/') component.remove_suffix(1);
+  if (const std::size_t slash = component.find_last_of('/'); slash != std::string_view::npos) {
+    component.remove_prefix(slash + 1);
+  }
+  const std::size_t dot = component.find_last_of('.');
+  // A name that only starts with a dot (".profile") has no extension.
+  if (dot == std::string_view::npos || dot == 0) return {};
+  return lowercased(component.substr(dot + 1));
+}
+
+Result<OCRDocument> convertInput(const Arguments& arguments) {
+  const std::string& input = arguments[0];
+  const ProgressRange range = progressRange(arguments);
+  const std::string key = extensionKey(input);
+  if (key == "pdf") return convertPDF(input, selectedPageNumbers(arguments), range.start, range.end);
+  if (std::find(kImageExtensions.begin(), kImageExtensions.end(), key) != kImageExtensions.end()) {
+    return convertImage(input, range.start, range.end);
+  }
+  return OCRError::unsupportedType(key);
+}
+
+namespace {
+
+Status runToOutput(const Arguments& arguments) {
+  if (arguments.size() < 2) return OCRError::invalidArguments();
+  Result<OCRDocument> document = convertInput(arguments);
+  if (!document) return document.failure();
+  Result<std::string> bytes = encodeDocument(document.value());
+  if (!bytes) return bytes.failure();
+  return writeFileAtomically(arguments[1], bytes.value());
+}
+
+}  // namespace
+
+int run(const Arguments& arguments) {
+  const Status status = runToOutput(arguments);
+  if (status) return 0;
+  writeStderr("OCR failed: " + localizedDescription(status.failure()) + "\n");
+  return 1;
+}
+
+}  // namespace brindlewox

@@ -1,0 +1,33 @@
+// The run driver turns one command line into either a JSON result document at
+// OUTPUT (exit status 0) or one failure line on standard error (status 1). It
+// owns the argument list, the document and its encoded bytes, and is the only
+// place that prints a failure.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "app/options.h"
+#include "model/ocr_document.h"
+
+namespace brindlewox {
+
+struct ProgressRange {
+  std::int64_t start = 0;
+  std::int64_t end = 100;
+};
+
+// "--progress-start" and "--progress-end", clamped so 0 <= start <= end <= 100.
+ProgressRange progressRange(const Arguments& arguments);
+
+// The text after the last dot of the path's last component, lower-cased with
+// full Unicode rules; empty when there is none.
+std::string extensionKey(const std::string& path);
+
+// INPUT to document: dispatch on the extension key and convert.
+Result<OCRDocument> convertInput(const Arguments& arguments);
+
+// The whole run; returns the exit status after printing any failure line.
+int run(const Arguments& arguments);
+
+}  // namespace brindlewox

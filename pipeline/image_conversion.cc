@@ -1,0 +1,23 @@
+#include "pipeline/image_conversion.h"
+
+#include "model/progress_event.h"
+#include "pipeline/text_recognition.h"
+#include "platform/image_decoder.h"
+
+namespace brindlewox {
+
+Result<OCRDocument> convertImage(const std::string& input, std::int64_t progressStart, std::int64_t progressEnd) {
+  emitProgress(progressStart, kOCRStage, 0, 1);
+  Result<RecognizedText> recognized = [&]() -> Result<RecognizedText> {
+    // The bitmap lives only until its text is read.
+    const Result<Bitmap> image = imageFromFile(input);
+    if (!image) return image.failure();
+    return recognizeText(image.value());
+  }();
+  if (!recognized) return recognized.failure();
+  emitProgress(progressEnd, kOCRStage, 1, 1);
+  RecognizedText& page = recognized.value();
+  return OCRDocument{kEngineName, 1, {OCRPage{1, std::move(page.text), page.confidence}}};
+}
+
+}  // namespace brindlewox

@@ -1,0 +1,34 @@
+// Page rendering: the rasterisation policy for one PDF page. The media box is
+// drawn at min(3200 / longest side, 2.6) pixels per point, sizes rounded up
+// and at least 1, upright as a viewer shows it (a quarter-turned page has its
+// pixel width and height exchanged).
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+#include "model/result.h"
+#include "platform/bitmap.h"
+#include "platform/pdf_document.h"
+
+namespace brindlewox {
+
+inline constexpr double kMaxRenderSide = 3200.0;
+inline constexpr double kMaxRenderScale = 2.6;
+
+struct RenderSize {
+  double scale = 0;
+  int pixelWidth = 0;
+  int pixelHeight = 0;
+};
+
+// Absent when a side is not a positive finite number.
+std::optional<RenderSize> renderSize(double width, double height);
+
+// The same size with width and height exchanged for a rotation of 90 or 270.
+std::optional<RenderSize> renderSize(double width, double height, int rotation);
+
+// Fails with pageRenderFailed(pageNumber).
+Result<Bitmap> renderPDFPage(PDFDocument& document, const PDFPage& page, std::int64_t pageNumber);
+
+}  // namespace brindlewox

@@ -1,0 +1,14 @@
+// recognizeText turns one bitmap into its page text and confidence: the
+// platform recogniser finds and reads the text, text assembly orders it.
+#pragma once
+
+#include "model/result.h"
+#include "pipeline/text_assembly.h"
+#include "platform/bitmap.h"
+
+namespace brindlewox {
+
+// The caller keeps the bitmap; a recogniser failure is passed up unchanged.
+Result<RecognizedText> recognizeText(const Bitmap& image);
+
+}  // namespace brindlewox

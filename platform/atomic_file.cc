@@ -1,0 +1,94 @@
+#include "platform/atomic_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+namespace brindlewox {
+
+namespace {
+
+// Owns a temporary file: closes its descriptor and removes it unless the
+// rename that publishes it has happened.
+class TemporaryFile {
+ public:
+  explicit TemporaryFile(std::string pathTemplate) : path_(std::move(pathTemplate)) {
+    std::vector<char> buffer(path_.begin(), path_.end());
+    buffer.push_back('\0');
+    fd_ = ::mkstemp(buffer.data());
+    if (fd_ >= 0) path_.assign(buffer.data());
+  }
+  TemporaryFile(const TemporaryFile&) = delete;
+  TemporaryFile& operator=(const TemporaryFile&) = delete;
+  ~TemporaryFile() {
+    if (fd_ >= 0) ::close(fd_);
+    if (fd_ >= 0 || closed_) {
+      if (!published_) ::unlink(path_.c_str());
+    }
+  }
+
+  bool isOpen() const { return fd_ >= 0; }
+  int fd() const { return fd_; }
+  const std::string& path() const { return path_; }
+
+  bool close() {
+    const int fd = fd_;
+    fd_ = -1;
+    closed_ = true;
+    return ::close(fd) == 0;
+  }
+  void markPublished() { published_ = true; }
+
+ private:
+  std::string path_;
+  int fd_ = -1;
+  bool closed_ = false;
+  bool published_ = false;
+};
+
+PlatformError writeError(const std::string& path, int error) {
+  return PlatformError{"The file \"" + path + "\" could not be written: " + std::strerror(error) + "."};
+}
+
+mode_t processUmask() {
+  // Reading the umask means setting it; the run is single-threaded.
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  return mask;
+}
+
+}  // namespace
+
+Status writeFileAtomically(const std::string& path, std::string_view bytes) {
+  if (path.empty()) return writeError(path, ENOENT);
+  const std::size_t slash = path.find_last_of('/');
+  const std::string directory =
+      slash == std::string::npos ? std::string(".") : (slash == 0 ? std::string("/") : path.substr(0, slash));
+
+  TemporaryFile temporary(directory + "/.brindlewox-ocr-XXXXXX");
+  if (!temporary.isOpen()) return writeError(path, errno);
+  if (::fchmod(temporary.fd(), 0666 & ~processUmask()) != 0) return writeError(path, errno);
+
+  const char* data = bytes.data();
+  std::size_t left = bytes.size();
+  while (left > 0) {
+    const ssize_t written = ::write(temporary.fd(), data, left);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return writeError(path, errno);
+    }
+    data += written;
+    left -= static_cast<std::size_t>(written);
+  }
+  if (::fsync(temporary.fd()) != 0) return writeError(path, errno);
+  if (!temporary.close()) return writeError(path, errno);
+  if (::rename(temporary.path().c_str(), path.c_str()) != 0) return writeError(path, errno);
+  temporary.markPublished();
+  return Done{};
+}
+
+}  // namespace brindlewox

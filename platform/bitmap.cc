@@ -1,0 +1,19 @@
+#include "platform/bitmap.h"
+
+#include <utility>
+
+#include "platform/bitmap_pixels.h"
+
+namespace brindlewox {
+
+Bitmap::Bitmap(std::unique_ptr<Pixels> pixels) : pixels_(std::move(pixels)) {}
+Bitmap::Bitmap(Bitmap&&) noexcept = default;
+Bitmap& Bitmap::operator=(Bitmap&&) noexcept = default;
+Bitmap::~Bitmap() = default;
+
+int Bitmap::width() const { return pixels_->bgr.cols; }
+int Bitmap::height() const { return pixels_->bgr.rows; }
+
+Bitmap makeBitmap(cv::Mat bgr) { return Bitmap(std::make_unique<Bitmap::Pixels>(Bitmap::Pixels{std::move(bgr)})); }
+
+}  // namespace brindlewox

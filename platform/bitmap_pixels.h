@@ -1,0 +1,17 @@
+// Platform-internal: the pixels behind a Bitmap, as a 3-channel 8-bit BGR
+// OpenCV matrix. Only platform code includes this header.
+#pragma once
+
+#include <opencv2/core.hpp>
+
+#include "platform/bitmap.h"
+
+namespace brindlewox {
+
+struct Bitmap::Pixels {
+  cv::Mat bgr;  // CV_8UC3
+};
+
+Bitmap makeBitmap(cv::Mat bgr);
+
+}  // namespace brindlewox

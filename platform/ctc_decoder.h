@@ -1,0 +1,30 @@
+// Greedy CTC decoding of the recognition network's per-frame class
+// probabilities into a line of text and its confidence. Class 0 is the CTC
+// blank, classes 1..N are the dictionary's lines, class N+1 is a space.
+// Plain arrays in, plain text out: no engine is needed to test it.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace brindlewox {
+
+struct DecodedLine {
+  std::string text;
+  float confidence = 0;  // mean probability of the emitted characters; 0 when none
+};
+
+class CTCDecoder {
+ public:
+  explicit CTCDecoder(std::vector<std::string> dictionary);
+
+  std::size_t classCount() const { return dictionary_.size() + 2; }
+
+  // `probabilities` holds `frames` rows of classCount() values each.
+  DecodedLine decode(const float* probabilities, int frames) const;
+
+ private:
+  std::vector<std::string> dictionary_;
+};
+
+}  // namespace brindlewox

@@ -1,0 +1,17 @@
+// Decodes an image file into a Bitmap: by the file's content, not its name.
+// PNG, JPEG, TIFF (first page), BMP and WebP go through OpenCV's codecs,
+// HEIF/HEIC through libheif. Orientation tags are applied and transparency is
+// composited onto white, so the recogniser always sees upright dark-on-light.
+#pragma once
+
+#include <string>
+
+#include "model/result.h"
+#include "platform/bitmap.h"
+
+namespace brindlewox {
+
+// Fails with unreadableInput for anything that does not decode.
+Result<Bitmap> imageFromFile(const std::string& path);
+
+}  // namespace brindlewox

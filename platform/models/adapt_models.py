@@ -1,0 +1,328 @@
+#!/usr/bin/python3
+"""Rewrites the PP-OCRv4 detection and recognition graphs into forms that
+OpenCV 4.6's ONNX importer loads and runs correctly.
+
+usage: adapt_models.py DET_IN REC_IN DET_OUT REC_OUT
+
+Detection: Clip with constant min/max inputs becomes the attribute form,
+ConvTranspose -> Add(bias) [-> BatchNormalization] chains are folded into one
+ConvTranspose with a bias (OpenCV fuses them itself and then produces an
+all-zero map once the input size changes), and the batch is fixed to 1.
+
+Recognition: with the input fixed to 1x3x48xW the shape arithmetic is folded
+to constants, Squeeze becomes Reshape, ReduceMean over the last axis and the
+per-channel Mul become MatMuls. Done at two widths, the reshape entries that
+differ (the sequence length) become -1, so one graph runs any width.
+"""
+import sys
+
+import numpy as np
+import onnx
+from onnx import helper, numpy_helper, shape_inference
+
+
+def fail(message):
+    sys.stderr.write("adapt_models: " + message + "\n")
+    sys.exit(1)
+
+
+def constants_to_initializers(graph):
+    kept = []
+    for node in graph.node:
+        if node.op_type == "Constant" and len(node.attribute) == 1 and node.attribute[0].name == "value":
+            tensor = onnx.TensorProto()
+            tensor.CopyFrom(node.attribute[0].t)
+            tensor.name = node.output[0]
+            graph.initializer.append(tensor)
+        else:
+            kept.append(node)
+    del graph.node[:]
+    graph.node.extend(kept)
+
+
+def initializer_map(graph):
+    return {t.name: t for t in graph.initializer}
+
+
+def set_initializer(graph, name, array):
+    for i, t in enumerate(graph.initializer):
+        if t.name == name:
+            graph.initializer.remove(t)
+            break
+    graph.initializer.append(numpy_helper.from_array(array, name))
+
+
+def consumers(graph):
+    result = {}
+    for node in graph.node:
+        for name in node.input:
+            result.setdefault(name, []).append(node)
+    for out in graph.output:
+        result.setdefault(out.name, []).append(None)
+    return result
+
+
+def drop_unused_initializers(graph):
+    used = {name for node in graph.node for name in node.input}
+    used.update(o.name for o in graph.output)
+    keep = [t for t in graph.initializer if t.name in used]
+    del graph.initializer[:]
+    graph.initializer.extend(keep)
+
+
+def clip_to_attribute_form(graph):
+    inits = initializer_map(graph)
+    for node in graph.node:
+        if node.op_type != "Clip" or len(node.input) == 1:
+            continue
+        bounds = []
+        for name in node.input[1:3]:
+            if name == "":
+                bounds.append(None)
+            elif name in inits:
+                bounds.append(float(numpy_helper.to_array(inits[name]).reshape(-1)[0]))
+            else:
+                fail("Clip %s has a non-constant bound" % node.name)
+        data = node.input[0]
+        del node.input[:]
+        node.input.append(data)
+        if bounds[0] is not None:
+            node.attribute.append(helper.make_attribute("min", bounds[0]))
+        if len(bounds) > 1 and bounds[1] is not None:
+            node.attribute.append(helper.make_attribute("max", bounds[1]))
+
+
+def fold_conv_transpose_chains(graph):
+    inits = initializer_map(graph)
+    uses = consumers(graph)
+    folded = 0
+    for node in list(graph.node):
+        if node.op_type != "ConvTranspose" or len(node.input) != 2:
+            continue
+        after = uses.get(node.output[0], [])
+        if len(after) != 1 or after[0] is None or after[0].op_type != "Add":
+            continue
+        add = after[0]
+        bias_name = [n for n in add.input if n != node.output[0]][0]
+        if bias_name not in inits:
+            continue
+        weight = numpy_helper.to_array(inits[node.input[1]]).astype(np.float64)
+        out_channels = weight.shape[1]
+        bias = numpy_helper.to_array(inits[bias_name]).astype(np.float64).reshape(-1)
+        if bias.size == 1:
+            bias = np.full(out_channels, bias[0])
+        if bias.size != out_channels:
+            fail("ConvTranspose %s has a bias of unexpected size" % node.name)
+        last = add
+        following = uses.get(add.output[0], [])
+        if len(following) == 1 and following[0] is not None and following[0].op_type == "BatchNormalization":
+            bn = following[0]
+            gamma, beta, mean, var = (numpy_helper.to_array(inits[n]).astype(np.float64) for n in bn.input[1:5])
+            eps = 1e-5
+            for attr in bn.attribute:
+                if attr.name == "epsilon":
+                    eps = attr.f
+            scale = gamma / np.sqrt(var + eps)
+            weight = weight * scale.reshape(1, -1, 1, 1)
+            bias = (bias - mean) * scale + beta
+            last = bn
+            graph.node.remove(bn)
+        graph.node.remove(add)
+        weight_name = node.input[1] + "_folded"
+        folded_bias_name = node.input[1] + "_folded_bias"
+        set_initializer(graph, weight_name, weight.astype(np.float32))
+        set_initializer(graph, folded_bias_name, bias.astype(np.float32))
+        node.input[1] = weight_name
+        node.input.append(folded_bias_name)
+        node.output[0] = last.output[0]
+        folded += 1
+    if folded == 0:
+        fail("no ConvTranspose chain found to fold in the detection graph")
+
+
+def fix_dims(value_info, dims):
+    shape = value_info.type.tensor_type.shape
+    for dim, value in zip(shape.dim, dims):
+        if value is None:
+            continue
+        if isinstance(value, str):
+            dim.dim_param = value
+        else:
+            dim.dim_value = value
+
+
+def adapt_detection(model):
+    graph = model.graph
+    constants_to_initializers(graph)
+    clip_to_attribute_form(graph)
+    fold_conv_transpose_chains(graph)
+    fix_dims(graph.input[0], [1, 3, "height", "width"])
+    fix_dims(graph.output[0], [1, 1, "height", "width"])
+    drop_unused_initializers(graph)
+    return model
+
+
+# --- recognition ---------------------------------------------------------
+
+def evaluate(node, values):
+    """Evaluates the few ops that carry shape arithmetic, on numpy arrays."""
+    attrs = {a.name: helper.get_attribute_value(a) for a in node.attribute}
+    x = [values[n] for n in node.input]
+    op = node.op_type
+    if op == "Cast":
+        to = helper.tensor_dtype_to_np_dtype(attrs["to"]) if hasattr(helper, "tensor_dtype_to_np_dtype") \
+            else onnx.mapping.TENSOR_TYPE_TO_NP_TYPE[attrs["to"]]
+        return x[0].astype(to)
+    if op == "Slice":
+        data = x[0]
+        if len(x) > 1:
+            starts, ends = x[1], x[2]
+            axes = x[3] if len(x) > 3 else list(range(len(starts)))
+            steps = x[4] if len(x) > 4 else [1] * len(starts)
+        else:
+            starts, ends = attrs["starts"], attrs["ends"]
+            axes = attrs.get("axes", list(range(len(starts))))
+            steps = [1] * len(starts)
+        index = [slice(None)] * data.ndim
+        for s, e, a, st in zip(starts, ends, axes, steps):
+            index[int(a)] = slice(int(s), int(min(e, 2**62)), int(st))
+        return data[tuple(index)]
+    if op == "Concat":
+        return np.concatenate(x, axis=attrs["axis"])
+    if op == "Gather":
+        return np.take(x[0], x[1], axis=attrs.get("axis", 0))
+    if op == "Unsqueeze":
+        axes = attrs["axes"] if "axes" in attrs else x[1]
+        out = x[0]
+        for a in sorted(axes):
+            out = np.expand_dims(out, a)
+        return out
+    if op in ("Add", "Sub", "Mul", "Div"):
+        fn = {"Add": np.add, "Sub": np.subtract, "Mul": np.multiply, "Div": np.floor_divide
+              if np.issubdtype(x[0].dtype, np.integer) else np.divide}[op]
+        return fn(x[0], x[1]).astype(x[0].dtype)
+    return None
+
+
+def known_shapes(model):
+    inferred = shape_inference.infer_shapes(model)
+    shapes = {}
+    for vi in list(inferred.graph.value_info) + list(inferred.graph.input) + list(inferred.graph.output):
+        dims = vi.type.tensor_type.shape.dim
+        if all(d.HasField("dim_value") for d in dims) and len(dims) > 0:
+            shapes[vi.name] = [d.dim_value for d in dims]
+    for t in inferred.graph.initializer:
+        shapes[t.name] = list(t.dims)
+    return shapes
+
+
+def fold_shape_arithmetic(model):
+    graph = model.graph
+    while True:
+        shapes = known_shapes(model)
+        values = {t.name: numpy_helper.to_array(t) for t in graph.initializer}
+        changed = False
+        for node in list(graph.node):
+            result = None
+            if node.op_type == "Shape" and node.input[0] in shapes:
+                result = np.array(shapes[node.input[0]], dtype=np.int64)
+            elif node.op_type != "Shape" and node.input and all(n in values for n in node.input):
+                result = evaluate(node, values)
+            if result is None:
+                continue
+            graph.node.remove(node)
+            set_initializer(graph, node.output[0], np.asarray(result))
+            values[node.output[0]] = np.asarray(result)
+            changed = True
+        if not changed:
+            return shapes
+
+
+def rewrite_recognition_ops(model, shapes):
+    graph = model.graph
+    inits = initializer_map(graph)
+    rewritten = []
+    for node in graph.node:
+        if node.op_type == "Squeeze":
+            out_shape = shapes.get(node.output[0])
+            if out_shape is None:
+                fail("unknown output shape of %s" % node.name)
+            target = node.output[0] + "_shape"
+            set_initializer(graph, target, np.array(out_shape, dtype=np.int64))
+            rewritten.append(helper.make_node("Reshape", [node.input[0], target], list(node.output), name=node.name))
+            continue
+        if node.op_type == "ReduceMean":
+            attrs = {a.name: helper.get_attribute_value(a) for a in node.attribute}
+            in_shape = shapes.get(node.input[0])
+            if attrs.get("axes") == [-1] and attrs.get("keepdims", 1) == 1 and in_shape:
+                channels = in_shape[-1]
+                column = node.output[0] + "_mean_column"
+                set_initializer(graph, column, np.full((channels, 1), 1.0 / channels, dtype=np.float32))
+                rewritten.append(helper.make_node("MatMul", [node.input[0], column], list(node.output), name=node.name))
+                continue
+        if node.op_type == "Mul":
+            vector = [n for n in node.input if n in inits and len(inits[n].dims) == 1]
+            other = [n for n in node.input if n not in inits]
+            if len(vector) == 1 and len(other) == 1:
+                in_shape = shapes.get(other[0])
+                length = inits[vector[0]].dims[0]
+                if in_shape and len(in_shape) == 3 and in_shape[-1] == length and length > 1:
+                    diagonal = node.output[0] + "_diagonal"
+                    set_initializer(graph, diagonal, np.diag(numpy_helper.to_array(inits[vector[0]])).astype(np.float32))
+                    rewritten.append(helper.make_node("MatMul", [other[0], diagonal], list(node.output), name=node.name))
+                    continue
+        rewritten.append(node)
+    del graph.node[:]
+    graph.node.extend(rewritten)
+
+
+def recognition_at_width(source, width):
+    model = onnx.ModelProto()
+    model.CopyFrom(source)
+    graph = model.graph
+    constants_to_initializers(graph)
+    fix_dims(graph.input[0], [1, 3, 48, width])
+    del graph.value_info[:]
+    shapes = fold_shape_arithmetic(model)
+    rewrite_recognition_ops(model, shapes)
+    drop_unused_initializers(graph)
+    return model
+
+
+def adapt_recognition(source):
+    narrow = recognition_at_width(source, 320)
+    wide = recognition_at_width(source, 640)
+    wide_inits = initializer_map(wide.graph)
+    reshape_targets = {n.input[1] for n in narrow.graph.node if n.op_type == "Reshape"}
+    for tensor in list(narrow.graph.initializer):
+        if tensor.name not in reshape_targets:
+            continue
+        a = numpy_helper.to_array(tensor)
+        b = numpy_helper.to_array(wide_inits[tensor.name])
+        if a.shape != b.shape:
+            fail("reshape target %s differs in rank between widths" % tensor.name)
+        if (a != b).sum() > 1:
+            fail("reshape target %s has more than one width-dependent entry" % tensor.name)
+        if (a != b).any():
+            a = np.where(a != b, -1, a).astype(np.int64)
+            set_initializer(narrow.graph, tensor.name, a)
+    # OpenCV checks broadcasts against the declared input at import time, so
+    # the declared width stays concrete; the -1 entries let any width run.
+    del narrow.graph.value_info[:]
+    out = narrow.graph.output[0].type.tensor_type.shape
+    for dim in out.dim:
+        dim.Clear()
+    return narrow
+
+
+def main(argv):
+    if len(argv) != 5:
+        fail("usage: adapt_models.py DET_IN REC_IN DET_OUT REC_OUT")
+    det = adapt_detection(onnx.load(argv[1]))
+    onnx.save(det, argv[3])
+    rec = adapt_recognition(onnx.load(argv[2]))
+    onnx.save(rec, argv[4])
+
+
+if __name__ == "__main__":
+    main(sys.argv)

@@ -1,0 +1,67 @@
+// A PDF document opened through Poppler, and its pages. The document object
+// owns the parsed file and the renderer; a PDFPage is a light handle that is
+// only valid while its document lives. Poppler's own diagnostics are
+// discarded so they never reach standard error.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "model/result.h"
+#include "platform/bitmap.h"
+
+class PDFDoc;
+class SplashOutputDev;
+class Page;
+
+namespace brindlewox {
+
+struct PageBox {
+  double x = 0;
+  double y = 0;
+  double width = 0;
+  double height = 0;
+};
+
+class PDFPage {
+ public:
+  PageBox mediaBox() const;
+  // The page's /Rotate entry, normalised to 0, 90, 180 or 270.
+  int rotation() const;
+
+ private:
+  friend class PDFDocument;
+  PDFPage(Page* page, int number) : page_(page), number_(number) {}
+  Page* page_;
+  int number_;  // 1-based, as Poppler numbers pages
+};
+
+class PDFDocument {
+ public:
+  // Fails with unreadableInput when the file is missing, is not a PDF, or
+  // needs a password.
+  static Result<PDFDocument> open(const std::string& path);
+
+  PDFDocument(PDFDocument&&) noexcept;
+  PDFDocument& operator=(PDFDocument&&) noexcept;
+  ~PDFDocument();
+
+  std::int64_t pageCount() const;
+
+  // The page at a 0-based index; absent when the document has no such page.
+  std::optional<PDFPage> page(std::int64_t index) const;
+
+  // Draws the page's media box, as a viewer shows it (its /Rotate applied),
+  // at `scale` pixels per point into a pixelWidth x pixelHeight bitmap on
+  // opaque white. Absent when the page cannot be drawn.
+  std::optional<Bitmap> render(const PDFPage& page, double scale, int pixelWidth, int pixelHeight);
+
+ private:
+  explicit PDFDocument(std::unique_ptr<PDFDoc> document);
+  std::unique_ptr<PDFDoc> document_;
+  std::unique_ptr<SplashOutputDev> renderer_;  // made on first render, reused for every page
+};
+
+}  // namespace brindlewox

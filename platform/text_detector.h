@@ -1,0 +1,38 @@
+// Platform-internal: the detection network and its post-processing. Turns a
+// BGR image into quadrilaterals around lines of text, in image pixels.
+#pragma once
+
+#include <array>
+#include <vector>
+
+#include <opencv2/core.hpp>
+#include <opencv2/dnn.hpp>
+
+namespace brindlewox {
+
+// Corners in the order top-left, top-right, bottom-right, bottom-left.
+using Quad = std::array<cv::Point2f, 4>;
+
+struct DetectionSettings {
+  int longSideLimit = 1280;        // the network input's longer side at most this
+  float binaryThreshold = 0.3F;    // probability map binarisation
+  float boxThreshold = 0.6F;       // minimum mean probability inside a box
+  float unclipRatio = 1.5F;        // box expansion
+  int maxCandidates = 1000;
+};
+
+class TextDetector {
+ public:
+  explicit TextDetector(cv::dnn::Net network, DetectionSettings settings = {});
+
+  // The raw probability map for `bgr` (CV_32F, network input size).
+  cv::Mat probabilityMap(const cv::Mat& bgr);
+
+  std::vector<Quad> detect(const cv::Mat& bgr);
+
+ private:
+  cv::dnn::Net network_;
+  DetectionSettings settings_;
+};
+
+}  // namespace brindlewox

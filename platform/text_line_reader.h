@@ -1,0 +1,29 @@
+// Platform-internal: the recognition network. Cuts a detected box out of the
+// image, straightens it, scales it to the network's height of 48 pixels and
+// decodes the network's output into text.
+#pragma once
+
+#include <opencv2/core.hpp>
+#include <opencv2/dnn.hpp>
+
+#include "platform/ctc_decoder.h"
+#include "platform/text_detector.h"
+
+namespace brindlewox {
+
+class TextLineReader {
+ public:
+  TextLineReader(cv::dnn::Net network, CTCDecoder decoder);
+
+  // The box's pixels, upright: warped to a rectangle, and turned when it is
+  // much taller than wide (vertical text).
+  static cv::Mat uprightCrop(const cv::Mat& bgr, const Quad& corners);
+
+  DecodedLine read(const cv::Mat& lineImage);
+
+ private:
+  cv::dnn::Net network_;
+  CTCDecoder decoder_;
+};
+
+}  // namespace brindlewox

@@ -1,0 +1,19 @@
+// The text recogniser: finds the text in a bitmap and reads each piece with
+// the PP-OCRv4 detection and recognition networks. The networks are loaded
+// once per process, on first use, and reused for every page.
+#pragma once
+
+#include <vector>
+
+#include "model/result.h"
+#include "platform/bitmap.h"
+#include "platform/text_observation.h"
+
+namespace brindlewox {
+
+// One observation per detected box, in the detector's order. Boxes lower
+// than 0.006 of the image height are not returned. Fails when the networks
+// cannot be loaded or run.
+Result<std::vector<TextObservation>> recognizeObservations(const Bitmap& image);
+
+}  // namespace brindlewox
