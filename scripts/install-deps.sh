@@ -1,0 +1,17 @@
+#!/bin/sh
+# Installs everything brindlewox-ocr needs to build, test and run on Debian 12.
+# Run as root.
+set -eu
+export DEBIAN_FRONTEND=noninteractive
+apt-get update
+apt-get install -y --no-install-recommends \
+  ca-certificates cmake g++ make pkg-config tar \
+  libopencv-core-dev libopencv-imgproc-dev libopencv-imgcodecs-dev libopencv-dnn-dev \
+  libpoppler-private-dev libheif-dev libicu-dev libgtest-dev \
+  python3 python3-onnx python3-numpy \
+  python3-pil python3-cairo fonts-noto-cjk fonts-dejavu-core libheif-examples
+# The models come from the npm registry; a machine that already has npm
+# (possibly from another source than Debian) keeps it.
+if ! command -v npm >/dev/null 2>&1; then
+  apt-get install -y --no-install-recommends npm
+fi

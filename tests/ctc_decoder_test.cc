@@ -1,0 +1,77 @@
+#include "platform/ctc_decoder.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace brindlewox {
+namespace {
+
+// Dictionary: 1 "a", 2 "b", 3 "中", 4 "1"; class 5 is the space.
+const std::vector<std::string> kDictionary = {"a", "b", "\xe4\xb8\xad", "1"};
+constexpr int kClasses = 6;
+constexpr int kSpace = 5;
+
+// Frames where one class takes `p` and the blank the rest; -1 is a blank frame.
+std::vector<float> frames(const std::vector<int>& classes, float p = 0.9F) {
+  std::vector<float> out;
+  for (const int c : classes) {
+    std::vector<float> row(kClasses, 0.0F);
+    if (c < 0) {
+      row[0] = 1.0F;
+    } else {
+      row[static_cast<std::size_t>(c)] = p;
+      row[0] += 1.0F - p;
+    }
+    out.insert(out.end(), row.begin(), row.end());
+  }
+  return out;
+}
+
+DecodedLine decode(const std::vector<float>& probabilities) {
+  return CTCDecoder(kDictionary).decode(probabilities.data(), static_cast<int>(probabilities.size() / kClasses));
+}
+
+TEST(CTCDecoder, CollapsesRepeatsAndDropsBlanks) {
+  const DecodedLine line = decode(frames({1, 1, -1, 1, 2, 2, -1, -1, 3}));
+  EXPECT_EQ(line.text, "aab\xe4\xb8\xad");
+  EXPECT_FLOAT_EQ(line.confidence, 0.9F);
+}
+
+TEST(CTCDecoder, ConfidenceIsTheMeanOfTheEmittedCharacters) {
+  std::vector<float> probabilities = frames({1, -1, 2});
+  probabilities[0 * kClasses + 1] = 0.6F;
+  probabilities[0 * kClasses + 0] = 0.4F;
+  probabilities[2 * kClasses + 2] = 1.0F;
+  probabilities[2 * kClasses + 0] = 0.0F;
+  EXPECT_FLOAT_EQ(decode(probabilities).confidence, 0.8F);
+  EXPECT_EQ(decode(frames({-1, -1})).text, "");
+  EXPECT_EQ(decode(frames({-1, -1})).confidence, 0.0F);
+}
+
+TEST(CTCDecoder, KeepsEmittedSpaces) {
+  EXPECT_EQ(decode(frames({1, -1, kSpace, -1, 2})).text, "a b");
+}
+
+TEST(CTCDecoder, RestoresAWordBreakFromSpaceEvidenceBetweenLetters) {
+  std::vector<float> probabilities = frames({1, -1, -1, 2});
+  probabilities[1 * kClasses + kSpace] = 0.2F;  // the space lost to the blank in frame 1
+  probabilities[1 * kClasses + 0] = 0.8F;
+  EXPECT_EQ(decode(probabilities).text, "a b");
+  // The same evidence between two Chinese characters adds nothing.
+  std::vector<float> chinese = frames({3, -1, -1, 3});
+  chinese[1 * kClasses + kSpace] = 0.2F;
+  chinese[1 * kClasses + 0] = 0.8F;
+  EXPECT_EQ(decode(chinese).text, "\xe4\xb8\xad\xe4\xb8\xad");
+}
+
+TEST(CTCDecoder, RestoresAWordBreakFromAWideGap) {
+  // Letters every 2 frames, then a gap of 5 frames: a word break.
+  const DecodedLine line = decode(frames({1, -1, 2, -1, 1, -1, 2, -1, -1, -1, -1, 4, -1, 1}));
+  EXPECT_EQ(line.text, "abab 1a");
+  // Evenly spaced letters stay one word.
+  EXPECT_EQ(decode(frames({1, -1, 2, -1, 1, -1, 2, -1, 4, -1, 1})).text, "abab1a");
+}
+
+}  // namespace
+}  // namespace brindlewox

@@ -1,0 +1,187 @@
+#!/usr/bin/python3
+"""Writes the end-to-end test inputs into OUT_DIR: images in every accepted
+format, PDFs with real text, and PDFs built byte by byte for page-box and
+rotation cases. Everything is drawn from Debian's fonts, so nothing binary is
+kept in the repository.
+
+usage: make_test_data.py OUT_DIR
+"""
+import io
+import os
+import subprocess
+import sys
+
+import cairo
+from PIL import Image, ImageDraw, ImageFont
+
+CJK = "/usr/share/fonts/opentype/noto/NotoSansCJK-Regular.ttc"
+CJK_SC, CJK_TC = 2, 3  # face indices inside the collection
+LATIN = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf"
+
+ENGLISH_LINES = ["Quarterly report for the board", "Revenue grew by twelve percent"]
+SIMPLIFIED_LINES = ["今天天气很好", "我们去公园散步"]
+TRADITIONAL_LINES = ["這是繁體中文測試", "經濟發展與環境保護"]
+
+
+def text_image(lines, font, size=(1000, 400), mode="RGB", background="white", ink="black"):
+    image = Image.new(mode, size, background)
+    draw = ImageDraw.Draw(image)
+    for i, line in enumerate(lines):
+        draw.text((60, 60 + i * 90), line, font=font, fill=ink)
+    return image
+
+
+def write_images(out):
+    latin = ImageFont.truetype(LATIN, 44)
+    simplified = ImageFont.truetype(CJK, 48, index=CJK_SC)
+    traditional = ImageFont.truetype(CJK, 48, index=CJK_TC)
+
+    english = text_image(ENGLISH_LINES, latin)
+    english.save(os.path.join(out, "english.png"))
+    english.save(os.path.join(out, "english.jpg"), quality=92)
+    english.save(os.path.join(out, "english.bmp"))
+    english.save(os.path.join(out, "english.webp"), lossless=True)
+    english.save(os.path.join(out, "english.tiff"))
+    # A PNG under a JPEG name: decoding goes by content.
+    english.save(os.path.join(out, "png_named.jpg"), format="PNG")
+    text_image(SIMPLIFIED_LINES, simplified).save(os.path.join(out, "simplified.png"))
+    text_image(TRADITIONAL_LINES, traditional).save(os.path.join(out, "traditional.png"))
+    Image.new("RGB", (800, 600), "white").save(os.path.join(out, "blank.png"))
+
+    # Stored turned a quarter to the left; orientation 6 says "turn right to show".
+    turned = english.transpose(Image.Transpose.ROTATE_90)
+    exif = Image.Exif()
+    exif[0x0112] = 6
+    turned.save(os.path.join(out, "exif_rotated.jpg"), quality=92, exif=exif.tobytes())
+
+    # Black text on a transparent black background: flattened naively it is black on black.
+    transparent = text_image(ENGLISH_LINES, latin, mode="RGBA", background=(0, 0, 0, 0), ink=(0, 0, 0, 255))
+    transparent.save(os.path.join(out, "transparent.png"))
+
+    # Two pages; only the first is read.
+    second = text_image(["This second page is never read"], latin)
+    english.save(os.path.join(out, "multipage.tiff"), save_all=True, append_images=[second])
+
+    with open(os.path.join(out, "text_file.png"), "w") as f:
+        f.write("this is not an image\n")
+
+    english.save(os.path.join(out, "for_heic.png"))
+    subprocess.run(["heif-enc", "-q", "90", "-o", os.path.join(out, "english.heic"),
+                    os.path.join(out, "for_heic.png")], check=True, stdout=subprocess.DEVNULL)
+    os.remove(os.path.join(out, "for_heic.png"))
+
+
+def write_text_pdf(path, pages, size=(612, 792)):
+    """One page per entry: (lines, font family) drawn at 24 points."""
+    surface = cairo.PDFSurface(path, *size)
+    context = cairo.Context(surface)
+    for lines, family in pages:
+        context.select_font_face(family)
+        context.set_font_size(24)
+        for i, line in enumerate(lines):
+            context.move_to(72, 120 + i * 40)
+            context.show_text(line)
+        surface.show_page()
+    surface.finish()
+
+
+def raw_pdf(pages):
+    """A minimal PDF with Helvetica text. Each page is a dict with 'media'
+    (four numbers, written as given), optional 'crop' and 'rotate', and
+    'content' (a content stream)."""
+    objects = []
+
+    def add(body):
+        objects.append(body)
+        return len(objects)
+
+    catalog = add(None)
+    tree = add(None)
+    font = add(b"<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>")
+    kids = []
+    for page in pages:
+        stream = page["content"].encode()
+        content = add(b"<< /Length %d >>\nstream\n" % len(stream) + stream + b"\nendstream")
+        entries = b"/Type /Page /Parent %d 0 R /MediaBox [%s] " % (tree, page["media"].encode())
+        if "crop" in page:
+            entries += b"/CropBox [%s] " % page["crop"].encode()
+        if "rotate" in page:
+            entries += b"/Rotate %d " % page["rotate"]
+        entries += b"/Resources << /Font << /F1 %d 0 R >> >> /Contents %d 0 R" % (font, content)
+        kids.append(add(b"<< " + entries + b" >>"))
+    objects[catalog - 1] = b"<< /Type /Catalog /Pages %d 0 R >>" % tree
+    objects[tree - 1] = b"<< /Type /Pages /Kids [%s] /Count %d >>" % (
+        b" ".join(b"%d 0 R" % k for k in kids), len(kids))
+
+    out = io.BytesIO()
+    out.write(b"%PDF-1.4\n")
+    offsets = []
+    for number, body in enumerate(objects, start=1):
+        offsets.append(out.tell())
+        out.write(b"%d 0 obj\n" % number + body + b"\nendobj\n")
+    xref = out.tell()
+    out.write(b"xref\n0 %d\n0000000000 65535 f \n" % (len(objects) + 1))
+    for offset in offsets:
+        out.write(b"%010d 00000 n \n" % offset)
+    out.write(b"trailer\n<< /Size %d /Root %d 0 R >>\nstartxref\n%d\n%%%%EOF\n" % (len(objects) + 1, catalog, xref))
+    return out.getvalue()
+
+
+def text_at(x, y, text, size=28, matrix="1 0 0 1"):
+    return "BT /F1 %d Tf %s %g %g Tm (%s) Tj ET\n" % (size, matrix, x, y, text)
+
+
+def write_pdfs(out):
+    write_text_pdf(os.path.join(out, "three_pages.pdf"), [
+        (["Page one is about apples"], "DejaVu Sans"),
+        (SIMPLIFIED_LINES, "Noto Sans CJK SC"),
+        (TRADITIONAL_LINES, "Noto Sans CJK TC"),
+    ])
+    write_text_pdf(os.path.join(out, "five_pages.pdf"),
+                   [(["This is page number %s" % word], "DejaVu Sans")
+                    for word in ("one", "two", "three", "four", "five")])
+
+    def save(name, pages):
+        with open(os.path.join(out, name), "wb") as f:
+            f.write(raw_pdf(pages))
+
+    letter = "0 0 612 792"
+    save("zero_width_page2.pdf", [
+        {"media": letter, "content": text_at(72, 700, "First page")},
+        {"media": "0 0 0 792", "content": text_at(72, 700, "Second page")},
+        {"media": letter, "content": text_at(72, 700, "Third page")},
+    ])
+    # The media box starts at (100, 100); the crop box holds only the upper
+    # line, the lower one lies outside it and must still be read.
+    save("offset_media_box.pdf", [
+        {"media": "100 100 712 892", "crop": "100 500 712 892",
+         "content": text_at(172, 800, "INSIDE THE CROP BOX") + text_at(172, 200, "OUTSIDE THE CROP BOX")},
+    ])
+    # Drawn a quarter turn to the left in page space, so that a viewer, which
+    # turns a /Rotate 90 page to the right, shows the words upright side by side.
+    save("rotate90.pdf", [
+        {"media": letter, "rotate": 90,
+         "content": text_at(300, 60, "LEFT WORDS", 36, "0 1 -1 0") + text_at(300, 470, "RIGHT WORDS", 36, "0 1 -1 0")},
+    ])
+    # A quarter turn to the right in page space, shown by turning left.
+    save("rotate270.pdf", [
+        {"media": letter, "rotate": 270,
+         "content": text_at(300, 700, "TURNED THE OTHER WAY", 36, "0 -1 1 0")},
+    ])
+    save("rotate180.pdf", [
+        {"media": letter, "rotate": 180,
+         "content": text_at(540, 400, "UPSIDE DOWN TEXT", 36, "-1 0 0 -1")},
+    ])
+    with open(os.path.join(out, "not_a_pdf.pdf"), "w") as f:
+        f.write("plain text, not a PDF\n")
+
+
+def main():
+    out = sys.argv[1]
+    os.makedirs(out, exist_ok=True)
+    write_images(out)
+    write_pdfs(out)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,228 @@
+// Runs the built binary on generated files, as a parent application does.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "tests/run_binary.h"
+
+namespace brindlewox {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::jsonString;
+using testing::lines;
+using testing::pageTexts;
+using testing::readFile;
+using testing::runBinary;
+using testing::RunResult;
+
+const std::string kData = BRINDLEWOX_TESTDATA;
+const std::string kUsageLine =
+    "OCR failed: Usage: brindlewox-ocr INPUT OUTPUT [--pages 1,2,3] [--progress-start 0] [--progress-end 100]\n";
+const std::string kUnreadableLine = "OCR failed: The image or PDF could not be opened.\n";
+
+std::string progress(int percent, int completed, int total) {
+  return "BRINDLEWOX_PROGRESS {\"percent\":" + std::to_string(percent) +
+         ",\"stage\":\"ocr\",\"completedPages\":" + std::to_string(completed) +
+         ",\"totalPages\":" + std::to_string(total) + "}";
+}
+
+class EndToEnd : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    directory_ = fs::temp_directory_path() / ("brindlewox-e2e-" + std::to_string(::getpid()) + "-" + info->name());
+    fs::remove_all(directory_);
+    fs::create_directories(directory_);
+  }
+  void TearDown() override { fs::remove_all(directory_); }
+
+  std::string output() const { return (directory_ / "out.json").string(); }
+
+  // Runs and checks what holds for every run: nothing on stdout, no signal,
+  // and every stderr line a progress line or a failure line.
+  RunResult run(const std::vector<std::string>& arguments) const {
+    RunResult result = runBinary(arguments, directory_.string());
+    EXPECT_EQ(result.signal, 0);
+    EXPECT_EQ(result.standardOutput, "");
+    for (const std::string& line : lines(result.standardError)) {
+      EXPECT_TRUE(line.rfind("BRINDLEWOX_PROGRESS {", 0) == 0 || line.rfind("OCR failed: ", 0) == 0) << line;
+    }
+    return result;
+  }
+
+  std::size_t entries() const {
+    return static_cast<std::size_t>(std::distance(fs::directory_iterator(directory_), fs::directory_iterator()));
+  }
+
+  fs::path directory_;
+};
+
+TEST_F(EndToEnd, MissingArgumentsGiveTheUsageLineAndCreateNothing) {
+  for (const std::vector<std::string>& arguments : {std::vector<std::string>{}, {kData + "/english.png"}}) {
+    const RunResult result = run(arguments);
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_EQ(result.standardError, kUsageLine);
+    EXPECT_EQ(entries(), 0U);
+  }
+}
+
+TEST_F(EndToEnd, UnsupportedExtensionsAreNamedLowerCased) {
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{"picture.GIF", "out.json"}, "OCR failed: OCR does not support .gif files.\n"},
+      {{"notes.TXT", "out.json"}, "OCR failed: OCR does not support .txt files.\n"},
+      {{"noextension", "out.json"}, "OCR failed: OCR does not support . files.\n"},
+      {{"--pages", "1", kData + "/five_pages.pdf", "out.json"}, "OCR failed: OCR does not support . files.\n"},
+  };
+  for (const auto& [arguments, line] : cases) {
+    const RunResult result = run(arguments);
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_EQ(result.standardError, line);
+  }
+  EXPECT_EQ(entries(), 0U);
+}
+
+TEST_F(EndToEnd, AnExistingOutputSurvivesEveryFailure) {
+  std::ofstream(output()) << "previous document";
+  const std::vector<std::vector<std::string>> failing = {
+      {"x.gif", output()},
+      {kData + "/text_file.png", output()},
+      {kData + "/not_a_pdf.pdf", output()},
+      {kData + "/zero_width_page2.pdf", output()},
+      {(directory_ / "missing.png").string(), output()},
+  };
+  for (const auto& arguments : failing) {
+    const RunResult result = run(arguments);
+    EXPECT_EQ(result.exitStatus, 1) << arguments[0];
+    EXPECT_EQ(readFile(output()), "previous document") << arguments[0];
+  }
+  EXPECT_EQ(entries(), 1U);
+}
+
+TEST_F(EndToEnd, ReadsEnglishInEveryImageFormatWithTwoProgressLines) {
+  for (const char* file : {"english.png", "english.jpg", "english.bmp", "english.webp", "english.tiff", "english.heic",
+                           "png_named.jpg", "exif_rotated.jpg", "transparent.png", "multipage.tiff"}) {
+    const RunResult result = run({kData + "/" + file, output(), "--progress-start", "10", "--progress-end", "90"});
+    ASSERT_EQ(result.exitStatus, 0) << file << ": " << result.standardError;
+    EXPECT_EQ(lines(result.standardError), (std::vector<std::string>{progress(10, 0, 1), progress(90, 1, 1)})) << file;
+    const std::string document = readFile(output());
+    EXPECT_EQ(pageTexts(document),
+              std::vector<std::string>{"Quarterly report for the board\n\nRevenue grew by twelve percent"})
+        << file;
+    EXPECT_NE(document.find("\"pageCount\" : 1,"), std::string::npos) << file;
+    EXPECT_NE(document.find("\"page\" : 1,"), std::string::npos) << file;
+    EXPECT_EQ(document.back(), '}');
+  }
+}
+
+TEST_F(EndToEnd, ReadsSimplifiedAndTraditionalChinese) {
+  for (const auto& [file, text] : {std::pair{"simplified.png", "今天天气很好\n\n我们去公园散步"},
+                                   std::pair{"traditional.png", "這是繁體中文測試\n\n經濟發展與環境保護"}}) {
+    const RunResult result = run({kData + "/" + file, output()});
+    ASSERT_EQ(result.exitStatus, 0) << result.standardError;
+    EXPECT_EQ(pageTexts(readFile(output())), std::vector<std::string>{text});
+  }
+}
+
+TEST_F(EndToEnd, ABlankImageGivesEmptyTextAndZeroConfidence) {
+  const RunResult result = run({kData + "/blank.png", output()});
+  ASSERT_EQ(result.exitStatus, 0);
+  const std::string document = readFile(output());
+  EXPECT_NE(document.find("\"confidence\" : 0,\n      \"page\" : 1,\n      \"text\" : \"\"\n"), std::string::npos)
+      << document;
+}
+
+TEST_F(EndToEnd, AnUndecodableImageFailsAfterItsStartLine) {
+  for (const std::string& input : {kData + "/text_file.png", (directory_ / "missing.webp").string(), directory_.string() + "/dir.png"}) {
+    if (input.ends_with("dir.png")) fs::create_directory(input);
+    const RunResult result = run({input, output(), "--progress-start", "40", "--progress-end", "40"});
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_EQ(result.standardError, progress(40, 0, 1) + "\n" + kUnreadableLine) << input;
+  }
+  EXPECT_FALSE(fs::exists(output()));
+}
+
+TEST_F(EndToEnd, ConvertsEveryPageOfAPDFWithOneLinePerPage) {
+  const RunResult result = run({kData + "/three_pages.pdf", output()});
+  ASSERT_EQ(result.exitStatus, 0) << result.standardError;
+  EXPECT_EQ(lines(result.standardError),
+            (std::vector<std::string>{progress(33, 1, 3), progress(67, 2, 3), progress(100, 3, 3)}));
+  const std::string document = readFile(output());
+  EXPECT_EQ(pageTexts(document), (std::vector<std::string>{"Page one is about apples", "今天天气很好\n我们去公园散步",
+                                                           "這是繁體中文測試\n經濟發展與環境保護"}));
+  EXPECT_NE(document.find("\"pageCount\" : 3,"), std::string::npos);
+}
+
+TEST_F(EndToEnd, SelectedPagesComeInAscendingOrderAndKeepThePageCount) {
+  const RunResult result = run({kData + "/five_pages.pdf", output(), "--pages", "3,1"});
+  ASSERT_EQ(result.exitStatus, 0) << result.standardError;
+  EXPECT_EQ(lines(result.standardError), (std::vector<std::string>{progress(50, 1, 2), progress(100, 2, 2)}));
+  const std::string document = readFile(output());
+  EXPECT_EQ(pageTexts(document), (std::vector<std::string>{"This is page number one", "This is page number three"}));
+  EXPECT_NE(document.find("\"pageCount\" : 5,"), std::string::npos);
+  EXPECT_NE(document.find("\"page\" : 1,"), std::string::npos);
+  EXPECT_NE(document.find("\"page\" : 3,"), std::string::npos);
+}
+
+TEST_F(EndToEnd, ASelectionBeyondTheDocumentGivesNoPagesAndNoProgress) {
+  const RunResult result = run({kData + "/five_pages.pdf", output(), "--pages", "7"});
+  ASSERT_EQ(result.exitStatus, 0);
+  EXPECT_EQ(result.standardError, "");
+  EXPECT_EQ(readFile(output()), "{\n  \"engine\" : \"macOS Vision\",\n  \"pageCount\" : 5,\n  \"pages\" : [\n\n  ]\n}");
+
+  const RunResult partly = run({kData + "/three_pages.pdf", output(), "--pages", "2,9"});
+  ASSERT_EQ(partly.exitStatus, 0);
+  EXPECT_EQ(lines(partly.standardError), std::vector<std::string>{progress(100, 1, 1)});
+}
+
+TEST_F(EndToEnd, AnOptionBetweenThePathsBecomesTheOutputName) {
+  const RunResult result = run({kData + "/five_pages.pdf", "--pages", "2", "ignored.json"});
+  ASSERT_EQ(result.exitStatus, 0) << result.standardError;
+  EXPECT_EQ(pageTexts(readFile((directory_ / "--pages").string())),
+            std::vector<std::string>{"This is page number two"});
+}
+
+TEST_F(EndToEnd, PDFFailuresNameThePageAndKeepEarlierProgress) {
+  const RunResult notPDF = run({kData + "/not_a_pdf.pdf", output()});
+  EXPECT_EQ(notPDF.exitStatus, 1);
+  EXPECT_EQ(notPDF.standardError, kUnreadableLine);
+
+  const RunResult zeroWidth = run({kData + "/zero_width_page2.pdf", output()});
+  EXPECT_EQ(zeroWidth.exitStatus, 1);
+  EXPECT_EQ(zeroWidth.standardError, progress(33, 1, 3) + "\nOCR failed: Could not render PDF page 2 for OCR.\n");
+  EXPECT_FALSE(fs::exists(output()));
+}
+
+TEST_F(EndToEnd, RendersTheWholeMediaBoxFromItsOwnOrigin) {
+  const RunResult result = run({kData + "/offset_media_box.pdf", output()});
+  ASSERT_EQ(result.exitStatus, 0) << result.standardError;
+  EXPECT_EQ(pageTexts(readFile(output())), std::vector<std::string>{"INSIDE THE CROP BOX\n\nOUTSIDE THE CROP BOX"});
+}
+
+TEST_F(EndToEnd, DrawsRotatedPagesUpright) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"rotate90.pdf", "LEFT WORDS\nRIGHT WORDS"},
+      {"rotate270.pdf", "TURNED THE OTHER WAY"},
+      {"rotate180.pdf", "UPSIDE DOWN TEXT"},
+  };
+  for (const auto& [file, text] : cases) {
+    const RunResult result = run({kData + "/" + file, output()});
+    ASSERT_EQ(result.exitStatus, 0) << file << ": " << result.standardError;
+    EXPECT_EQ(pageTexts(readFile(output())), std::vector<std::string>{text}) << file;
+  }
+}
+
+TEST_F(EndToEnd, AnOutputInAMissingDirectoryFailsAfterTheWork) {
+  const RunResult result = run({kData + "/english.png", (directory_ / "no" / "out.json").string()});
+  EXPECT_EQ(result.exitStatus, 1);
+  const std::vector<std::string> got = lines(result.standardError);
+  ASSERT_EQ(got.size(), 3U);
+  EXPECT_EQ(got[1], progress(100, 1, 1));
+  EXPECT_NE(got[2].find("out.json"), std::string::npos);
+  EXPECT_FALSE(fs::exists(directory_ / "no"));
+}
+
+}  // namespace
+}  // namespace brindlewox

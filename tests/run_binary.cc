@@ -1,0 +1,95 @@
+#include "tests/run_binary.h"
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+namespace brindlewox::testing {
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream buffer;
+  buffer << in.rdbuf();
+  return buffer.str();
+}
+
+RunResult runBinary(const std::vector<std::string>& arguments, const std::string& workingDirectory) {
+  char outPath[] = "/tmp/brindlewox-out-XXXXXX";
+  char errPath[] = "/tmp/brindlewox-err-XXXXXX";
+  const int outFd = ::mkstemp(outPath);
+  const int errFd = ::mkstemp(errPath);
+  std::vector<std::string> argv = {BRINDLEWOX_BINARY};
+  argv.insert(argv.end(), arguments.begin(), arguments.end());
+  std::vector<char*> pointers;
+  for (std::string& argument : argv) pointers.push_back(argument.data());
+  pointers.push_back(nullptr);
+
+  const pid_t child = ::fork();
+  if (child == 0) {
+    if (!workingDirectory.empty() && ::chdir(workingDirectory.c_str()) != 0) ::_exit(127);
+    const int null = ::open("/dev/null", O_RDONLY);
+    ::dup2(null, STDIN_FILENO);
+    ::dup2(outFd, STDOUT_FILENO);
+    ::dup2(errFd, STDERR_FILENO);
+    ::execv(pointers[0], pointers.data());
+    ::_exit(127);
+  }
+  RunResult result;
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  if (WIFEXITED(status)) result.exitStatus = WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
+  ::close(outFd);
+  ::close(errFd);
+  result.standardOutput = readFile(outPath);
+  result.standardError = readFile(errPath);
+  ::unlink(outPath);
+  ::unlink(errPath);
+  return result;
+}
+
+std::vector<std::string> lines(const std::string& text) {
+  std::vector<std::string> out;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    const std::size_t end = text.find('\n', start);
+    if (end == std::string::npos) {
+      out.push_back(text.substr(start));
+      break;
+    }
+    out.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return out;
+}
+
+std::string jsonString(const std::string& document, const std::string& key, std::size_t from) {
+  const std::string opening = "\"" + key + "\" : \"";
+  std::size_t i = document.find(opening, from);
+  if (i == std::string::npos) return "<missing>";
+  std::string value;
+  for (i += opening.size(); i < document.size() && document[i] != '"'; ++i) {
+    if (document[i] != '\\') {
+      value += document[i];
+      continue;
+    }
+    const char escaped = document[++i];
+    value += escaped == 'n' ? '\n' : escaped == 't' ? '\t' : escaped == 'r' ? '\r' : escaped;
+  }
+  return value;
+}
+
+std::vector<std::string> pageTexts(const std::string& document) {
+  std::vector<std::string> texts;
+  for (std::size_t at = document.find("\"text\" : "); at != std::string::npos;
+       at = document.find("\"text\" : ", at + 1)) {
+    texts.push_back(jsonString(document, "text", at));
+  }
+  return texts;
+}
+
+}  // namespace brindlewox::testing

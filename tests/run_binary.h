@@ -1,0 +1,30 @@
+// Runs the built brindlewox-ocr binary as a child process, the way a parent
+// application does, and captures what it writes and how it ends.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace brindlewox::testing {
+
+struct RunResult {
+  int exitStatus = -1;  // -1 when the process did not exit normally
+  int signal = 0;       // the signal that ended it, if one did
+  std::string standardOutput;
+  std::string standardError;
+};
+
+// `workingDirectory` empty means the test's own.
+RunResult runBinary(const std::vector<std::string>& arguments, const std::string& workingDirectory = "");
+
+std::vector<std::string> lines(const std::string& text);
+
+// The string value of the first `"key" : "..."` in a result document, unescaped.
+std::string jsonString(const std::string& document, const std::string& key, std::size_t from = 0);
+
+// Every `"text"` value of a result document, in order.
+std::vector<std::string> pageTexts(const std::string& document);
+
+std::string readFile(const std::string& path);
+
+}  // namespace brindlewox::testing
