@@ -1,6 +1,10 @@
 #include "platform/text_recognizer.h"
 
+#include <algorithm>
+#include <exception>
 #include <fstream>
+#include <future>
+#include <thread>
 #include <memory>
 #include <optional>
 
@@ -18,34 +22,88 @@ namespace {
 
 constexpr double kMinimumTextHeight = 0.006;
 
+// Sets OpenCV's thread count for a scope and restores it on every way out.
+class ThreadCount {
+ public:
+  explicit ThreadCount(int count) : previous_(cv::getNumThreads()) { cv::setNumThreads(count); }
+  ThreadCount(const ThreadCount&) = delete;
+  ThreadCount& operator=(const ThreadCount&) = delete;
+  ~ThreadCount() { cv::setNumThreads(previous_); }
+
+ private:
+  int previous_;
+};
+
+NormalizedBox normalizedBounds(const Quad& corners, const cv::Mat& image) {
+  float minX = corners[0].x, maxX = corners[0].x, minY = corners[0].y, maxY = corners[0].y;
+  for (const cv::Point2f& p : corners) {
+    minX = std::min(minX, p.x);
+    maxX = std::max(maxX, p.x);
+    minY = std::min(minY, p.y);
+    maxY = std::max(maxY, p.y);
+  }
+  const auto width = static_cast<double>(image.cols);
+  const auto height = static_cast<double>(image.rows);
+  return {minX / width, 1.0 - maxY / height, (maxX - minX) / width, (maxY - minY) / height};
+}
+
+// Detection, then the lines read by several readers at once. OpenCV's own
+// threads barely speed up the recognition network, so each reader (with its
+// own copy of the network) takes every n-th line on a thread of its own.
+// Results land by index: the output does not depend on the timing.
 class OCREngine {
  public:
-  OCREngine(TextDetector detector, TextLineReader reader) : detector_(std::move(detector)), reader_(std::move(reader)) {}
+  OCREngine(TextDetector detector, std::vector<TextLineReader> readers)
+      : detector_(std::move(detector)), readers_(std::move(readers)) {}
 
   std::vector<TextObservation> recognize(const cv::Mat& bgr) {
+    std::vector<Quad> boxes;
     std::vector<TextObservation> observations;
-    const auto width = static_cast<double>(bgr.cols);
-    const auto height = static_cast<double>(bgr.rows);
     for (const Quad& corners : detector_.detect(bgr)) {
-      float minX = corners[0].x, maxX = corners[0].x, minY = corners[0].y, maxY = corners[0].y;
-      for (const cv::Point2f& p : corners) {
-        minX = std::min(minX, p.x);
-        maxX = std::max(maxX, p.x);
-        minY = std::min(minY, p.y);
-        maxY = std::max(maxY, p.y);
-      }
-      const NormalizedBox box{minX / width, 1.0 - maxY / height, (maxX - minX) / width, (maxY - minY) / height};
+      const NormalizedBox box = normalizedBounds(corners, bgr);
       if (box.height < kMinimumTextHeight) continue;
-      DecodedLine line = reader_.read(TextLineReader::uprightCrop(bgr, corners));
-      observations.push_back({box, TextCandidate{std::move(line.text), line.confidence}});
+      boxes.push_back(corners);
+      observations.push_back({box, std::nullopt});
     }
+    auto readShare = [&](std::size_t reader) {
+      for (std::size_t i = reader; i < boxes.size(); i += readers_.size()) {
+        DecodedLine line = readers_[reader].read(TextLineReader::uprightCrop(bgr, boxes[i]));
+        observations[i].best = TextCandidate{std::move(line.text), line.confidence};
+      }
+    };
+    // One OpenCV thread per reader: its own pool would only contend with them.
+    const ThreadCount single(readers_.size() > 1 ? 1 : cv::getNumThreads());
+    std::vector<std::future<void>> helpers;
+    for (std::size_t reader = 1; reader < readers_.size() && reader < boxes.size(); ++reader) {
+      helpers.push_back(std::async(std::launch::async, readShare, reader));
+    }
+    // Every helper is joined before a failure leaves, so none outlives the bitmap.
+    std::exception_ptr failure;
+    try {
+      readShare(0);
+    } catch (...) {
+      failure = std::current_exception();
+    }
+    for (std::future<void>& helper : helpers) {
+      try {
+        helper.get();
+      } catch (...) {
+        if (!failure) failure = std::current_exception();
+      }
+    }
+    if (failure) std::rethrow_exception(failure);
     return observations;
   }
 
  private:
   TextDetector detector_;
-  TextLineReader reader_;
+  std::vector<TextLineReader> readers_;
 };
+
+std::size_t readerCount() {
+  const unsigned cores = std::thread::hardware_concurrency();
+  return std::clamp<std::size_t>(cores, 1, 4);
+}
 
 std::optional<std::vector<std::string>> readDictionary(const std::string& path) {
   std::ifstream file(path, std::ios::binary);
@@ -78,22 +136,27 @@ Result<std::unique_ptr<OCREngine>> loadEngine() {
   if (!dictionary || dictionary->empty()) return damagedModelFile(files.dictionary);
   std::optional<cv::dnn::Net> detection = loadNetwork(files.detection);
   if (!detection) return damagedModelFile(files.detection);
-  std::optional<cv::dnn::Net> recognition = loadNetwork(files.recognition);
-  if (!recognition) return damagedModelFile(files.recognition);
+  std::vector<cv::dnn::Net> recognition;
+  for (std::size_t i = 0; i < readerCount(); ++i) {
+    std::optional<cv::dnn::Net> network = loadNetwork(files.recognition);
+    if (!network) return damagedModelFile(files.recognition);
+    recognition.push_back(std::move(*network));
+  }
 
   // The recogniser's class count must match the dictionary it decodes with.
   CTCDecoder decoder(std::move(*dictionary));
   try {
-    recognition->setInput(cv::dnn::blobFromImage(cv::Mat(48, 16, CV_32FC3, cv::Scalar::all(0))));
-    const cv::Mat probe = recognition->forward();
+    recognition.front().setInput(cv::dnn::blobFromImage(cv::Mat(48, 16, CV_32FC3, cv::Scalar::all(0))));
+    const cv::Mat probe = recognition.front().forward();
     if (probe.dims != 3 || static_cast<std::size_t>(probe.size[2]) != decoder.classCount()) {
       return damagedModelFile(files.dictionary);
     }
   } catch (const cv::Exception&) {
     return damagedModelFile(files.recognition);
   }
-  return std::make_unique<OCREngine>(TextDetector(std::move(*detection)),
-                                     TextLineReader(std::move(*recognition), std::move(decoder)));
+  std::vector<TextLineReader> readers;
+  for (cv::dnn::Net& network : recognition) readers.emplace_back(std::move(network), decoder);
+  return std::make_unique<OCREngine>(TextDetector(std::move(*detection)), std::move(readers));
 }
 
 // Loaded on first use and kept for the life of the process, a failure too.

@@ -1,0 +1,91 @@
+// Prints, for each image, the time spent in text detection and in line
+// recognition and the process's peak RSS; then the time of the first and of
+// a warm whole-image recognition (the first includes loading the networks).
+//
+// usage: recognizer_bench IMAGE...
+#include <sys/resource.h>
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+
+#include <opencv2/dnn.hpp>
+#include <opencv2/imgcodecs.hpp>
+
+#include "pipeline/text_recognition.h"
+#include "platform/bitmap_pixels.h"
+#include "platform/ctc_decoder.h"
+#include "platform/image_decoder.h"
+#include "platform/model_files.h"
+#include "platform/text_detector.h"
+#include "platform/text_line_reader.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double secondsSince(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+long peakRSSMegabytes() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_maxrss / 1024;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace brindlewox;
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: recognizer_bench IMAGE...\n");
+    return 2;
+  }
+  {
+    const auto start = Clock::now();
+    const Result<Bitmap> image = imageFromFile(argv[1]);
+    if (!image) return 1;
+    if (!recognizeText(image.value())) return 1;
+    const double first = secondsSince(start);
+    const auto warmStart = Clock::now();
+    if (!recognizeText(image.value())) return 1;
+    std::printf("whole image %s: first %.2f s (networks loaded on first use), warm %.2f s\n", argv[1], first,
+                secondsSince(warmStart));
+  }
+
+  const Result<ModelPaths> paths = locateModels();
+  if (!paths) return 1;
+  std::vector<std::string> dictionary;
+  {
+    std::ifstream file(paths.value().dictionary);
+    for (std::string line; std::getline(file, line);) dictionary.push_back(line);
+  }
+  TextDetector detector(cv::dnn::readNetFromONNX(paths.value().detection));
+  TextLineReader reader(cv::dnn::readNetFromONNX(paths.value().recognition), CTCDecoder(dictionary));
+
+  std::printf("%-40s %10s %8s %12s %10s %10s %12s\n", "image", "size", "lines", "detect s", "read s", "columns", "peak RSS MB");
+  for (int i = 1; i < argc; ++i) {
+    const Result<Bitmap> image = imageFromFile(argv[i]);
+    if (!image) {
+      std::fprintf(stderr, "cannot read %s\n", argv[i]);
+      return 1;
+    }
+    const cv::Mat& bgr = image.value().pixels().bgr;
+    const auto detectStart = Clock::now();
+    const std::vector<Quad> boxes = detector.detect(bgr);
+    const double detectSeconds = secondsSince(detectStart);
+    const auto readStart = Clock::now();
+    double columns = 0;  // the recognition network's work grows with the line widths at height 48
+    for (const Quad& box : boxes) {
+      const cv::Mat crop = TextLineReader::uprightCrop(bgr, box);
+      columns += 48.0 * crop.cols / std::max(1, crop.rows);
+      reader.read(crop);
+    }
+    const double readSeconds = secondsSince(readStart);
+    const std::string size = std::to_string(bgr.cols) + "x" + std::to_string(bgr.rows);
+    std::printf("%-40s %10s %8zu %12.3f %10.3f %10.0f %12ld\n", argv[i], size.c_str(), boxes.size(), detectSeconds,
+                readSeconds, columns, peakRSSMegabytes());
+  }
+  return 0;
+}
