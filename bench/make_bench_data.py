@@ -4,7 +4,7 @@ with English, Simplified and Traditional Chinese text, plus the ground truth
 of every page (one .txt beside each image, and long.pdf.txt with one page per
 form feed).
 
-usage: make_bench_data.py OUT_DIR [--pages N] [--seed S]
+usage: make_bench_data.py OUT_DIR [--pages N] [--seed S] [--lines-per-page L]
 """
 import argparse
 import os
@@ -103,7 +103,7 @@ def write_page_image(path, rng, group, point_size):
         f.write("\n".join(truth) + "\n")
 
 
-def write_long_pdf(path, rng, pages):
+def write_long_pdf(path, rng, pages, lines_per_page):
     surface = cairo.PDFSurface(path, 612, 792)
     context = cairo.Context(surface)
     truths = []
@@ -115,7 +115,7 @@ def write_long_pdf(path, rng, pages):
         context.set_font_size(size)
         y = 72 + size
         truth = []
-        for line in page_lines(rng, group, 612 - 144, size):
+        for line in page_lines(rng, group, 612 - 144, size)[:lines_per_page]:
             if y > 792 - 72:
                 break
             if context.text_extents(line).x_advance > 612 - 144:
@@ -136,12 +136,13 @@ def main():
     parser.add_argument("out")
     parser.add_argument("--pages", type=int, default=120)
     parser.add_argument("--seed", type=int, default=20261208)
+    parser.add_argument("--lines-per-page", type=int, default=12)
     args = parser.parse_args()
     os.makedirs(args.out, exist_ok=True)
     rng = random.Random(args.seed)
     for group in GROUPS:
         write_page_image(os.path.join(args.out, "page_%s.png" % group), rng, group, 11)
-    write_long_pdf(os.path.join(args.out, "long.pdf"), rng, args.pages)
+    write_long_pdf(os.path.join(args.out, "long.pdf"), rng, args.pages, args.lines_per_page)
 
 
 if __name__ == "__main__":
