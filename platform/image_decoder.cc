@@ -15,6 +15,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "platform/bitmap_pixels.h"
+#include "platform/image_header.h"
 
 namespace brindlewox {
 
@@ -81,10 +82,6 @@ cv::Mat toOpaqueBGR(const cv::Mat& decoded) {
   return bgr;
 }
 
-bool isJPEG(const std::vector<std::uint8_t>& bytes) {
-  return bytes.size() >= 3 && bytes[0] == 0xFF && bytes[1] == 0xD8 && bytes[2] == 0xFF;
-}
-
 struct HeifContextFree {
   void operator()(heif_context* context) const { heif_context_free(context); }
 };
@@ -105,6 +102,9 @@ cv::Mat decodeHEIF(const std::vector<std::uint8_t>& bytes) {
   heif_image_handle* rawHandle = nullptr;
   if (heif_context_get_primary_image_handle(context.get(), &rawHandle).code != heif_error_Ok) return {};
   const std::unique_ptr<heif_image_handle, HeifHandleRelease> handle(rawHandle);
+  const DeclaredSize size{static_cast<std::uint64_t>(std::max(0, heif_image_handle_get_width(handle.get()))),
+                          static_cast<std::uint64_t>(std::max(0, heif_image_handle_get_height(handle.get())))};
+  if (isUnacceptableSize(size)) return {};
 
   heif_image* rawImage = nullptr;  // transformations (rotation, mirroring) are applied by default
   if (heif_decode_image(handle.get(), &rawImage, heif_colorspace_RGB, heif_chroma_interleaved_RGBA, nullptr).code !=
@@ -123,10 +123,13 @@ cv::Mat decodeHEIF(const std::vector<std::uint8_t>& bytes) {
   return toOpaqueBGR(bgra);
 }
 
-cv::Mat decodeWithOpenCV(const std::vector<std::uint8_t>& bytes) {
+cv::Mat decodeWithOpenCV(const std::vector<std::uint8_t>& bytes, ImageFormat format) {
+  // Refused from the header, before a decoder allocates for it.
+  const std::optional<DeclaredSize> size = declaredSize(bytes);
+  if (!size || isUnacceptableSize(*size)) return {};
   // JPEG carries no alpha but often an orientation tag, which only the colour
   // mode applies; everything else is read unchanged to keep its alpha.
-  const int mode = isJPEG(bytes) ? cv::IMREAD_COLOR : cv::IMREAD_UNCHANGED;
+  const int mode = format == ImageFormat::jpeg ? cv::IMREAD_COLOR : cv::IMREAD_UNCHANGED;
   const cv::Mat encoded(1, static_cast<int>(bytes.size()), CV_8U, const_cast<std::uint8_t*>(bytes.data()));
   return toOpaqueBGR(cv::imdecode(encoded, mode));
 }
@@ -137,9 +140,17 @@ Result<Bitmap> imageFromFile(const std::string& path) {
   const std::optional<std::vector<std::uint8_t>> bytes = readWholeFile(path);
   if (!bytes || bytes->empty()) return OCRError::unreadableInput();
   try {
-    const bool heif = heif_check_filetype(bytes->data(), static_cast<int>(std::min<std::size_t>(bytes->size(), 64))) ==
-                      heif_filetype_yes_supported;
-    cv::Mat bgr = heif ? decodeHEIF(*bytes) : decodeWithOpenCV(*bytes);
+    // Only the accepted formats are decoded, whatever else OpenCV could read.
+    const ImageFormat format = imageFormat(*bytes);
+    cv::Mat bgr;
+    if (format == ImageFormat::heif) {
+      if (heif_check_filetype(bytes->data(), static_cast<int>(std::min<std::size_t>(bytes->size(), 64))) ==
+          heif_filetype_yes_supported) {
+        bgr = decodeHEIF(*bytes);
+      }
+    } else if (format != ImageFormat::unknown) {
+      bgr = decodeWithOpenCV(*bytes, format);
+    }
     if (bgr.empty()) return OCRError::unreadableInput();
     return makeBitmap(std::move(bgr));
   } catch (const cv::Exception&) {
