@@ -1,5 +1,6 @@
 // Entry point: hands the arguments without the program name to the run driver.
 #include <csignal>
+#include <new>
 
 #include "app/run_driver.h"
 #include "model/stderr_writer.h"
@@ -8,6 +9,13 @@ int main(int argc, char** argv) {
   // A parent that closes its end of our stderr must not kill the run.
   std::signal(SIGPIPE, SIG_IGN);
   brindlewox::reserveStderr();
-  const brindlewox::Arguments arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
-  return brindlewox::run(arguments);
+  try {
+    const brindlewox::Arguments arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
+    return brindlewox::run(arguments);
+  } catch (const std::bad_alloc&) {
+    // Failures travel as values; only an allocation deep inside a library can
+    // still throw, and it must end the run with a line, not a signal.
+    brindlewox::writeStderr("OCR failed: Out of memory.\n");
+    return 1;
+  }
 }

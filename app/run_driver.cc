@@ -43,11 +43,16 @@ Result<OCRDocument> convertInput(const Arguments& arguments) {
   const std::string& input = arguments[0];
   const ProgressRange range = progressRange(arguments);
   const std::string key = extensionKey(input);
-  if (key == "pdf") return convertPDF(input, selectedPageNumbers(arguments), range.start, range.end);
-  if (std::find(kImageExtensions.begin(), kImageExtensions.end(), key) != kImageExtensions.end()) {
-    return convertImage(input, range.start, range.end);
+  const bool pdf = key == "pdf";
+  if (!pdf && std::find(kImageExtensions.begin(), kImageExtensions.end(), key) == kImageExtensions.end()) {
+    return OCRError::unsupportedType(key);
   }
-  return OCRError::unsupportedType(key);
+  // Writing the result over the input would destroy the very file it was read from.
+  if (isSameFile(input, arguments[1])) {
+    return PlatformError{"OUTPUT \"" + arguments[1] + "\" is the input file; the input is left as it is."};
+  }
+  if (pdf) return convertPDF(input, selectedPageNumbers(arguments), range.start, range.end);
+  return convertImage(input, range.start, range.end);
 }
 
 namespace {

@@ -24,7 +24,8 @@ ProgressRange progressRange(const Arguments& arguments);
 // full Unicode rules; empty when there is none.
 std::string extensionKey(const std::string& path);
 
-// INPUT to document: dispatch on the extension key and convert.
+// INPUT to document: dispatch on the extension key and convert. Refuses an
+// OUTPUT that is the input file itself.
 Result<OCRDocument> convertInput(const Arguments& arguments);
 
 // The whole run; returns the exit status after printing any failure line.

@@ -14,4 +14,7 @@ namespace brindlewox {
 // The new file gets 0666 less the process umask, like any newly created file.
 Status writeFileAtomically(const std::string& path, std::string_view bytes);
 
+// True when both paths name one existing file (the same device and inode).
+bool isSameFile(const std::string& first, const std::string& second);
+
 }  // namespace brindlewox

@@ -17,12 +17,14 @@ std::string readFile(const std::string& path) {
   return buffer.str();
 }
 
-RunResult runBinary(const std::vector<std::string>& arguments, const std::string& workingDirectory) {
+RunResult runBinary(const std::vector<std::string>& arguments, const std::string& workingDirectory,
+                    const std::vector<std::string>& wrapper) {
   char outPath[] = "/tmp/brindlewox-out-XXXXXX";
   char errPath[] = "/tmp/brindlewox-err-XXXXXX";
   const int outFd = ::mkstemp(outPath);
   const int errFd = ::mkstemp(errPath);
-  std::vector<std::string> argv = {BRINDLEWOX_BINARY};
+  std::vector<std::string> argv = wrapper;
+  argv.push_back(BRINDLEWOX_BINARY);
   argv.insert(argv.end(), arguments.begin(), arguments.end());
   std::vector<char*> pointers;
   for (std::string& argument : argv) pointers.push_back(argument.data());

@@ -14,8 +14,10 @@ struct RunResult {
   std::string standardError;
 };
 
-// `workingDirectory` empty means the test's own.
-RunResult runBinary(const std::vector<std::string>& arguments, const std::string& workingDirectory = "");
+// `workingDirectory` empty means the test's own. A non-empty `wrapper` (such
+// as prlimit and its options) runs the binary in its stead.
+RunResult runBinary(const std::vector<std::string>& arguments, const std::string& workingDirectory = "",
+                    const std::vector<std::string>& wrapper = {});
 
 std::vector<std::string> lines(const std::string& text);
 

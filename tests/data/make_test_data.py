@@ -8,8 +8,11 @@ usage: make_test_data.py OUT_DIR
 """
 import io
 import os
+import random
+import struct
 import subprocess
 import sys
+import zlib
 
 import cairo
 from PIL import Image, ImageDraw, ImageFont
@@ -176,11 +179,60 @@ def write_pdfs(out):
         f.write("plain text, not a PDF\n")
 
 
+def png_with_header(width, height):
+    """A PNG whose header declares the given size, with one tiny IDAT."""
+    def chunk(kind, data):
+        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+    header = struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0)
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", zlib.compress(b"\0" * 64))
+            + chunk(b"IEND", b""))
+
+
+def write_hostile(out):
+    """Broken and hostile inputs, named hostile_*."""
+    def save(name, data):
+        with open(os.path.join(out, "hostile_" + name), "wb") as f:
+            f.write(data)
+
+    rng = random.Random(7)
+    good = open(os.path.join(out, "three_pages.pdf"), "rb").read()
+    save("truncated.pdf", good[:len(good) // 2])
+    save("garbage.pdf", b"%PDF-1.4\n" + bytes(rng.getrandbits(8) for _ in range(50000)))
+    save("zero_pages.pdf", raw_pdf([]))
+    letter = "0 0 612 792"
+    million = raw_pdf([{"media": letter, "content": text_at(72, 700, "Only page")}])
+    save("million_pages.pdf", million.replace(b"/Count 1", b"/Count 5000000"))
+    save("huge_media_box.pdf", raw_pdf([{"media": "0 0 1000000000 1000000000",
+                                         "content": text_at(72, 700, "Lost in space")}]))
+    save("infinite_media_box.pdf", raw_pdf([{"media": "0 0 1" + "0" * 400 + " 792",
+                                             "content": text_at(72, 700, "Too wide")}]))
+    save("negative_media_box.pdf", raw_pdf([{"media": "612 792 0 0", "content": text_at(72, 700, "Flipped box")}]))
+    tokens = [b"BT", b"ET", b"Tj", b"q", b"Q", b"cm", b"1", b"0.5", b"(x)", b"/F1", b"<<", b"]", b"re", b"f"]
+    garbage = b" ".join(rng.choice(tokens) for _ in range(400000))
+    save("garbage_content.pdf", raw_pdf([{"media": letter, "content": garbage.decode("latin-1")}]))
+    # A wrong cross-reference offset: the file must be repaired, not refused.
+    damaged = good.replace(b"startxref\n", b"startxref\n9").rsplit(b"startxref", 1)
+    save("damaged_xref.pdf", damaged[0] + b"startxref" + damaged[1])
+    subprocess.run(["qpdf", "--encrypt", "secret-user", "secret-owner", "256", "--",
+                    os.path.join(out, "five_pages.pdf"), os.path.join(out, "hostile_encrypted.pdf")], check=True)
+
+    save("huge_declared.png", png_with_header(100000, 100000))
+    save("too_many_pixels.png", png_with_header(20000, 20000))
+    save("zero_size.png", png_with_header(0, 0))
+    jpeg = open(os.path.join(out, "english.jpg"), "rb").read()
+    save("truncated.jpg", jpeg[:len(jpeg) * 6 // 10])
+    save("empty.png", b"")
+    save("gif_named.png", b"GIF89a\x01\x00\x01\x00\x00\x00\x00;")
+    frames = [text_image(["Frame %d" % i], ImageFont.truetype(LATIN, 44)) for i in range(3)]
+    frames[0].save(os.path.join(out, "hostile_animated.webp"), save_all=True, append_images=frames[1:], duration=100)
+
+
 def main():
     out = sys.argv[1]
     os.makedirs(out, exist_ok=True)
     write_images(out)
     write_pdfs(out)
+    write_hostile(out)
 
 
 if __name__ == "__main__":
