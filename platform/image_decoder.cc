@@ -138,18 +138,23 @@ cv::Mat decodeWithOpenCV(const std::vector<std::uint8_t>& bytes, ImageFormat for
 
 Result<Bitmap> imageFromFile(const std::string& path) {
   const std::optional<std::vector<std::uint8_t>> bytes = readWholeFile(path);
-  if (!bytes || bytes->empty()) return OCRError::unreadableInput();
+  if (!bytes) return OCRError::unreadableInput();
+  return imageFromBytes(*bytes);
+}
+
+Result<Bitmap> imageFromBytes(const std::vector<std::uint8_t>& bytes) {
+  if (bytes.empty()) return OCRError::unreadableInput();
   try {
     // Only the accepted formats are decoded, whatever else OpenCV could read.
-    const ImageFormat format = imageFormat(*bytes);
+    const ImageFormat format = imageFormat(bytes);
     cv::Mat bgr;
     if (format == ImageFormat::heif) {
-      if (heif_check_filetype(bytes->data(), static_cast<int>(std::min<std::size_t>(bytes->size(), 64))) ==
+      if (heif_check_filetype(bytes.data(), static_cast<int>(std::min<std::size_t>(bytes.size(), 64))) ==
           heif_filetype_yes_supported) {
-        bgr = decodeHEIF(*bytes);
+        bgr = decodeHEIF(bytes);
       }
     } else if (format != ImageFormat::unknown) {
-      bgr = decodeWithOpenCV(*bytes, format);
+      bgr = decodeWithOpenCV(bytes, format);
     }
     if (bgr.empty()) return OCRError::unreadableInput();
     return makeBitmap(std::move(bgr));

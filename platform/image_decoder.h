@@ -4,7 +4,9 @@
 // composited onto white, so the recogniser always sees upright dark-on-light.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "model/result.h"
 #include "platform/bitmap.h"
@@ -13,5 +15,8 @@ namespace brindlewox {
 
 // Fails with unreadableInput for anything that does not decode.
 Result<Bitmap> imageFromFile(const std::string& path);
+
+// The same for a file's contents already in memory.
+Result<Bitmap> imageFromBytes(const std::vector<std::uint8_t>& bytes);
 
 }  // namespace brindlewox

@@ -1,0 +1,45 @@
+#!/usr/bin/python3
+"""Writes a seed corpus for each fuzz target into OUT_DIR/<target>/, from
+small hand-made cases and the generated test data in TESTDATA_DIR.
+
+usage: make_seeds.py OUT_DIR TESTDATA_DIR
+"""
+import os
+import shutil
+import sys
+
+
+def main():
+    out, testdata = sys.argv[1], sys.argv[2]
+
+    def seed(target, name, data):
+        folder = os.path.join(out, target)
+        os.makedirs(folder, exist_ok=True)
+        with open(os.path.join(folder, name), "wb") as f:
+            f.write(data)
+
+    for i, args in enumerate([
+            ["in.pdf", "out.json", "--pages", "1,2,3", "--progress-start", "10", "--progress-end", "90"],
+            ["in.PNG", "out.json", "--pages", " 3 ,\t1,,2-5,+7,-1,99999999999999999999"],
+            ["--pages", "1", "x.\u00c4BC", "out", "--progress-end", "-5", "--progress-start", "150"],
+            ["a", "b", "--progress-start", "+0007", "--progress-end", "9223372036854775807"]]):
+        seed("fuzz_options", "args%d" % i, "\0".join(args).encode())
+    for i, text in enumerate(["plain", "Minutes of 12/05\nApproved", "quote \" back \\ tab \t \x01 \x1f",
+                              "中文 繁體 é ü", "\u2028\u3000\U0001F600"]):
+        seed("fuzz_json_string", "text%d" % i, text.encode())
+    for i, data in enumerate([b"\x00\x05\xff\x00", b"\x01\x00" + bytes(range(256)), b"\x0b\xb8" + b"\xaa" * 64]):
+        seed("fuzz_reading_order_sort", "sort%d" % i, data)
+    for name in sorted(os.listdir(testdata)):
+        path = os.path.join(testdata, name)
+        if os.path.getsize(path) > 200000:
+            continue
+        extension = name.rsplit(".", 1)[-1]
+        target = "fuzz_pdf" if extension == "pdf" else \
+            "fuzz_image" if extension in ("png", "jpg", "bmp", "webp", "tiff", "heic") else None
+        if target:
+            os.makedirs(os.path.join(out, target), exist_ok=True)
+            shutil.copy(path, os.path.join(out, target, name))
+
+
+if __name__ == "__main__":
+    main()
