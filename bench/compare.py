@@ -1,0 +1,108 @@
+#!/usr/bin/python3
+"""Runs brindlewox-ocr and the peer pipeline (pdftoppm at 187.2 dpi, then
+tesseract per page with chi_sim+chi_tra+eng and OMP_THREAD_LIMIT=1; images
+straight to tesseract) on every file of a corpus made by make_corpus.py, and
+prints per group: seconds per page, character error, order-free character
+error, word error (English) and peak RSS, for both and as ratios.
+
+usage: compare.py BINARY CORPUS_DIR
+"""
+import json
+import os
+import subprocess
+import sys
+import tempfile
+import time
+
+from score import measures
+
+TESSERACT_LANGUAGES = "chi_sim+chi_tra+eng"
+
+
+def run(command, env=None):
+    """Runs one process; returns (seconds, peak RSS in MB, stdout)."""
+    start = time.monotonic()
+    process = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=env)
+    output = process.stdout.read()
+    _, status, usage = os.wait4(process.pid, 0)
+    process.returncode = os.waitstatus_to_exitcode(status)
+    if process.returncode != 0:
+        raise RuntimeError("%s failed with %d" % (command[0], process.returncode))
+    return time.monotonic() - start, usage.ru_maxrss / 1024.0, output
+
+
+def ours(binary, path):
+    with tempfile.TemporaryDirectory() as work:
+        out = os.path.join(work, "out.json")
+        seconds, rss, _ = run([binary, path, out])
+        with open(out, encoding="utf-8") as f:
+            pages = [page["text"] for page in json.load(f)["pages"]]
+    return seconds, rss, pages
+
+
+def peer(path):
+    env = dict(os.environ, OMP_THREAD_LIMIT="1")
+    with tempfile.TemporaryDirectory() as work:
+        seconds, rss = 0.0, 0.0
+        if path.endswith(".pdf"):
+            s, r, _ = run(["pdftoppm", "-r", "187.2", "-png", path, os.path.join(work, "page")])
+            seconds, rss = s, r
+            images = sorted(os.path.join(work, name) for name in os.listdir(work))
+        else:
+            images = [path]
+        pages = []
+        for image in images:
+            s, r, text = run(["tesseract", image, "-", "-l", TESSERACT_LANGUAGES], env=env)
+            seconds += s
+            rss = max(rss, r)
+            pages.append(text.decode("utf-8", "replace"))
+    return seconds, rss, pages
+
+
+def main():
+    binary, corpus = sys.argv[1], sys.argv[2]
+    rows = []
+    for group in ("english", "simplified", "traditional", "mixed"):
+        folder = os.path.join(corpus, group)
+        totals = {"ours": [0.0, 0.0, []], "peer": [0.0, 0.0, []]}
+        page_count = 0
+        for name in sorted(os.listdir(folder)):
+            if name.endswith(".truth"):
+                continue
+            path = os.path.join(folder, name)
+            with open(path + ".truth", encoding="utf-8") as f:
+                truths = f.read().split("\f")
+            page_count += len(truths)
+            for tool, result in (("ours", ours(binary, path)), ("peer", peer(path))):
+                seconds, rss, pages = result
+                totals[tool][0] += seconds
+                totals[tool][1] = max(totals[tool][1], rss)
+                for truth, got in zip(truths, pages + [""] * len(truths)):
+                    totals[tool][2].append(measures(truth, got))
+        rows.append((group, page_count, totals))
+
+    def mean(values, index):
+        return sum(v[index] for v in values) / max(1, len(values))
+
+    print("%-12s %5s | %8s %8s %6s | %7s %7s | %8s %8s %6s | %7s %7s | %7s %7s" % (
+        "group", "pages", "s/p ours", "s/p peer", "ratio", "CER us", "CER pr", "free us", "free pr", "ratio",
+        "WER us", "WER pr", "RSS us", "RSS pr"))
+    for group, pages, totals in rows:
+        o, p = totals["ours"], totals["peer"]
+        sp_o, sp_p = o[0] / pages, p[0] / pages
+        free_o, free_p = mean(o[2], 1), mean(p[2], 1)
+        wer = ("%7.3f %7.3f" % (mean(o[2], 2), mean(p[2], 2))) if group == "english" else "%7s %7s" % ("-", "-")
+        print("%-12s %5d | %8.2f %8.2f %6.2f | %7.3f %7.3f | %8.3f %8.3f %6.2f | %s | %7.0f %7.0f" % (
+            group, pages, sp_o, sp_p, sp_o / sp_p, mean(o[2], 0), mean(p[2], 0), free_o, free_p,
+            free_o / free_p if free_p else float("nan"), wer, o[1], p[1]))
+    large = os.path.join(corpus, "large", "large_page.pdf")
+    if os.path.exists(large):
+        seconds, rss, _ = ours(binary, large)
+        print("3201 x 3201 page: %.2f s, peak RSS %.0f MB" % (seconds, rss))
+    start = time.monotonic()
+    subprocess.run([binary], stderr=subprocess.DEVNULL)
+    print("usage failure (no arguments): %.1f ms" % ((time.monotonic() - start) * 1000))
+
+
+if __name__ == "__main__":
+    main()

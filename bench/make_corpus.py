@@ -1,0 +1,168 @@
+#!/usr/bin/python3
+"""Generates the comparison corpus from a seed: for each group (english,
+simplified, traditional, mixed) a born-digital PDF with one- and two-column
+pages at body sizes from 8 to 14 points, a scanned-looking image-only PDF
+(slight skew, blur and noise) and scanned-looking JPEG pages, plus a large
+1248 x 1248 point page (drawn as 3201 x 3201 pixels). The ground truth of
+every page is written beside each file: NAME.truth holds its pages separated
+by form feeds, each page's lines in reading order (first column, then second).
+
+usage: make_corpus.py OUT_DIR [--seed S] [--pages N]
+"""
+import argparse
+import os
+import random
+
+import cairo
+from PIL import Image, ImageDraw, ImageFilter, ImageFont
+
+from make_bench_data import CJK, ENGLISH_WORDS, SIMPLIFIED, TRADITIONAL
+
+GROUPS = ("english", "simplified", "traditional", "mixed")
+LATIN_FAMILY = "DejaVu Serif"
+LATIN_FILE = "/usr/share/fonts/truetype/dejavu/DejaVuSerif.ttf"
+
+
+def sentence(rng, group):
+    if group == "mixed":
+        group = rng.choice(["english", "simplified", "traditional"])
+    if group == "english":
+        words = [rng.choice(ENGLISH_WORDS) for _ in range(rng.randint(4, 9))]
+        words[0] = words[0].capitalize()
+        if rng.random() < 0.3:
+            words.append(str(rng.randint(1, 9999)))
+        return " ".join(words) + rng.choice([".", ".", ",", ":"])
+    pool = SIMPLIFIED if group == "simplified" else TRADITIONAL
+    return "".join(rng.choice(pool) for _ in range(rng.randint(3, 7))) + rng.choice(["。", "，"])
+
+
+def family_for(group, line):
+    has_cjk = any("\u4e00" <= ch <= "\u9fff" for ch in line)
+    if group == "traditional" or (group == "mixed" and has_cjk and any(ch in "們會經發醫學時問臺這說" for ch in line)):
+        return "Noto Sans CJK TC"
+    if has_cjk:
+        return "Noto Sans CJK SC"
+    return LATIN_FAMILY
+
+
+def fill_lines(rng, group, width, measure):
+    """Lines of whole sentences that fit `width` according to `measure`."""
+    while True:
+        line = ""
+        while True:
+            piece = sentence(rng, group)
+            candidate = line + (" " if line else "") + piece
+            if measure(candidate) > width:
+                break
+            line = candidate
+        if line:
+            yield line
+
+
+def layout_page(rng, group, size, columns, page_width, page_height, margin, measure):
+    """Positions (x, y, text) in points, and the page's truth in reading order."""
+    gap = 24
+    column_width = (page_width - 2 * margin - gap * (columns - 1)) / columns
+    lines_per_column = int((page_height - 2 * margin) / (size * 1.5))
+    placed, truth = [], []
+    source = fill_lines(rng, group, column_width, lambda text: measure(text, size))
+    for column in range(columns):
+        x = margin + column * (column_width + gap)
+        for row in range(lines_per_column):
+            text = next(source)
+            placed.append((x, margin + size + row * size * 1.5, text))
+            truth.append(text)
+    return placed, truth
+
+
+def cairo_measure(context, group):
+    def measure(text, size):
+        context.select_font_face(family_for(group, text))
+        context.set_font_size(size)
+        return context.text_extents(text).x_advance
+    return measure
+
+
+def write_digital_pdf(path, rng, group, pages, page_size=(612, 792)):
+    surface = cairo.PDFSurface(path, *page_size)
+    context = cairo.Context(surface)
+    truths = []
+    for number in range(pages):
+        size = rng.choice([8, 9, 10, 11, 12, 14])
+        columns = 1 if number % 2 == 0 else 2
+        placed, truth = layout_page(rng, group, size, columns, page_size[0], page_size[1], 60,
+                                    cairo_measure(context, group))
+        for x, y, text in placed:
+            context.select_font_face(family_for(group, text))
+            context.set_font_size(size)
+            context.move_to(x, y)
+            context.show_text(text)
+        truths.append(truth)
+        surface.show_page()
+    surface.finish()
+    write_truth(path, truths)
+
+
+def pil_font(group, text, pixels):
+    family = family_for(group, text)
+    if family == LATIN_FAMILY:
+        return ImageFont.truetype(LATIN_FILE, pixels)
+    return ImageFont.truetype(CJK, pixels, index=3 if family.endswith("TC") else 2)
+
+
+def scanned_page(rng, group, dpi=200):
+    """A page drawn at `dpi`, then skewed, blurred and speckled like a scan."""
+    scale = dpi / 72.0
+    width, height = int(612 * scale), int(792 * scale)
+    size = rng.choice([10, 11, 12, 14])
+    columns = rng.choice([1, 2])
+
+    def measure(text, points):
+        return pil_font(group, text, int(points * scale)).getlength(text) / scale
+
+    placed, truth = layout_page(rng, group, size, columns, 612, 792, 60, measure)
+    image = Image.new("L", (width, height), 255)
+    draw = ImageDraw.Draw(image)
+    for x, y, text in placed:
+        font = pil_font(group, text, int(size * scale))
+        draw.text((x * scale, (y - size) * scale), text, font=font, fill=20)
+    image = image.rotate(rng.uniform(-1.2, 1.2), resample=Image.BICUBIC, fillcolor=255, expand=False)
+    image = image.filter(ImageFilter.GaussianBlur(radius=0.8))
+    noise = Image.effect_noise((width, height), 18)
+    image = Image.blend(image, noise, 0.12)
+    return image.convert("RGB"), truth
+
+
+def write_truth(path, pages):
+    with open(path + ".truth", "w", encoding="utf-8") as f:
+        f.write("\f".join("\n".join(lines) for lines in pages))
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("out")
+    parser.add_argument("--seed", type=int, default=5150)
+    parser.add_argument("--pages", type=int, default=4, help="born-digital pages per group")
+    args = parser.parse_args()
+    os.makedirs(args.out, exist_ok=True)
+    rng = random.Random(args.seed)
+    for group in GROUPS:
+        folder = os.path.join(args.out, group)
+        os.makedirs(folder, exist_ok=True)
+        write_digital_pdf(os.path.join(folder, "digital.pdf"), rng, group, args.pages)
+        scans = [scanned_page(rng, group) for _ in range(2)]
+        scans[0][0].save(os.path.join(folder, "scanned.pdf"), save_all=True, append_images=[s[0] for s in scans[1:]],
+                         resolution=200.0)
+        write_truth(os.path.join(folder, "scanned.pdf"), [s[1] for s in scans])
+        for i in range(2):
+            image, truth = scanned_page(rng, group)
+            path = os.path.join(folder, "photo%d.jpg" % i)
+            image.save(path, quality=80)
+            write_truth(path, [truth])
+    large = os.path.join(args.out, "large")
+    os.makedirs(large, exist_ok=True)
+    write_digital_pdf(os.path.join(large, "large_page.pdf"), rng, "mixed", 1, page_size=(1248, 1248))
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,92 @@
+// Where the time of one PDF page goes: drawing (with the conversion to BGR),
+// the detection network, its post-processing, cutting the line crops, and
+// reading the lines (on one thread, and as the engine does it, on several).
+//
+// usage: page_profile FILE.pdf [PAGE]
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+
+#include <opencv2/dnn.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include "pipeline/page_rendering.h"
+#include "pipeline/text_recognition.h"
+#include "platform/bitmap_pixels.h"
+#include "platform/model_files.h"
+#include "platform/pdf_document.h"
+#include "platform/text_detector.h"
+#include "platform/text_line_reader.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double secondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace brindlewox;
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: page_profile FILE.pdf [PAGE]\n");
+    return 2;
+  }
+  const std::int64_t number = argc > 2 ? std::atoll(argv[2]) : 1;
+  Result<PDFDocument> document = PDFDocument::open(argv[1]);
+  if (!document) return 1;
+  const std::optional<PDFPage> page = document.value().page(number - 1);
+  if (!page) return 1;
+
+  auto start = Clock::now();
+  const Result<Bitmap> bitmap = renderPDFPage(document.value(), *page, number);
+  const double drawing = secondsSince(start);
+  if (!bitmap) return 1;
+  const cv::Mat& bgr = bitmap.value().pixels().bgr;
+  cv::Mat bgrx;
+  cv::cvtColor(bgr, bgrx, cv::COLOR_BGR2BGRA);
+  start = Clock::now();
+  cv::Mat back;
+  cv::cvtColor(bgrx, back, cv::COLOR_BGRA2BGR);
+  const double conversion = secondsSince(start);
+
+  const Result<ModelPaths> paths = locateModels();
+  if (!paths) return 1;
+  std::vector<std::string> dictionary;
+  std::ifstream file(paths.value().dictionary);
+  for (std::string line; std::getline(file, line);) dictionary.push_back(line);
+  TextDetector detector(cv::dnn::readNetFromONNX(paths.value().detection));
+  TextLineReader reader(cv::dnn::readNetFromONNX(paths.value().recognition), CTCDecoder(dictionary));
+  detector.detect(bgr);  // first run sets the network up for this size
+
+  start = Clock::now();
+  detector.probabilityMap(bgr);
+  const double network = secondsSince(start);
+  start = Clock::now();
+  const std::vector<Quad> boxes = detector.detect(bgr);
+  const double detection = secondsSince(start);
+
+  start = Clock::now();
+  std::vector<cv::Mat> crops;
+  for (const Quad& box : boxes) crops.push_back(TextLineReader::uprightCrop(bgr, box));
+  const double cropping = secondsSince(start);
+  start = Clock::now();
+  for (const cv::Mat& crop : crops) reader.read(crop);
+  const double reading = secondsSince(start);
+
+  recognizeText(bitmap.value());  // loads the engine
+  start = Clock::now();
+  recognizeText(bitmap.value());
+  const double engine = secondsSince(start);
+
+  std::printf("page %lld, %dx%d pixels, %zu lines\n", static_cast<long long>(number), bgr.cols, bgr.rows, boxes.size());
+  std::printf("  drawing (Poppler, with BGR conversion) %7.3f s\n", drawing);
+  std::printf("    of which the BGRX to BGR conversion  %7.3f s\n", conversion);
+  std::printf("  detection network                      %7.3f s\n", network);
+  std::printf("  detection post-processing              %7.3f s\n", detection - network);
+  std::printf("  line crops                             %7.3f s\n", cropping);
+  std::printf("  line recognition, one thread           %7.3f s\n", reading);
+  std::printf("  whole recognition as the engine runs it %6.3f s\n", engine);
+  return 0;
+}
