@@ -16,24 +16,11 @@ import random
 import cairo
 from PIL import Image, ImageDraw, ImageFilter, ImageFont
 
-from make_bench_data import CJK, ENGLISH_WORDS, SIMPLIFIED, TRADITIONAL
+from make_bench_data import CJK, sentence
 
 GROUPS = ("english", "simplified", "traditional", "mixed")
 LATIN_FAMILY = "DejaVu Serif"
 LATIN_FILE = "/usr/share/fonts/truetype/dejavu/DejaVuSerif.ttf"
-
-
-def sentence(rng, group):
-    if group == "mixed":
-        group = rng.choice(["english", "simplified", "traditional"])
-    if group == "english":
-        words = [rng.choice(ENGLISH_WORDS) for _ in range(rng.randint(4, 9))]
-        words[0] = words[0].capitalize()
-        if rng.random() < 0.3:
-            words.append(str(rng.randint(1, 9999)))
-        return " ".join(words) + rng.choice([".", ".", ",", ":"])
-    pool = SIMPLIFIED if group == "simplified" else TRADITIONAL
-    return "".join(rng.choice(pool) for _ in range(rng.randint(3, 7))) + rng.choice(["。", "，"])
 
 
 def family_for(group, line):

@@ -3,32 +3,21 @@
 // reading the lines (on one thread, and as the engine does it, on several).
 //
 // usage: page_profile FILE.pdf [PAGE]
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 
-#include <opencv2/dnn.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "bench/bench_support.h"
 #include "pipeline/page_rendering.h"
 #include "pipeline/text_recognition.h"
 #include "platform/bitmap_pixels.h"
-#include "platform/model_files.h"
 #include "platform/pdf_document.h"
-#include "platform/text_detector.h"
-#include "platform/text_line_reader.h"
-
-namespace {
-
-using Clock = std::chrono::steady_clock;
-
-double secondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
-
-}  // namespace
 
 int main(int argc, char** argv) {
   using namespace brindlewox;
+  using bench::Clock;
+  using bench::secondsSince;
   if (argc < 2) {
     std::fprintf(stderr, "usage: page_profile FILE.pdf [PAGE]\n");
     return 2;
@@ -51,13 +40,10 @@ int main(int argc, char** argv) {
   cv::cvtColor(bgrx, back, cv::COLOR_BGRA2BGR);
   const double conversion = secondsSince(start);
 
-  const Result<ModelPaths> paths = locateModels();
-  if (!paths) return 1;
-  std::vector<std::string> dictionary;
-  std::ifstream file(paths.value().dictionary);
-  for (std::string line; std::getline(file, line);) dictionary.push_back(line);
-  TextDetector detector(cv::dnn::readNetFromONNX(paths.value().detection));
-  TextLineReader reader(cv::dnn::readNetFromONNX(paths.value().recognition), CTCDecoder(dictionary));
+  std::optional<bench::Networks> networks = bench::loadNetworks();
+  if (!networks) return 1;
+  TextDetector& detector = networks->detector;
+  TextLineReader& reader = networks->reader;
   detector.detect(bgr);  // first run sets the network up for this size
 
   start = Clock::now();
@@ -75,9 +61,9 @@ int main(int argc, char** argv) {
   for (const cv::Mat& crop : crops) reader.read(crop);
   const double reading = secondsSince(start);
 
-  recognizeText(bitmap.value());  // loads the engine
+  if (!recognizeText(bitmap.value())) return 1;  // loads the engine
   start = Clock::now();
-  recognizeText(bitmap.value());
+  if (!recognizeText(bitmap.value())) return 1;
   const double engine = secondsSince(start);
 
   std::printf("page %lld, %dx%d pixels, %zu lines\n", static_cast<long long>(number), bgr.cols, bgr.rows, boxes.size());

@@ -5,28 +5,14 @@
 // usage: recognizer_bench IMAGE...
 #include <sys/resource.h>
 
-#include <chrono>
 #include <cstdio>
-#include <fstream>
 
-#include <opencv2/dnn.hpp>
-#include <opencv2/imgcodecs.hpp>
-
+#include "bench/bench_support.h"
 #include "pipeline/text_recognition.h"
 #include "platform/bitmap_pixels.h"
-#include "platform/ctc_decoder.h"
 #include "platform/image_decoder.h"
-#include "platform/model_files.h"
-#include "platform/text_detector.h"
-#include "platform/text_line_reader.h"
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-double secondsSince(Clock::time_point start) {
-  return std::chrono::duration<double>(Clock::now() - start).count();
-}
 
 long peakRSSMegabytes() {
   rusage usage{};
@@ -38,6 +24,8 @@ long peakRSSMegabytes() {
 
 int main(int argc, char** argv) {
   using namespace brindlewox;
+  using bench::Clock;
+  using bench::secondsSince;
   if (argc < 2) {
     std::fprintf(stderr, "usage: recognizer_bench IMAGE...\n");
     return 2;
@@ -54,15 +42,10 @@ int main(int argc, char** argv) {
                 secondsSince(warmStart));
   }
 
-  const Result<ModelPaths> paths = locateModels();
-  if (!paths) return 1;
-  std::vector<std::string> dictionary;
-  {
-    std::ifstream file(paths.value().dictionary);
-    for (std::string line; std::getline(file, line);) dictionary.push_back(line);
-  }
-  TextDetector detector(cv::dnn::readNetFromONNX(paths.value().detection));
-  TextLineReader reader(cv::dnn::readNetFromONNX(paths.value().recognition), CTCDecoder(dictionary));
+  std::optional<bench::Networks> networks = bench::loadNetworks();
+  if (!networks) return 1;
+  TextDetector& detector = networks->detector;
+  TextLineReader& reader = networks->reader;
 
   std::printf("%-40s %10s %8s %12s %10s %10s %12s\n", "image", "size", "lines", "detect s", "read s", "columns", "peak RSS MB");
   for (int i = 1; i < argc; ++i) {

@@ -32,10 +32,7 @@ std::string progress(int percent, int completed, int total) {
 class EndToEnd : public ::testing::Test {
  protected:
   void SetUp() override {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    directory_ = fs::temp_directory_path() / ("brindlewox-e2e-" + std::to_string(::getpid()) + "-" + info->name());
-    fs::remove_all(directory_);
-    fs::create_directories(directory_);
+    directory_ = testing::freshTestDirectory("brindlewox-e2e-");
   }
   void TearDown() override { fs::remove_all(directory_); }
 

@@ -42,10 +42,7 @@ struct Expectation {
 class HostileInput : public ::testing::Test {
  protected:
   void SetUp() override {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    directory_ = fs::temp_directory_path() / ("brindlewox-hostile-" + std::to_string(::getpid()) + "-" + info->name());
-    fs::remove_all(directory_);
-    fs::create_directories(directory_);
+    directory_ = testing::freshTestDirectory("brindlewox-hostile-");
     output_ = (directory_ / "out.json").string();
   }
   void TearDown() override { fs::remove_all(directory_); }

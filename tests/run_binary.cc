@@ -4,6 +4,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -15,6 +17,15 @@ std::string readFile(const std::string& path) {
   std::stringstream buffer;
   buffer << in.rdbuf();
   return buffer.str();
+}
+
+std::filesystem::path freshTestDirectory(const std::string& prefix) {
+  const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+  const std::filesystem::path directory =
+      std::filesystem::temp_directory_path() / (prefix + std::to_string(::getpid()) + "-" + info->name());
+  std::filesystem::remove_all(directory);
+  std::filesystem::create_directories(directory);
+  return directory;
 }
 
 RunResult runBinary(const std::vector<std::string>& arguments, const std::string& workingDirectory,

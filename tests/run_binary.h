@@ -2,6 +2,7 @@
 // application does, and captures what it writes and how it ends.
 #pragma once
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -28,5 +29,8 @@ std::string jsonString(const std::string& document, const std::string& key, std:
 std::vector<std::string> pageTexts(const std::string& document);
 
 std::string readFile(const std::string& path);
+
+// A fresh, empty directory for the current test, named after it.
+std::filesystem::path freshTestDirectory(const std::string& prefix);
 
 }  // namespace brindlewox::testing

@@ -1,0 +1,41 @@
+// Helpers shared by the benchmarks: timing, and the two networks loaded
+// directly so that each stage can be timed on its own.
+#pragma once
+
+#include <chrono>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <opencv2/dnn.hpp>
+
+#include "platform/ctc_decoder.h"
+#include "platform/model_files.h"
+#include "platform/text_detector.h"
+#include "platform/text_line_reader.h"
+
+namespace brindlewox::bench {
+
+using Clock = std::chrono::steady_clock;
+
+inline double secondsSince(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+struct Networks {
+  TextDetector detector;
+  TextLineReader reader;
+};
+
+inline std::optional<Networks> loadNetworks() {
+  const Result<ModelPaths> paths = locateModels();
+  if (!paths) return std::nullopt;
+  std::vector<std::string> dictionary;
+  std::ifstream file(paths.value().dictionary);
+  for (std::string line; std::getline(file, line);) dictionary.push_back(line);
+  return Networks{TextDetector(cv::dnn::readNetFromONNX(paths.value().detection)),
+                  TextLineReader(cv::dnn::readNetFromONNX(paths.value().recognition), CTCDecoder(dictionary))};
+}
+
+}  // namespace brindlewox::bench
