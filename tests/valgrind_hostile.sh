@@ -1,0 +1,28 @@
+#!/bin/sh
+# Runs the binary on every hostile input under valgrind's memcheck and fails
+# on any invalid read or write, or on memory definitely lost. Slow (the
+# recognition networks run under emulation), so it is run by hand:
+# usage: valgrind_hostile.sh BUILD_DIR
+set -eu
+build=$1
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+status=0
+for input in "$build"/testdata/hostile_*; do
+  name=$(basename "$input")
+  if valgrind --quiet --error-exitcode=99 --leak-check=full --errors-for-leak-kinds=definite \
+      --show-leak-kinds=definite --log-file="$work/$name.log" \
+      "$build/brindlewox-ocr" "$input" "$work/out.json" 2>/dev/null; then
+    code=0
+  else
+    code=$?
+  fi
+  if [ "$code" = 99 ] || grep -q "Invalid \(read\|write\)\|definitely lost" "$work/$name.log"; then
+    echo "$name: memcheck errors"
+    cat "$work/$name.log"
+    status=1
+  else
+    echo "$name: clean (exit status $code)"
+  fi
+done
+exit $status
