@@ -177,6 +177,8 @@ Result<std::vector<TextObservation>> recognizeObservations(const Bitmap& image) 
     return PlatformError{std::string("Text recognition failed: ") + error.err};
   } catch (const std::bad_alloc&) {
     return PlatformError{"Text recognition failed: out of memory."};
+  } catch (const std::exception& error) {  // a reader thread that could not be started
+    return PlatformError{std::string("Text recognition failed: ") + error.what()};
   }
 }
 

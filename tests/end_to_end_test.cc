@@ -221,5 +221,29 @@ TEST_F(EndToEnd, AnOutputInAMissingDirectoryFailsAfterTheWork) {
   EXPECT_FALSE(fs::exists(directory_ / "no"));
 }
 
+TEST_F(EndToEnd, MissingOrDamagedModelsAreNamedWithHowToRestoreThem) {
+  // A copy of the binary away from the build tree's models/ folder.
+  const fs::path binary = directory_ / "brindlewox-ocr";
+  fs::copy_file(BRINDLEWOX_BINARY, binary);
+  auto runCopy = [&] {
+    return runBinary({kData + "/english.png", output()}, directory_.string(), {}, binary.string());
+  };
+  const RunResult missing = runCopy();
+  EXPECT_EQ(missing.exitStatus, 1);
+  const std::string missingLine = lines(missing.standardError).back();
+  EXPECT_NE(missingLine.find("ppocrv4_det_opencv.onnx\" is missing"), std::string::npos) << missingLine;
+  EXPECT_NE(missingLine.find("Reinstall brindlewox-ocr"), std::string::npos) << missingLine;
+
+  fs::create_directory(directory_ / "models");
+  for (const char* name : {"ppocrv4_det_opencv.onnx", "ppocrv4_rec_opencv.onnx", "ppocr_keys_v1.txt"}) {
+    std::ofstream(directory_ / "models" / name) << "not a model";
+  }
+  const RunResult damaged = runCopy();
+  EXPECT_EQ(damaged.exitStatus, 1);
+  const std::string damagedLine = lines(damaged.standardError).back();
+  EXPECT_NE(damagedLine.find("ppocrv4_det_opencv.onnx\" is damaged"), std::string::npos) << damagedLine;
+  EXPECT_FALSE(fs::exists(output()));
+}
+
 }  // namespace
 }  // namespace brindlewox

@@ -29,13 +29,13 @@ std::filesystem::path freshTestDirectory(const std::string& prefix) {
 }
 
 RunResult runBinary(const std::vector<std::string>& arguments, const std::string& workingDirectory,
-                    const std::vector<std::string>& wrapper) {
+                    const std::vector<std::string>& wrapper, const std::string& binary) {
   char outPath[] = "/tmp/brindlewox-out-XXXXXX";
   char errPath[] = "/tmp/brindlewox-err-XXXXXX";
   const int outFd = ::mkstemp(outPath);
   const int errFd = ::mkstemp(errPath);
   std::vector<std::string> argv = wrapper;
-  argv.push_back(BRINDLEWOX_BINARY);
+  argv.push_back(binary);
   argv.insert(argv.end(), arguments.begin(), arguments.end());
   std::vector<char*> pointers;
   for (std::string& argument : argv) pointers.push_back(argument.data());

@@ -16,9 +16,10 @@ struct RunResult {
 };
 
 // `workingDirectory` empty means the test's own. A non-empty `wrapper` (such
-// as prlimit and its options) runs the binary in its stead.
+// as prlimit and its options) runs the binary in its stead. `binary` replaces
+// the built binary, for a copy placed elsewhere.
 RunResult runBinary(const std::vector<std::string>& arguments, const std::string& workingDirectory = "",
-                    const std::vector<std::string>& wrapper = {});
+                    const std::vector<std::string>& wrapper = {}, const std::string& binary = BRINDLEWOX_BINARY);
 
 std::vector<std::string> lines(const std::string& text);
 
