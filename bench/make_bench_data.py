@@ -103,6 +103,35 @@ def write_page_image(path, rng, group, point_size):
         f.write("\n".join(truth) + "\n")
 
 
+def write_tight_page(path, rng, font_file, word_gap_em):
+    """English set tightly, as on forms and receipts: each word drawn on its
+    own with a narrow gap, the case where the network drops spaces."""
+    width, height = 1592, 2060
+    font_px = 30
+    font = ImageFont.truetype(font_file, font_px)
+    image = Image.new("L", (width, height), 255)
+    draw = ImageDraw.Draw(image)
+    truth = []
+    y = 150
+    while y < height - 150:
+        words, x = [], 150.0
+        while True:
+            word = rng.choice(ENGLISH_WORDS)
+            if rng.random() < 0.15:
+                word = str(rng.randint(10, 99999))
+            advance = font.getlength(word)
+            if x + advance > width - 150:
+                break
+            draw.text((x, y), word, font=font, fill=0)
+            words.append(word)
+            x += advance + word_gap_em * font_px
+        truth.append(" ".join(words))
+        y += int(font_px * 1.8)
+    image.save(path)
+    with open(path + ".txt", "w", encoding="utf-8") as f:
+        f.write("\n".join(truth) + "\n")
+
+
 def write_long_pdf(path, rng, pages, lines_per_page):
     surface = cairo.PDFSurface(path, 612, 792)
     context = cairo.Context(surface)
@@ -142,6 +171,8 @@ def main():
     rng = random.Random(args.seed)
     for group in GROUPS:
         write_page_image(os.path.join(args.out, "page_%s.png" % group), rng, group, 11)
+    for i, font_file in enumerate((LATIN, SERIF, "/usr/share/fonts/truetype/dejavu/DejaVuSansCondensed.ttf")):
+        write_tight_page(os.path.join(args.out, "tight_english%d.png" % i), rng, font_file, 0.14)
     write_long_pdf(os.path.join(args.out, "long.pdf"), rng, args.pages, args.lines_per_page)
 
 

@@ -16,7 +16,9 @@ struct DecodedLine {
 
 class CTCDecoder {
  public:
-  explicit CTCDecoder(std::vector<std::string> dictionary);
+  // `restoreSpaces` off keeps exactly the spaces the network emitted (for
+  // measuring what the restoration gains).
+  explicit CTCDecoder(std::vector<std::string> dictionary, bool restoreSpaces = true);
 
   std::size_t classCount() const { return dictionary_.size() + 2; }
 
@@ -25,6 +27,7 @@ class CTCDecoder {
 
  private:
   std::vector<std::string> dictionary_;
+  bool restoreSpaces_;
 };
 
 }  // namespace brindlewox

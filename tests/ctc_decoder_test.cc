@@ -65,6 +65,18 @@ TEST(CTCDecoder, RestoresAWordBreakFromSpaceEvidenceBetweenLetters) {
   EXPECT_EQ(decode(chinese).text, "\xe4\xb8\xad\xe4\xb8\xad");
 }
 
+TEST(CTCDecoder, IgnoresFaintSpaceEvidenceAndCanBeTurnedOff) {
+  std::vector<float> faint = frames({1, -1, -1, 2});
+  faint[1 * kClasses + kSpace] = 0.001F;
+  faint[1 * kClasses + 0] = 0.999F;
+  EXPECT_EQ(decode(faint).text, "ab");
+  std::vector<float> clear = frames({1, -1, -1, 2});
+  clear[1 * kClasses + kSpace] = 0.3F;
+  clear[1 * kClasses + 0] = 0.7F;
+  const CTCDecoder literal(kDictionary, false);
+  EXPECT_EQ(literal.decode(clear.data(), 4).text, "ab");
+}
+
 TEST(CTCDecoder, RestoresAWordBreakFromAWideGap) {
   // Letters every 2 frames, then a gap of 5 frames: a word break.
   const DecodedLine line = decode(frames({1, -1, 2, -1, 1, -1, 2, -1, -1, -1, -1, 4, -1, 1}));
