@@ -4,9 +4,8 @@
 #include <array>
 #include <string_view>
 
+#include "app/engine_loader.h"
 #include "model/stderr_writer.h"
-#include "pipeline/image_conversion.h"
-#include "pipeline/pdf_conversion.h"
 #include "platform/atomic_file.h"
 #include "platform/text_services.h"
 
@@ -51,8 +50,10 @@ Result<OCRDocument> convertInput(const Arguments& arguments) {
   if (isSameFile(input, arguments[1])) {
     return PlatformError{"OUTPUT \"" + arguments[1] + "\" is the input file; the input is left as it is."};
   }
-  if (pdf) return convertPDF(input, selectedPageNumbers(arguments), range.start, range.end);
-  return convertImage(input, range.start, range.end);
+  const Result<const EngineInterface*> engine = loadEngine();
+  if (!engine) return engine.failure();
+  if (pdf) return engine.value()->convertPDF(input, selectedPageNumbers(arguments), range.start, range.end);
+  return engine.value()->convertImage(input, range.start, range.end);
 }
 
 namespace {

@@ -9,7 +9,7 @@ namespace brindlewox {
 
 namespace {
 
-int stderrDescriptor = STDERR_FILENO;
+int currentDescriptor = STDERR_FILENO;
 
 }  // namespace
 
@@ -18,8 +18,8 @@ void writeStderr(std::string_view text) {
   std::size_t left = text.size();
   // One write normally carries the whole line; a signal or a short write to a
   // full pipe only makes us continue with the rest, never report anything.
-  while (left > 0 && stderrDescriptor >= 0) {
-    const ssize_t written = ::write(stderrDescriptor, data, left);
+  while (left > 0 && currentDescriptor >= 0) {
+    const ssize_t written = ::write(currentDescriptor, data, left);
     if (written < 0) {
       if (errno == EINTR) continue;
       return;
@@ -42,7 +42,11 @@ void reserveStderr() {
       ::close(null);
     }
   }
-  stderrDescriptor = original;  // -1 when there was no standard error: nothing is written
+  currentDescriptor = original;  // -1 when there was no standard error: nothing is written
 }
+
+int stderrDescriptor() { return currentDescriptor; }
+
+void useStderrDescriptor(int descriptor) { currentDescriptor = descriptor; }
 
 }  // namespace brindlewox

@@ -15,4 +15,9 @@ void writeStderr(std::string_view text);
 // start-up, before any library is used.
 void reserveStderr();
 
+// The descriptor writeStderr writes to (-1: nothing is written). A separately
+// loaded library has its own copy of this writer and is told the descriptor.
+int stderrDescriptor();
+void useStderrDescriptor(int descriptor);
+
 }  // namespace brindlewox

@@ -221,13 +221,22 @@ TEST_F(EndToEnd, AnOutputInAMissingDirectoryFailsAfterTheWork) {
   EXPECT_FALSE(fs::exists(directory_ / "no"));
 }
 
-TEST_F(EndToEnd, MissingOrDamagedModelsAreNamedWithHowToRestoreThem) {
-  // A copy of the binary away from the build tree's models/ folder.
+TEST_F(EndToEnd, AMissingEngineOrModelsAreNamedWithHowToRestoreThem) {
+  // A copy of the binary away from the build tree's engine and models.
   const fs::path binary = directory_ / "brindlewox-ocr";
   fs::copy_file(BRINDLEWOX_BINARY, binary);
   auto runCopy = [&] {
     return runBinary({kData + "/english.png", output()}, directory_.string(), {}, binary.string());
   };
+  const RunResult noEngine = runCopy();
+  EXPECT_EQ(noEngine.exitStatus, 1);
+  EXPECT_EQ(noEngine.standardError.rfind("OCR failed: The recognition engine \"", 0), 0U) << noEngine.standardError;
+  EXPECT_NE(noEngine.standardError.find("libbrindlewox-engine.so"), std::string::npos);
+  // Command-line failures never need the engine.
+  EXPECT_EQ(runBinary({"x.gif", output()}, directory_.string(), {}, binary.string()).standardError,
+            "OCR failed: OCR does not support .gif files.\n");
+
+  fs::copy_file(BRINDLEWOX_ENGINE, directory_ / "libbrindlewox-engine.so");
   const RunResult missing = runCopy();
   EXPECT_EQ(missing.exitStatus, 1);
   const std::string missingLine = lines(missing.standardError).back();

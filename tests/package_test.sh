@@ -21,6 +21,7 @@ done
 
 files=$(dpkg-deb -c "$deb" | awk '{print $6}')
 for path in ./usr/bin/brindlewox-ocr \
+            ./usr/lib/brindlewox-ocr/libbrindlewox-engine.so \
             ./usr/share/brindlewox-ocr/models/ppocrv4_det_opencv.onnx \
             ./usr/share/brindlewox-ocr/models/ppocrv4_rec_opencv.onnx \
             ./usr/share/brindlewox-ocr/models/ppocr_keys_v1.txt \

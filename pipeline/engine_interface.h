@@ -1,0 +1,29 @@
+// The conversions as the command-line front end reaches them. They live in a
+// separately loaded engine library, so that a run that fails on its command
+// line never pays for loading OpenCV, Poppler and libheif. Front end and
+// engine come from one build, so C++ types cross this boundary as they are.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "model/ocr_document.h"
+#include "pipeline/pdf_conversion.h"
+
+namespace brindlewox {
+
+struct EngineInterface {
+  Result<OCRDocument> (*convertPDF)(const std::string& input, const PageSelection& selection,
+                                    std::int64_t progressStart, std::int64_t progressEnd);
+  Result<OCRDocument> (*convertImage)(const std::string& input, std::int64_t progressStart,
+                                      std::int64_t progressEnd);
+};
+
+// The engine library's one exported symbol. It takes the descriptor that
+// progress lines go to, since the engine keeps its own copy of the writer.
+inline constexpr const char* kEngineEntryPoint = "brindlewox_engine_interface";
+using EngineEntryPoint = const EngineInterface* (*)(int stderrDescriptor);
+
+inline constexpr const char* kEngineLibraryFile = "libbrindlewox-engine.so";
+
+}  // namespace brindlewox
