@@ -57,8 +57,14 @@ cv::Mat TextDetector::probabilityMap(const cv::Mat& bgr) {
   cv::subtract(rgb, cv::Scalar(0.485, 0.456, 0.406), rgb);
   cv::divide(rgb, cv::Scalar(0.229, 0.224, 0.225), rgb);
   network_.setInput(cv::dnn::blobFromImage(rgb));
-  const cv::Mat output = network_.forward();
-  return cv::Mat(inputSize.height, inputSize.width, CV_32F, const_cast<float*>(output.ptr<float>())).clone();
+  cv::Mat map = network_.forward();
+  map = cv::Mat(inputSize.height, inputSize.width, CV_32F, map.ptr<float>()).clone();
+  // The network keeps its intermediate results, hundreds of megabytes at full
+  // size, until its input changes; a minimal pass frees them before the line
+  // readers need memory of their own.
+  network_.setInput(cv::dnn::blobFromImage(cv::Mat(32, 32, CV_32FC3, cv::Scalar::all(0))));
+  network_.forward();
+  return map;
 }
 
 std::vector<Quad> TextDetector::detect(const cv::Mat& bgr) {
