@@ -10,6 +10,9 @@ namespace brindlewox {
 
 namespace {
 
+// Larger than a Letter or A4 page drawn at 2.6 pixels per point (3.4 million).
+constexpr std::size_t kReleaseAbovePixels = 6'000'000;
+
 cv::Size networkInputSize(cv::Size image, int longSideLimit) {
   const int longSide = std::max(image.width, image.height);
   const double ratio = longSide > longSideLimit ? static_cast<double>(longSideLimit) / longSide : 1.0;
@@ -59,11 +62,14 @@ cv::Mat TextDetector::probabilityMap(const cv::Mat& bgr) {
   network_.setInput(cv::dnn::blobFromImage(rgb));
   cv::Mat map = network_.forward();
   map = cv::Mat(inputSize.height, inputSize.width, CV_32F, map.ptr<float>()).clone();
-  // The network keeps its intermediate results, hundreds of megabytes at full
-  // size, until its input changes; a minimal pass frees them before the line
-  // readers need memory of their own.
-  network_.setInput(cv::dnn::blobFromImage(cv::Mat(32, 32, CV_32FC3, cv::Scalar::all(0))));
-  network_.forward();
+  // The network keeps its intermediate results, hundreds of megabytes, until
+  // its input changes. For a large bitmap a minimal pass frees them before the
+  // line readers need memory of their own; it is not done for ordinary pages
+  // because setting the network up again for the next page costs about 0.4 s.
+  if (bgr.total() > kReleaseAbovePixels) {
+    network_.setInput(cv::dnn::blobFromImage(cv::Mat(32, 32, CV_32FC3, cv::Scalar::all(0))));
+    network_.forward();
+  }
   return map;
 }
 
