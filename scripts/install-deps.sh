@@ -9,7 +9,7 @@ apt-get install -y --no-install-recommends \
   libopencv-core-dev libopencv-imgproc-dev libopencv-imgcodecs-dev libopencv-dnn-dev \
   libpoppler-private-dev libheif-dev libicu-dev libgtest-dev \
   python3 python3-onnx python3-numpy \
-  python3-pil python3-cairo fonts-noto-cjk fonts-dejavu-core libheif-examples qpdf \
+  python3-pil python3-cairo fonts-noto-cjk fonts-dejavu-core fonts-liberation2 libheif-examples qpdf \
   clang libclang-rt-14-dev
 # The models come from the npm registry; a machine that already has npm
 # (possibly from another source than Debian) keeps it.
