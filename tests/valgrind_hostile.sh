@@ -7,6 +7,7 @@
 set -eu
 build=$1
 shift
+here=$(cd "$(dirname "$0")" && pwd)
 [ $# -gt 0 ] || set -- "$build"/testdata/hostile_*
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -14,6 +15,7 @@ status=0
 for input in "$@"; do
   name=$(basename "$input")
   if valgrind --quiet --error-exitcode=99 --leak-check=full --errors-for-leak-kinds=definite \
+      --suppressions="$here/valgrind.supp" \
       --show-leak-kinds=definite --log-file="$work/$name.log" \
       "$build/brindlewox-ocr" "$input" "$work/out.json" 2>/dev/null; then
     code=0
