@@ -23,6 +23,17 @@ struct Emitted {
   float probability;
 };
 
+bool isLatinLetter(const std::string& symbol) {
+  if (symbol.size() != 1) return false;
+  const char c = symbol[0];
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+// Punctuation that English follows with a space before the next word.
+bool isClausePunctuation(const std::string& symbol) {
+  return symbol == "," || symbol == ";" || symbol == ":" || symbol == "!" || symbol == "?" || symbol == ")";
+}
+
 bool isLatinLetterOrDigit(const std::string& symbol) {
   if (symbol.size() != 1) return false;
   const char c = symbol[0];
@@ -69,8 +80,10 @@ DecodedLine CTCDecoder::decode(const float* probabilities, int frames) const {
   float sum = 0;
   for (std::size_t i = 0; i < emitted.size(); ++i) {
     const std::string current = symbol(emitted[i].classIndex);
-    if (restoreSpaces_ && i > 0 && isLatinLetterOrDigit(current) &&
-        isLatinLetterOrDigit(symbol(emitted[i - 1].classIndex))) {
+    const std::string previousSymbol = i > 0 ? symbol(emitted[i - 1].classIndex) : std::string();
+    const bool betweenWords = isLatinLetterOrDigit(current) && isLatinLetterOrDigit(previousSymbol);
+    const bool afterClause = isLatinLetter(current) && isClausePunctuation(previousSymbol);
+    if (restoreSpaces_ && (betweenWords || afterClause)) {
       const int from = emitted[i - 1].frame;
       const int to = emitted[i].frame;
       float spaceProbability = 0;
@@ -78,7 +91,7 @@ DecodedLine CTCDecoder::decode(const float* probabilities, int frames) const {
         spaceProbability =
             std::max(spaceProbability, probabilities[static_cast<std::size_t>(frame) * classes + spaceClass]);
       }
-      const bool wideGap = usualGap >= 2 && to - from >= kWideGapFactor * usualGap;
+      const bool wideGap = betweenWords && usualGap >= 2 && to - from >= kWideGapFactor * usualGap;
       if (spaceProbability > kSpaceEvidence || wideGap) line.text += ' ';
     }
     line.text += current;

@@ -7,10 +7,10 @@
 namespace brindlewox {
 namespace {
 
-// Dictionary: 1 "a", 2 "b", 3 "中", 4 "1"; class 5 is the space.
-const std::vector<std::string> kDictionary = {"a", "b", "\xe4\xb8\xad", "1"};
-constexpr int kClasses = 6;
-constexpr int kSpace = 5;
+// Dictionary: 1 "a", 2 "b", 3 "中", 4 "1", 5 ","; class 6 is the space.
+const std::vector<std::string> kDictionary = {"a", "b", "\xe4\xb8\xad", "1", ","};
+constexpr int kClasses = 7;
+constexpr int kSpace = 6;
 
 // Frames where one class takes `p` and the blank the rest; -1 is a blank frame.
 std::vector<float> frames(const std::vector<int>& classes, float p = 0.9F) {
@@ -63,6 +63,17 @@ TEST(CTCDecoder, RestoresAWordBreakFromSpaceEvidenceBetweenLetters) {
   chinese[1 * kClasses + kSpace] = 0.2F;
   chinese[1 * kClasses + 0] = 0.8F;
   EXPECT_EQ(decode(chinese).text, "\xe4\xb8\xad\xe4\xb8\xad");
+}
+
+TEST(CTCDecoder, RestoresTheSpaceAfterClausePunctuationBeforeALetterOnly) {
+  auto withEvidence = [](std::vector<int> classes) {
+    std::vector<float> probabilities = frames(classes);
+    probabilities[2 * kClasses + kSpace] = 0.2F;
+    probabilities[2 * kClasses + 0] = 0.8F;
+    return decode(probabilities).text;
+  };
+  EXPECT_EQ(withEvidence({1, 5, -1, 2}), "a, b");
+  EXPECT_EQ(withEvidence({4, 5, -1, 4}), "1,1");  // thousands separators stay joined
 }
 
 TEST(CTCDecoder, IgnoresFaintSpaceEvidenceAndCanBeTurnedOff) {
