@@ -69,8 +69,8 @@ int main(int argc, char** argv) {
   std::printf("page %lld, %dx%d pixels, %zu lines\n", static_cast<long long>(number), bgr.cols, bgr.rows, boxes.size());
   std::printf("  drawing (Poppler, with BGR conversion) %7.3f s\n", drawing);
   std::printf("    of which the BGRX to BGR conversion  %7.3f s\n", conversion);
-  std::printf("  detection network                      %7.3f s\n", network);
-  std::printf("  detection post-processing              %7.3f s\n", detection - network);
+  std::printf("  detection network alone                %7.3f s\n", network);
+  std::printf("  detection with post-processing         %7.3f s\n", detection);
   std::printf("  line crops                             %7.3f s\n", cropping);
   std::printf("  line recognition, one thread           %7.3f s\n", reading);
   std::printf("  whole recognition as the engine runs it %6.3f s\n", engine);
