@@ -3,7 +3,6 @@
 #pragma once
 
 #include <chrono>
-#include <fstream>
 #include <optional>
 #include <string>
 #include <vector>
@@ -24,6 +23,8 @@ inline double secondsSince(Clock::time_point start) {
 }
 
 struct Networks {
+  ModelPaths paths;
+  std::vector<std::string> dictionary;
   TextDetector detector;
   TextLineReader reader;
 };
@@ -31,11 +32,10 @@ struct Networks {
 inline std::optional<Networks> loadNetworks() {
   const Result<ModelPaths> paths = locateModels();
   if (!paths) return std::nullopt;
-  std::vector<std::string> dictionary;
-  std::ifstream file(paths.value().dictionary);
-  for (std::string line; std::getline(file, line);) dictionary.push_back(line);
-  return Networks{TextDetector(cv::dnn::readNetFromONNX(paths.value().detection)),
-                  TextLineReader(cv::dnn::readNetFromONNX(paths.value().recognition), CTCDecoder(dictionary))};
+  std::optional<std::vector<std::string>> dictionary = readDictionary(paths.value().dictionary);
+  if (!dictionary) return std::nullopt;
+  return Networks{paths.value(), *dictionary, TextDetector(cv::dnn::readNetFromONNX(paths.value().detection)),
+                  TextLineReader(cv::dnn::readNetFromONNX(paths.value().recognition), CTCDecoder(*dictionary))};
 }
 
 }  // namespace brindlewox::bench

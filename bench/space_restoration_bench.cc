@@ -40,12 +40,9 @@ std::size_t editDistance(const std::vector<std::string>& a, const std::vector<st
 int main(int argc, char** argv) {
   using namespace brindlewox;
   std::optional<bench::Networks> networks = bench::loadNetworks();
-  const Result<ModelPaths> paths = locateModels();
-  if (!networks || !paths) return 1;
-  std::vector<std::string> dictionary;
-  std::ifstream file(paths.value().dictionary);
-  for (std::string line; std::getline(file, line);) dictionary.push_back(line);
-  TextLineReader withoutRestoration(cv::dnn::readNetFromONNX(paths.value().recognition), CTCDecoder(dictionary, false));
+  if (!networks) return 1;
+  TextLineReader withoutRestoration(cv::dnn::readNetFromONNX(networks->paths.recognition),
+                                    CTCDecoder(networks->dictionary, false));
 
   std::size_t truthWords = 0, errorsWith = 0, errorsWithout = 0;
   for (int i = 1; i < argc; ++i) {
@@ -58,15 +55,7 @@ int main(int argc, char** argv) {
     std::vector<TextObservation> with, without;
     for (const Quad& box : networks->detector.detect(bgr)) {
       const cv::Mat crop = TextLineReader::uprightCrop(bgr, box);
-      float minY = box[0].y, maxY = box[0].y, minX = box[0].x, maxX = box[0].x;
-      for (const auto& p : box) {
-        minY = std::min(minY, p.y);
-        maxY = std::max(maxY, p.y);
-        minX = std::min(minX, p.x);
-        maxX = std::max(maxX, p.x);
-      }
-      const NormalizedBox normalized{minX / bgr.cols, 1.0 - maxY / bgr.rows, (maxX - minX) / bgr.cols,
-                                     (maxY - minY) / bgr.rows};
+      const NormalizedBox normalized = normalizedBounds(box, bgr.size());
       const DecodedLine on = networks->reader.read(crop);
       const DecodedLine off = withoutRestoration.read(crop);
       with.push_back({normalized, TextCandidate{on.text, on.confidence}});
@@ -76,12 +65,14 @@ int main(int argc, char** argv) {
     const std::size_t on = editDistance(expected, words(assembleText(with).text));
     const std::size_t off = editDistance(expected, words(assembleText(without).text));
     std::printf("%-40s words %5zu  word error with restoration %.4f, without %.4f\n", argv[i], expected.size(),
-                static_cast<double>(on) / expected.size(), static_cast<double>(off) / expected.size());
+                static_cast<double>(on) / static_cast<double>(expected.size()),
+                static_cast<double>(off) / static_cast<double>(expected.size()));
     truthWords += expected.size();
     errorsWith += on;
     errorsWithout += off;
   }
   std::printf("all pages: word error with restoration %.4f, without %.4f\n",
-              static_cast<double>(errorsWith) / truthWords, static_cast<double>(errorsWithout) / truthWords);
+              static_cast<double>(errorsWith) / static_cast<double>(truthWords),
+              static_cast<double>(errorsWithout) / static_cast<double>(truthWords));
   return 0;
 }

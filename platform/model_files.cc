@@ -1,11 +1,11 @@
 #include "platform/model_files.h"
 
-#include <unistd.h>
-
-#include <array>
 #include <filesystem>
+#include <fstream>
 #include <system_error>
 #include <vector>
+
+#include "platform/install_location.h"
 
 namespace brindlewox {
 
@@ -13,13 +13,6 @@ namespace {
 
 constexpr const char* kRestoreHint =
     " Reinstall brindlewox-ocr (or rebuild it, which prepares the models again) to restore it.";
-
-std::filesystem::path executableDirectory() {
-  std::array<char, 4096> buffer{};
-  const ssize_t length = ::readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
-  if (length <= 0) return {};
-  return std::filesystem::path(std::string(buffer.data(), static_cast<std::size_t>(length))).parent_path();
-}
 
 bool isRegularFile(const std::filesystem::path& path) {
   std::error_code error;
@@ -30,18 +23,13 @@ bool isRegularFile(const std::filesystem::path& path) {
 
 Result<ModelPaths> locateModels() {
   const std::filesystem::path here = executableDirectory();
-  const std::vector<std::filesystem::path> candidates = {
-      here / "models",
-      here / ".." / "share" / "brindlewox-ocr" / "models",
-      std::filesystem::path(BRINDLEWOX_MODEL_DIR),
-  };
-  std::filesystem::path directory = candidates.back();
-  for (const auto& candidate : candidates) {
-    if (isRegularFile(candidate / kDetectionModelFile)) {
-      directory = candidate;
-      break;
-    }
-  }
+  const std::filesystem::path installed = std::filesystem::path(BRINDLEWOX_MODEL_DIR) / kDetectionModelFile;
+  // Without any models the failure names the installed location.
+  const std::filesystem::path directory =
+      firstExistingFile({here / "models" / kDetectionModelFile,
+                         here / ".." / "share" / "brindlewox-ocr" / "models" / kDetectionModelFile, installed},
+                        installed)
+          .parent_path();
   ModelPaths paths{(directory / kDetectionModelFile).string(), (directory / kRecognitionModelFile).string(),
                    (directory / kDictionaryFile).string()};
   for (const std::string* path : {&paths.detection, &paths.recognition, &paths.dictionary}) {
@@ -50,6 +38,17 @@ Result<ModelPaths> locateModels() {
     }
   }
   return paths;
+}
+
+std::optional<std::vector<std::string>> readDictionary(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  if (!file) return std::nullopt;
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(file, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(line);
+  }
+  return lines;
 }
 
 PlatformError damagedModelFile(const std::string& path) {

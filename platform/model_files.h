@@ -3,7 +3,9 @@
 // No environment variable or configuration file takes part.
 #pragma once
 
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "model/result.h"
 
@@ -21,6 +23,9 @@ inline constexpr const char* kDictionaryFile = "ppocr_keys_v1.txt";
 
 // Fails with a description that names the missing file and how to restore it.
 Result<ModelPaths> locateModels();
+
+// The dictionary's lines, one symbol each; absent when it cannot be read.
+std::optional<std::vector<std::string>> readDictionary(const std::string& path);
 
 // The failure for a model file that exists but cannot be loaded.
 PlatformError damagedModelFile(const std::string& path);

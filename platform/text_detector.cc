@@ -47,6 +47,19 @@ double boxScore(const cv::Mat& probability, const Quad& corners) {
 
 }  // namespace
 
+NormalizedBox normalizedBounds(const Quad& corners, cv::Size size) {
+  float minX = corners[0].x, maxX = corners[0].x, minY = corners[0].y, maxY = corners[0].y;
+  for (const cv::Point2f& p : corners) {
+    minX = std::min(minX, p.x);
+    maxX = std::max(maxX, p.x);
+    minY = std::min(minY, p.y);
+    maxY = std::max(maxY, p.y);
+  }
+  const auto width = static_cast<double>(size.width);
+  const auto height = static_cast<double>(size.height);
+  return {minX / width, 1.0 - maxY / height, (maxX - minX) / width, (maxY - minY) / height};
+}
+
 TextDetector::TextDetector(cv::dnn::Net network, DetectionSettings settings)
     : network_(std::move(network)), settings_(settings) {}
 

@@ -8,10 +8,16 @@
 #include <opencv2/core.hpp>
 #include <opencv2/dnn.hpp>
 
+#include "platform/text_observation.h"
+
 namespace brindlewox {
 
 // Corners in the order top-left, top-right, bottom-right, bottom-left.
 using Quad = std::array<cv::Point2f, 4>;
+
+// The axis-aligned bounds of a box in an image of `size`, normalised to the
+// unit square with the origin at the lower left.
+NormalizedBox normalizedBounds(const Quad& corners, cv::Size size);
 
 struct DetectionSettings {
   int longSideLimit = 1280;        // the network input's longer side at most this

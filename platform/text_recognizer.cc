@@ -34,19 +34,6 @@ class ThreadCount {
   int previous_;
 };
 
-NormalizedBox normalizedBounds(const Quad& corners, const cv::Mat& image) {
-  float minX = corners[0].x, maxX = corners[0].x, minY = corners[0].y, maxY = corners[0].y;
-  for (const cv::Point2f& p : corners) {
-    minX = std::min(minX, p.x);
-    maxX = std::max(maxX, p.x);
-    minY = std::min(minY, p.y);
-    maxY = std::max(maxY, p.y);
-  }
-  const auto width = static_cast<double>(image.cols);
-  const auto height = static_cast<double>(image.rows);
-  return {minX / width, 1.0 - maxY / height, (maxX - minX) / width, (maxY - minY) / height};
-}
-
 // Detection, then the lines read by several readers at once. OpenCV's own
 // threads barely speed up the recognition network, so each reader (with its
 // own copy of the network) takes every n-th line on a thread of its own.
@@ -60,7 +47,7 @@ class OCREngine {
     std::vector<Quad> boxes;
     std::vector<TextObservation> observations;
     for (const Quad& corners : detector_.detect(bgr)) {
-      const NormalizedBox box = normalizedBounds(corners, bgr);
+      const NormalizedBox box = normalizedBounds(corners, bgr.size());
       if (box.height < kMinimumTextHeight) continue;
       boxes.push_back(corners);
       observations.push_back({box, std::nullopt});
@@ -103,17 +90,6 @@ class OCREngine {
 std::size_t readerCount() {
   const unsigned cores = std::thread::hardware_concurrency();
   return std::clamp<std::size_t>(cores, 1, 4);
-}
-
-std::optional<std::vector<std::string>> readDictionary(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) return std::nullopt;
-  std::vector<std::string> lines;
-  for (std::string line; std::getline(file, line);) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    lines.push_back(line);
-  }
-  return lines;
 }
 
 std::optional<cv::dnn::Net> loadNetwork(const std::string& path) {
