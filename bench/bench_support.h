@@ -13,6 +13,7 @@
 #include "platform/model_files.h"
 #include "platform/text_detector.h"
 #include "platform/text_line_reader.h"
+#include "platform/network_layers.h"
 
 namespace brindlewox::bench {
 
@@ -34,8 +35,8 @@ inline std::optional<Networks> loadNetworks() {
   if (!paths) return std::nullopt;
   std::optional<std::vector<std::string>> dictionary = readDictionary(paths.value().dictionary);
   if (!dictionary) return std::nullopt;
-  return Networks{paths.value(), *dictionary, TextDetector(cv::dnn::readNetFromONNX(paths.value().detection)),
-                  TextLineReader(cv::dnn::readNetFromONNX(paths.value().recognition), CTCDecoder(*dictionary))};
+  return Networks{paths.value(), *dictionary, TextDetector(readNetwork(paths.value().detection)),
+                  TextLineReader(readNetwork(paths.value().recognition), CTCDecoder(*dictionary))};
 }
 
 }  // namespace brindlewox::bench

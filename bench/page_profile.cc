@@ -1,6 +1,6 @@
 // Where the time of one PDF page goes: drawing (with the conversion to BGR),
 // the detection network, its post-processing, cutting the line crops, and
-// reading the lines (on one thread, and as the engine does it, on several).
+// reading the lines (by one reader, and as the engine does it, by several).
 //
 // usage: page_profile FILE.pdf [PAGE]
 #include <cstdio>
@@ -72,7 +72,7 @@ int main(int argc, char** argv) {
   std::printf("  detection network alone                %7.3f s\n", network);
   std::printf("  detection with post-processing         %7.3f s\n", detection);
   std::printf("  line crops                             %7.3f s\n", cropping);
-  std::printf("  line recognition, one thread           %7.3f s\n", reading);
+  std::printf("  line recognition, one reader           %7.3f s\n", reading);
   std::printf("  whole recognition as the engine runs it %6.3f s\n", engine);
   return 0;
 }

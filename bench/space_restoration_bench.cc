@@ -11,6 +11,7 @@
 #include "pipeline/text_assembly.h"
 #include "platform/bitmap_pixels.h"
 #include "platform/image_decoder.h"
+#include "platform/network_layers.h"
 
 namespace {
 
@@ -41,7 +42,7 @@ int main(int argc, char** argv) {
   using namespace brindlewox;
   std::optional<bench::Networks> networks = bench::loadNetworks();
   if (!networks) return 1;
-  TextLineReader withoutRestoration(cv::dnn::readNetFromONNX(networks->paths.recognition),
+  TextLineReader withoutRestoration(readNetwork(networks->paths.recognition),
                                     CTCDecoder(networks->dictionary, false));
 
   std::size_t truthWords = 0, errorsWith = 0, errorsWithout = 0;

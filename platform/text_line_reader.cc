@@ -50,11 +50,33 @@ DecodedLine TextLineReader::read(const cv::Mat& lineImage) {
   resized.convertTo(normalized(cv::Rect(0, 0, width, kLineHeight)), CV_32FC3, 2.0 / 255.0, -1.0);
 
   network_.setInput(cv::dnn::blobFromImage(normalized));
-  const cv::Mat output = network_.forward();  // [1, frames, classes]
-  const int frames = output.size[1];
-  const int classes = output.size[2];
-  if (static_cast<std::size_t>(classes) != decoder_.classCount()) return {};
-  return decoder_.decode(output.ptr<float>(), frames);
+  const cv::Mat output = network_.forward();  // logits, [1, classes, 1, frames]
+  if (classCount(output) != decoder_.classCount()) return {};
+  const cv::Mat probabilities = classProbabilities(output);
+  return decoder_.decode(probabilities.ptr<float>(), probabilities.rows);
+}
+
+std::size_t TextLineReader::classCount(const cv::Mat& logits) {
+  if (logits.dims != 4 || logits.size[0] != 1 || logits.size[2] != 1) return 0;
+  return static_cast<std::size_t>(logits.size[1]);
+}
+
+cv::Mat TextLineReader::classProbabilities(const cv::Mat& logits) {
+  const int classes = logits.size[1];
+  cv::Mat probabilities;
+  cv::transpose(logits.reshape(1, classes), probabilities);
+  for (int frame = 0; frame < probabilities.rows; ++frame) {
+    cv::Mat row = probabilities.row(frame);
+    double largest = 0;
+    cv::minMaxLoc(row, nullptr, &largest);
+    row -= largest;  // exp() of the largest is then 1: no overflow
+  }
+  cv::exp(probabilities, probabilities);
+  for (int frame = 0; frame < probabilities.rows; ++frame) {
+    cv::Mat row = probabilities.row(frame);
+    row /= cv::sum(row)[0];
+  }
+  return probabilities;  // [frames, classes], each row summing to 1
 }
 
 }  // namespace brindlewox

@@ -21,6 +21,14 @@ class TextLineReader {
 
   DecodedLine read(const cv::Mat& lineImage);
 
+  // The number of classes in the network's output, 0 when its layout is not
+  // the one expected ([1, classes, 1, frames]).
+  static std::size_t classCount(const cv::Mat& logits);
+
+  // Softmax over the classes of the network's logits ([1, classes, 1, frames]),
+  // as rows of one frame each.
+  static cv::Mat classProbabilities(const cv::Mat& logits);
+
  private:
   cv::dnn::Net network_;
   CTCDecoder decoder_;

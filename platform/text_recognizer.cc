@@ -15,6 +15,7 @@
 #include "platform/model_files.h"
 #include "platform/text_detector.h"
 #include "platform/text_line_reader.h"
+#include "platform/network_layers.h"
 
 namespace brindlewox {
 
@@ -94,7 +95,7 @@ std::size_t readerCount() {
 
 std::optional<cv::dnn::Net> loadNetwork(const std::string& path) {
   try {
-    cv::dnn::Net net = cv::dnn::readNetFromONNX(path);
+    cv::dnn::Net net = readNetwork(path);
     if (net.empty()) return std::nullopt;
     return net;
   } catch (const cv::Exception&) {
@@ -124,7 +125,7 @@ Result<std::unique_ptr<OCREngine>> loadEngine() {
   try {
     recognition.front().setInput(cv::dnn::blobFromImage(cv::Mat(48, 16, CV_32FC3, cv::Scalar::all(0))));
     const cv::Mat probe = recognition.front().forward();
-    if (probe.dims != 3 || static_cast<std::size_t>(probe.size[2]) != decoder.classCount()) {
+    if (TextLineReader::classCount(probe) != decoder.classCount()) {
       return damagedModelFile(files.dictionary);
     }
   } catch (const cv::Exception&) {

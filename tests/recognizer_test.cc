@@ -10,6 +10,7 @@
 #include "platform/model_files.h"
 #include "platform/text_detector.h"
 #include "platform/text_recognizer.h"
+#include "platform/network_layers.h"
 
 namespace brindlewox {
 namespace {
@@ -22,7 +23,7 @@ const std::string kTestData = BRINDLEWOX_TESTDATA;
 TEST(TextDetector, GivesRealMapsForDifferentSizesInOneProcess) {
   const Result<ModelPaths> paths = locateModels();
   ASSERT_TRUE(paths.ok()) << localizedDescription(paths.failure());
-  TextDetector detector(cv::dnn::readNetFromONNX(paths.value().detection));
+  TextDetector detector(readNetwork(paths.value().detection));
   const cv::Mat page = cv::imread(kTestData + "/english.png", cv::IMREAD_COLOR);
   ASSERT_FALSE(page.empty());
   cv::Mat larger;

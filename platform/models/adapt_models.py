@@ -12,7 +12,16 @@ all-zero map once the input size changes), and the batch is fixed to 1.
 Recognition: with the input fixed to 1x3x48xW the shape arithmetic is folded
 to constants, Squeeze becomes Reshape, ReduceMean over the last axis and the
 per-channel Mul become MatMuls. Done at two widths, the reshape entries that
-differ (the sequence length) become -1, so one graph runs any width.
+differ (the sequence length) become -1, so one graph runs any width. The head
+becomes a 1x1 convolution that yields logits as [1, classes, 1, frames]; the
+reader takes the softmax itself (OpenCV's Transpose and Softmax over 6625
+classes cost more than the head's arithmetic).
+
+Both, for speed: a Conv followed by a scalar Mul and Add takes them into its
+weights; x * clip(x + 3, 0, 6) / 6 and the scalar Mul and Add after it become
+one AffineHardSwish node; depthwise convolutions with kernels over 3x3 become
+DepthwiseConv nodes. The last two are layers of our own (network_layers.cc):
+OpenCV 4.6 runs those operations one element at a time.
 """
 import sys
 
@@ -151,6 +160,127 @@ def fix_dims(value_info, dims):
             dim.dim_value = value
 
 
+def attribute(node, name, default=None):
+    for attr in node.attribute:
+        if attr.name == name:
+            return helper.get_attribute_value(attr)
+    return default
+
+
+def producers(graph):
+    return {name: node for node in graph.node for name in node.output}
+
+
+def only_consumer(uses, name):
+    found = uses.get(name, [])
+    return found[0] if len(found) == 1 else None
+
+
+def scalar_operand(node, inits):
+    """(value, other input) when exactly one input of a binary node is a one-element constant."""
+    if len(node.input) != 2:
+        return None, None
+    for i in (0, 1):
+        name, other = node.input[i], node.input[1 - i]
+        if name in inits and other not in inits and int(np.prod(inits[name].dims)) == 1:
+            return float(numpy_helper.to_array(inits[name]).reshape(-1)[0]), other
+    return None, None
+
+
+def following_affine(uses, inits, node):
+    """The scalar Mul [then Add] that alone consume node's output: (scale, shift, nodes)."""
+    mul = only_consumer(uses, node.output[0])
+    if mul is None or mul.op_type != "Mul":
+        return 1.0, 0.0, []
+    scale, _ = scalar_operand(mul, inits)
+    if scale is None:
+        return 1.0, 0.0, []
+    add = only_consumer(uses, mul.output[0])
+    if add is not None and add.op_type == "Add":
+        shift, _ = scalar_operand(add, inits)
+        if shift is not None:
+            return scale, shift, [mul, add]
+    return scale, 0.0, [mul]
+
+
+def fold_conv_affine(graph):
+    """Conv -> Mul(s) [-> Add(b)] becomes a Conv with weights * s and bias * s + b."""
+    inits, uses = initializer_map(graph), consumers(graph)
+    folded = 0
+    for conv in [n for n in graph.node if n.op_type == "Conv"]:
+        scale, shift, affine = following_affine(uses, inits, conv)
+        if not affine:
+            continue
+        weight = numpy_helper.to_array(inits[conv.input[1]])
+        bias = numpy_helper.to_array(inits[conv.input[2]]) if len(conv.input) > 2 \
+            else np.zeros(weight.shape[0], np.float32)
+        weight_name, bias_name = conv.name + "_affine_weight", conv.name + "_affine_bias"
+        set_initializer(graph, weight_name, (weight * scale).astype(np.float32))
+        set_initializer(graph, bias_name, (bias * scale + shift).astype(np.float32))
+        del conv.input[1:]
+        conv.input.extend([weight_name, bias_name])
+        conv.output[0] = affine[-1].output[0]
+        for node in affine:
+            graph.node.remove(node)
+        inits = initializer_map(graph)
+        folded += 1
+    return folded
+
+
+def affine_hard_swish(graph):
+    """Add(x, 3) -> Clip(0, 6) -> Mul(x, .) -> Div(6) [-> Mul(s) [-> Add(b)]] becomes AffineHardSwish."""
+    inits, uses, made = initializer_map(graph), consumers(graph), producers(graph)
+    replaced = 0
+    for div in [n for n in graph.node if n.op_type == "Div"]:
+        six, product = scalar_operand(div, inits)
+        mul = made.get(product)
+        if six != 6.0 or div.input[0] != product or mul is None or mul.op_type != "Mul":
+            continue
+        clip = next((made[n] for n in mul.input if n in made and made[n].op_type == "Clip"), None)
+        if clip is None or attribute(clip, "min") != 0.0 or attribute(clip, "max") != 6.0:
+            continue
+        add = made.get(clip.input[0])
+        three, x = scalar_operand(add, inits) if add is not None and add.op_type == "Add" else (None, None)
+        if three != 3.0 or sorted(mul.input) != sorted([x, clip.output[0]]):
+            continue
+        if any(len(uses[n.output[0]]) != 1 for n in (add, clip, mul)):
+            continue
+        scale, shift, affine = following_affine(uses, inits, div)
+        last = affine[-1] if affine else div
+        graph.node.insert(list(graph.node).index(div), helper.make_node(
+            "AffineHardSwish", [x], [last.output[0]], name=div.name + "_hardswish", scale=scale, shift=shift))
+        for node in [add, clip, mul, div] + affine:
+            graph.node.remove(node)
+        replaced += 1
+    return replaced
+
+
+def large_depthwise_convolutions(graph):
+    """Depthwise Conv nodes with a kernel over 3x3 become DepthwiseConv nodes."""
+    inits = initializer_map(graph)
+    replaced = 0
+    for index, conv in enumerate(graph.node):
+        if conv.op_type != "Conv" or len(conv.input) != 3:
+            continue
+        weight = inits[conv.input[1]].dims
+        if attribute(conv, "group", 1) != weight[0] or weight[1] != 1 or max(weight[2:]) <= 3:
+            continue
+        if attribute(conv, "dilations", [1, 1]) != [1, 1] or attribute(conv, "auto_pad", b"NOTSET") != b"NOTSET":
+            continue
+        graph.node.remove(conv)
+        graph.node.insert(index, helper.make_node(
+            "DepthwiseConv", list(conv.input), list(conv.output), name=conv.name,
+            padding=attribute(conv, "pads", [0, 0, 0, 0]), step=attribute(conv, "strides", [1, 1])))
+        replaced += 1
+    return replaced
+
+
+def speed_up(graph):
+    if fold_conv_affine(graph) == 0 or affine_hard_swish(graph) == 0 or large_depthwise_convolutions(graph) == 0:
+        fail("the graph does not have the convolution blocks expected of PP-OCRv4")
+    drop_unused_initializers(graph)
+
+
 def adapt_detection(model):
     graph = model.graph
     constants_to_initializers(graph)
@@ -158,7 +288,7 @@ def adapt_detection(model):
     fold_conv_transpose_chains(graph)
     fix_dims(graph.input[0], [1, 3, "height", "width"])
     fix_dims(graph.output[0], [1, 1, "height", "width"])
-    drop_unused_initializers(graph)
+    speed_up(graph)
     return model
 
 
@@ -314,10 +444,32 @@ def adapt_recognition(source):
     # OpenCV checks broadcasts against the declared input at import time, so
     # the declared width stays concrete; the -1 entries let any width run.
     del narrow.graph.value_info[:]
+    logits_head(narrow.graph)
+    speed_up(narrow.graph)
     out = narrow.graph.output[0].type.tensor_type.shape
-    for dim in out.dim:
-        dim.Clear()
+    del out.dim[:]
+    for _ in range(4):
+        out.dim.add()
     return narrow
+
+
+def logits_head(graph):
+    """Reshape -> Transpose -> MatMul -> Add -> Softmax at the end becomes one 1x1 Conv (logits)."""
+    tail = list(graph.node)[-5:]
+    if [n.op_type for n in tail] != ["Reshape", "Transpose", "MatMul", "Add", "Softmax"]:
+        fail("the recognition graph does not end in the expected classifier")
+    reshape, _, matmul, add, softmax = tail
+    inits = initializer_map(graph)
+    weight = numpy_helper.to_array(inits[matmul.input[1]])
+    bias = numpy_helper.to_array(inits[add.input[1]]).reshape(-1)
+    if bias.size != weight.shape[1]:
+        fail("the classifier's bias does not match its weights")
+    set_initializer(graph, "head_weight", weight.T.reshape(weight.shape[1], weight.shape[0], 1, 1).astype(np.float32))
+    set_initializer(graph, "head_bias", bias.astype(np.float32))
+    for node in tail:
+        graph.node.remove(node)
+    graph.node.append(helper.make_node("Conv", [reshape.input[0], "head_weight", "head_bias"], [softmax.output[0]],
+                                       name="head", kernel_shape=[1, 1]))
 
 
 def main(argv):

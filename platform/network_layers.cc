@@ -1,0 +1,213 @@
+#include "platform/network_layers.h"
+
+#include <algorithm>
+#include <mutex>
+#include <vector>
+
+#include <opencv2/core.hpp>
+#include <opencv2/dnn.hpp>
+#include <opencv2/dnn/all_layers.hpp>
+#include <opencv2/dnn/layer.details.hpp>
+
+// The loops below are what the time goes into; with GCC the binary carries
+// AVX2 and AVX-512 versions of them and picks one when it starts.
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
+#define BRINDLEWOX_VECTOR_CLONES __attribute__((target_clones("avx512f", "avx2", "default")))
+#else
+#define BRINDLEWOX_VECTOR_CLONES
+#endif
+
+namespace brindlewox {
+
+BRINDLEWOX_VECTOR_CLONES
+void accumulateKernelRow(const float* __restrict input, const float* __restrict weights, int kernelWidth,
+                         float* __restrict output, int width) {
+  for (int kx = 0; kx < kernelWidth; ++kx) {
+    const float weight = weights[kx];
+    const float* source = input + kx;
+    for (int x = 0; x < width; ++x) output[x] += weight * source[x];
+  }
+}
+
+BRINDLEWOX_VECTOR_CLONES
+void affineHardSwish(const float* input, float* output, std::size_t count, float scale, float shift) {
+  const float sixth = scale / 6.0F;
+  for (std::size_t i = 0; i < count; ++i) {
+    const float x = input[i];
+    output[i] = x * std::min(std::max(x + 3.0F, 0.0F), 6.0F) * sixth + shift;
+  }
+}
+
+namespace {
+
+std::vector<int> intList(const cv::dnn::LayerParams& params, const std::string& key, std::vector<int> otherwise) {
+  if (!params.has(key)) return otherwise;
+  const cv::dnn::DictValue& value = params.get(key);
+  std::vector<int> result;
+  for (int i = 0; i < value.size(); ++i) result.push_back(value.get<int>(i));
+  return result;
+}
+
+// y = scale * hardswish(x) + shift. Being an activation, OpenCV fuses it into
+// the convolution before it.
+class AffineHardSwishLayer : public cv::dnn::ActivationLayer {
+ public:
+  explicit AffineHardSwishLayer(const cv::dnn::LayerParams& params)
+      : scale_(params.get<float>("scale", 1.0F)), shift_(params.get<float>("shift", 0.0F)) {
+    setParamsFrom(params);
+  }
+
+  static cv::Ptr<cv::dnn::Layer> create(cv::dnn::LayerParams& params) {
+    return cv::makePtr<AffineHardSwishLayer>(params);
+  }
+
+  // In place, as OpenCV's own activations are: its memory planner expects it.
+  bool getMemoryShapes(const std::vector<cv::dnn::MatShape>& inputs, int requiredOutputs,
+                       std::vector<cv::dnn::MatShape>& outputs,
+                       std::vector<cv::dnn::MatShape>& internals) const override {
+    cv::dnn::Layer::getMemoryShapes(inputs, requiredOutputs, outputs, internals);
+    return true;
+  }
+
+  using cv::dnn::ActivationLayer::forwardSlice;
+  void forwardSlice(const float* src, float* dst, int len, std::size_t outPlaneSize, int cn0,
+                    int cn1) const override {
+    for (int channel = cn0; channel < cn1; ++channel, src += outPlaneSize, dst += outPlaneSize) {
+      affineHardSwish(src, dst, static_cast<std::size_t>(len), scale_, shift_);
+    }
+  }
+
+  void forward(cv::InputArrayOfArrays inputsArray, cv::OutputArrayOfArrays outputsArray,
+               cv::OutputArrayOfArrays /*internals*/) override {
+    std::vector<cv::Mat> inputs;
+    std::vector<cv::Mat> outputs;
+    inputsArray.getMatVector(inputs);
+    outputsArray.getMatVector(outputs);
+    for (std::size_t i = 0; i < inputs.size() && i < outputs.size(); ++i) {
+      CV_Assert(inputs[i].isContinuous() && outputs[i].isContinuous() && inputs[i].type() == CV_32F);
+      affineHardSwish(inputs[i].ptr<float>(), outputs[i].ptr<float>(), inputs[i].total(), scale_, shift_);
+    }
+  }
+
+ private:
+  float scale_;
+  float shift_;
+};
+
+// A convolution with one filter per channel, of any kernel size. Each channel
+// plane is copied once into a zero-bordered buffer, so the inner loop has no
+// bounds checks and runs over whole rows.
+class DepthwiseConvLayer : public cv::dnn::Layer {
+ public:
+  explicit DepthwiseConvLayer(const cv::dnn::LayerParams& params)
+      : padding_(intList(params, "padding", {0, 0, 0, 0})), step_(intList(params, "step", {1, 1})) {
+    setParamsFrom(params);
+    CV_Assert(blobs.size() == 2 && blobs[0].dims == 4 && blobs[0].size[1] == 1);
+    CV_Assert(padding_.size() == 4 && step_.size() == 2 && step_[0] > 0 && step_[1] > 0);
+    CV_Assert(static_cast<int>(blobs[1].total()) == blobs[0].size[0]);
+  }
+
+  static cv::Ptr<cv::dnn::Layer> create(cv::dnn::LayerParams& params) {
+    return cv::makePtr<DepthwiseConvLayer>(params);
+  }
+
+  bool getMemoryShapes(const std::vector<cv::dnn::MatShape>& inputs, int /*requiredOutputs*/,
+                       std::vector<cv::dnn::MatShape>& outputs,
+                       std::vector<cv::dnn::MatShape>& /*internals*/) const override {
+    CV_Assert(inputs.size() == 1 && inputs[0].size() == 4 && inputs[0][1] == blobs[0].size[0]);
+    const cv::dnn::MatShape& in = inputs[0];
+    outputs.assign(1, {in[0], in[1], outputSize(in[2], 0), outputSize(in[3], 1)});
+    CV_Assert((in[2] <= 0 || outputs[0][2] > 0) && (in[3] <= 0 || outputs[0][3] > 0));
+    return false;
+  }
+
+  // OpenCV detaches (an empty layer) before it fuses again for new input sizes.
+  bool setActivation(const cv::Ptr<cv::dnn::ActivationLayer>& layer) override {
+    if (!activation_.empty() && !layer.empty()) return false;
+    activation_ = layer;
+    return !activation_.empty();
+  }
+
+  void forward(cv::InputArrayOfArrays inputsArray, cv::OutputArrayOfArrays outputsArray,
+               cv::OutputArrayOfArrays /*internals*/) override {
+    std::vector<cv::Mat> inputs;
+    std::vector<cv::Mat> outputs;
+    inputsArray.getMatVector(inputs);
+    outputsArray.getMatVector(outputs);
+    const cv::Mat& input = inputs.at(0);
+    cv::Mat& output = outputs.at(0);
+    CV_Assert(input.isContinuous() && output.isContinuous() && input.type() == CV_32F);
+    const int planes = input.size[0] * input.size[1];
+    cv::parallel_for_(cv::Range(0, planes), [&](const cv::Range& range) {
+      std::vector<float> padded;
+      for (int plane = range.start; plane < range.end; ++plane) convolvePlane(input, output, plane, padded);
+    });
+  }
+
+ private:
+  int outputSize(int inputSize, int axis) const {
+    // While a graph with free sizes is read, a size is a placeholder (0 or -1): pass it on.
+    if (inputSize <= 0) return inputSize;
+    const int kernel = blobs[0].size[2 + axis];
+    return (inputSize + padding_[axis] + padding_[axis + 2] - kernel) / step_[axis] + 1;
+  }
+
+  void convolvePlane(const cv::Mat& input, cv::Mat& output, int plane, std::vector<float>& padded) const {
+    const int channels = input.size[1];
+    const int channel = plane % channels;
+    const int height = input.size[2];
+    const int width = input.size[3];
+    const int kernelHeight = blobs[0].size[2];
+    const int kernelWidth = blobs[0].size[3];
+    const int paddedWidth = width + padding_[1] + padding_[3];
+    const int paddedHeight = height + padding_[0] + padding_[2];
+    padded.assign(static_cast<std::size_t>(paddedWidth) * paddedHeight, 0.0F);
+    const float* source = input.ptr<float>() + static_cast<std::size_t>(plane) * height * width;
+    for (int y = 0; y < height; ++y) {
+      std::copy_n(source + static_cast<std::size_t>(y) * width, width,
+                  padded.begin() + static_cast<std::ptrdiff_t>(y + padding_[0]) * paddedWidth + padding_[1]);
+    }
+
+    const int outHeight = output.size[2];
+    const int outWidth = output.size[3];
+    const float* weights = blobs[0].ptr<float>() + static_cast<std::size_t>(channel) * kernelHeight * kernelWidth;
+    const float bias = blobs[1].ptr<float>()[channel];
+    float* target = output.ptr<float>() + static_cast<std::size_t>(plane) * outHeight * outWidth;
+    for (int oy = 0; oy < outHeight; ++oy) {
+      float* row = target + static_cast<std::size_t>(oy) * outWidth;
+      std::fill_n(row, outWidth, bias);
+      for (int ky = 0; ky < kernelHeight; ++ky) {
+        const float* in = padded.data() + static_cast<std::size_t>(oy * step_[0] + ky) * paddedWidth;
+        if (step_[1] == 1) {
+          accumulateKernelRow(in, weights + ky * kernelWidth, kernelWidth, row, outWidth);
+        } else {
+          for (int kx = 0; kx < kernelWidth; ++kx) {
+            for (int ox = 0; ox < outWidth; ++ox) row[ox] += weights[ky * kernelWidth + kx] * in[ox * step_[1] + kx];
+          }
+        }
+      }
+      if (!activation_.empty()) activation_->forwardSlice(row, row, outWidth, 0, 0, 1);
+    }
+  }
+
+  std::vector<int> padding_;  // top, left, bottom, right
+  std::vector<int> step_;     // vertical, horizontal
+  cv::Ptr<cv::dnn::ActivationLayer> activation_;
+};
+
+}  // namespace
+
+void registerNetworkLayers() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    cv::dnn::LayerFactory::registerLayer("DepthwiseConv", DepthwiseConvLayer::create);
+    cv::dnn::LayerFactory::registerLayer("AffineHardSwish", AffineHardSwishLayer::create);
+  });
+}
+
+cv::dnn::Net readNetwork(const std::string& path) {
+  registerNetworkLayers();
+  return cv::dnn::readNetFromONNX(path);
+}
+
+}  // namespace brindlewox

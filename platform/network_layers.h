@@ -1,0 +1,34 @@
+// Network layers of our own, for the two operations of the recognition graph
+// that OpenCV 4.6 runs slowly: depthwise convolutions with kernels larger than
+// 3x3 (its fast path takes only 3x3) and hard-swish (one call per element).
+// The model preparation renames those nodes to "DepthwiseConv" and
+// "AffineHardSwish"; OpenCV builds them from the factory these are registered
+// in. Registration is process-wide and happens once, before any graph is read.
+#ifndef BRINDLEWOX_PLATFORM_NETWORK_LAYERS_H_
+#define BRINDLEWOX_PLATFORM_NETWORK_LAYERS_H_
+
+#include <cstddef>
+#include <string>
+
+#include <opencv2/dnn.hpp>
+
+namespace brindlewox {
+
+// Registers both layer types with OpenCV's layer factory. Safe to call often.
+void registerNetworkLayers();
+
+// Reads a prepared ONNX graph, with our layers registered first. Throws
+// cv::Exception as cv::dnn::readNetFromONNX does.
+cv::dnn::Net readNetwork(const std::string& path);
+
+// One output row of a depthwise convolution with horizontal stride 1:
+// output[x] += sum over kx of weights[kx] * input[x + kx], for x < width.
+// The caller has padded `input` so that every read is in bounds.
+void accumulateKernelRow(const float* input, const float* weights, int kernelWidth, float* output, int width);
+
+// y = scale * x * clamp(x + 3, 0, 6) / 6 + shift, element by element; in place is fine.
+void affineHardSwish(const float* input, float* output, std::size_t count, float scale, float shift);
+
+}  // namespace brindlewox
+
+#endif  // BRINDLEWOX_PLATFORM_NETWORK_LAYERS_H_

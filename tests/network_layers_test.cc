@@ -1,0 +1,176 @@
+#include "platform/network_layers.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include <opencv2/dnn/all_layers.hpp>
+
+#include "platform/text_line_reader.h"
+
+namespace brindlewox {
+namespace {
+
+struct DepthwiseShape {
+  int kernelHeight, kernelWidth;
+  std::vector<int> padding;  // top, left, bottom, right
+  std::vector<int> step;     // vertical, horizontal
+};
+
+float hardSwish(float x) { return x * std::clamp(x + 3.0F, 0.0F, 6.0F) / 6.0F; }
+
+cv::Mat randomBlob(std::vector<int> sizes, std::uint64_t seed) {
+  cv::Mat blob(static_cast<int>(sizes.size()), sizes.data(), CV_32F);
+  cv::RNG(seed).fill(blob, cv::RNG::UNIFORM, -4.0, 4.0);
+  return blob;
+}
+
+// The definition, written out: zero outside the input.
+cv::Mat referenceDepthwise(const cv::Mat& input, const cv::Mat& weights, const cv::Mat& bias,
+                           const DepthwiseShape& shape) {
+  const int channels = input.size[1];
+  const int height = input.size[2];
+  const int width = input.size[3];
+  const int outHeight = (height + shape.padding[0] + shape.padding[2] - shape.kernelHeight) / shape.step[0] + 1;
+  const int outWidth = (width + shape.padding[1] + shape.padding[3] - shape.kernelWidth) / shape.step[1] + 1;
+  const int sizes[] = {1, channels, outHeight, outWidth};
+  cv::Mat output(4, sizes, CV_32F);
+  for (int c = 0; c < channels; ++c) {
+    for (int oy = 0; oy < outHeight; ++oy) {
+      for (int ox = 0; ox < outWidth; ++ox) {
+        float sum = bias.ptr<float>()[c];
+        for (int ky = 0; ky < shape.kernelHeight; ++ky) {
+          for (int kx = 0; kx < shape.kernelWidth; ++kx) {
+            const int y = oy * shape.step[0] - shape.padding[0] + ky;
+            const int x = ox * shape.step[1] - shape.padding[1] + kx;
+            if (y < 0 || y >= height || x < 0 || x >= width) continue;
+            const int w[] = {c, 0, ky, kx};
+            const int in[] = {0, c, y, x};
+            sum += weights.at<float>(w) * input.at<float>(in);
+          }
+        }
+        const int out[] = {0, c, oy, ox};
+        output.at<float>(out) = sum;
+      }
+    }
+  }
+  return output;
+}
+
+cv::dnn::LayerParams depthwiseParams(const cv::Mat& weights, const cv::Mat& bias, const DepthwiseShape& shape) {
+  cv::dnn::LayerParams params;
+  params.name = "depthwise";
+  params.type = "DepthwiseConv";
+  params.blobs = {weights, bias};
+  params.set("padding", cv::dnn::DictValue::arrayInt(shape.padding.data(), 4));
+  params.set("step", cv::dnn::DictValue::arrayInt(shape.step.data(), 2));
+  return params;
+}
+
+cv::dnn::LayerParams hardSwishParams(float scale, float shift) {
+  cv::dnn::LayerParams params;
+  params.name = "hardswish";
+  params.type = "AffineHardSwish";
+  params.set("scale", scale);
+  params.set("shift", shift);
+  return params;
+}
+
+cv::Mat run(cv::dnn::Net& net, const cv::Mat& input) {
+  net.setInput(input);
+  return net.forward().clone();
+}
+
+void expectNear(const cv::Mat& actual, const cv::Mat& expected) {
+  ASSERT_EQ(actual.dims, expected.dims);
+  for (int i = 0; i < expected.dims; ++i) ASSERT_EQ(actual.size[i], expected.size[i]) << "axis " << i;
+  EXPECT_LT(cv::norm(actual.reshape(1, 1), expected.reshape(1, 1), cv::NORM_INF), 1e-4);
+}
+
+// Odd widths leave a remainder after the vector loop; the shapes include the
+// network's own (5x5 with vertical stride 2) and the general strided path.
+TEST(NetworkLayers, DepthwiseConvolutionMatchesTheDefinitionAcrossInputSizes) {
+  registerNetworkLayers();
+  const std::vector<DepthwiseShape> shapes = {
+      {5, 5, {2, 2, 2, 2}, {1, 1}}, {5, 5, {2, 2, 2, 2}, {2, 1}}, {3, 5, {1, 2, 0, 1}, {1, 2}}, {1, 1, {0, 0, 0, 0}, {1, 1}}};
+  for (const DepthwiseShape& shape : shapes) {
+    SCOPED_TRACE(testing::Message() << shape.kernelHeight << "x" << shape.kernelWidth << " step " << shape.step[0]
+                                    << "," << shape.step[1]);
+    const int channels = 6;
+    const cv::Mat weights = randomBlob({channels, 1, shape.kernelHeight, shape.kernelWidth}, 1);
+    const cv::Mat bias = randomBlob({1, channels}, 2);
+    cv::dnn::Net net;
+    cv::dnn::LayerParams params = depthwiseParams(weights, bias, shape);
+    net.addLayerToPrev(params.name, params.type, params);
+    // One network, several sizes in turn, as the line reader uses it.
+    for (const auto& [height, width] : std::vector<std::pair<int, int>>{{12, 37}, {3, 80}, {7, 5}, {12, 37}}) {
+      const cv::Mat input = randomBlob({1, channels, height, width}, static_cast<std::uint64_t>(height * 1000 + width));
+      expectNear(run(net, input), referenceDepthwise(input, weights, bias, shape));
+    }
+  }
+}
+
+// OpenCV fuses the activation into the layer before it and detaches it again
+// whenever the input size changes; applying it twice or not at all both show.
+TEST(NetworkLayers, AffineHardSwishFusedAfterADepthwiseConvolutionIsAppliedOnce) {
+  registerNetworkLayers();
+  const DepthwiseShape shape{5, 5, {2, 2, 2, 2}, {1, 1}};
+  const cv::Mat weights = randomBlob({4, 1, 5, 5}, 3);
+  const cv::Mat bias = randomBlob({1, 4}, 4);
+  cv::dnn::Net net;
+  cv::dnn::LayerParams depthwise = depthwiseParams(weights, bias, shape);
+  net.addLayerToPrev(depthwise.name, depthwise.type, depthwise);
+  cv::dnn::LayerParams activation = hardSwishParams(0.5F, -0.25F);
+  net.addLayerToPrev(activation.name, activation.type, activation);
+  for (const int width : {40, 9, 40}) {
+    const cv::Mat input = randomBlob({1, 4, 6, width}, static_cast<std::uint64_t>(width));
+    cv::Mat expected = referenceDepthwise(input, weights, bias, shape);
+    std::transform(expected.begin<float>(), expected.end<float>(), expected.begin<float>(),
+                   [](float x) { return 0.5F * hardSwish(x) - 0.25F; });
+    expectNear(run(net, input), expected);
+  }
+}
+
+TEST(NetworkLayers, AffineHardSwishOnItsOwnFollowsTheFormula) {
+  registerNetworkLayers();
+  cv::dnn::Net net;
+  cv::dnn::LayerParams params = hardSwishParams(2.0F, 1.0F);
+  net.addLayerToPrev(params.name, params.type, params);
+  std::vector<float> points = {-10.0F, -3.0F, -1.5F, 0.0F, 1.0F, 3.0F, 10.0F};
+  const int sizes[] = {1, 1, 1, static_cast<int>(points.size())};
+  const cv::Mat input = cv::Mat(4, sizes, CV_32F, points.data()).clone();
+  const cv::Mat output = run(net, input);
+  const std::vector<float> expected = {1.0F, 1.0F, 0.25F, 1.0F, 2.0F * (4.0F / 6.0F) + 1.0F, 7.0F, 21.0F};
+  for (std::size_t i = 0; i < points.size(); ++i) {
+    EXPECT_NEAR(output.ptr<float>()[i], expected[i], 1e-5) << "at " << points[i];
+  }
+}
+
+// Logits arrive class-major ([1, classes, 1, frames]); the decoder wants one
+// row of probabilities per frame.
+TEST(NetworkLayers, ClassProbabilitiesAreASoftmaxPerFrame) {
+  const int classes = 3;
+  const int frames = 2;
+  // frame 0: logits 0, 1, 2; frame 1: 1000, 1000, 0 (would overflow a naive exp)
+  std::vector<float> logits = {0.0F, 1000.0F, 1.0F, 1000.0F, 2.0F, 0.0F};
+  const int sizes[] = {1, classes, 1, frames};
+  const cv::Mat blob(4, sizes, CV_32F, logits.data());
+  ASSERT_EQ(TextLineReader::classCount(blob), 3U);
+  const cv::Mat probabilities = TextLineReader::classProbabilities(blob);
+  ASSERT_EQ(probabilities.rows, frames);
+  ASSERT_EQ(probabilities.cols, classes);
+  const float total = 1.0F + std::exp(1.0F) + std::exp(2.0F);
+  EXPECT_NEAR(probabilities.at<float>(0, 0), 1.0F / total, 1e-6);
+  EXPECT_NEAR(probabilities.at<float>(0, 2), std::exp(2.0F) / total, 1e-6);
+  EXPECT_NEAR(probabilities.at<float>(1, 0), 0.5F, 1e-6);
+  EXPECT_NEAR(probabilities.at<float>(1, 1), 0.5F, 1e-6);
+  EXPECT_NEAR(probabilities.at<float>(1, 2), 0.0F, 1e-6);
+
+  const int wrongSizes[] = {1, frames, classes};
+  EXPECT_EQ(TextLineReader::classCount(cv::Mat(3, wrongSizes, CV_32F, cv::Scalar(0))), 0U);
+}
+
+}  // namespace
+}  // namespace brindlewox
