@@ -9,6 +9,8 @@
 #include <opencv2/dnn/all_layers.hpp>
 #include <opencv2/dnn/layer.details.hpp>
 
+#include <cblas.h>
+
 // The loops below are what the time goes into; with GCC the binary carries
 // AVX2 and AVX-512 versions of them and picks one when it starts.
 #if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
@@ -195,12 +197,88 @@ class DepthwiseConvLayer : public cv::dnn::Layer {
   cv::Ptr<cv::dnn::ActivationLayer> activation_;
 };
 
+// A 1x1 convolution is a matrix product, [out x in] by [in x pixels]; OpenBLAS
+// computes it about twice as fast as OpenCV 4.6's convolution. The pixels are
+// split into column blocks for OpenCV's threads, each block one product.
+class PointwiseConvLayer : public cv::dnn::Layer {
+ public:
+  explicit PointwiseConvLayer(const cv::dnn::LayerParams& params) {
+    setParamsFrom(params);
+    CV_Assert(blobs.size() == 2 && blobs[0].dims == 4 && blobs[0].size[2] == 1 && blobs[0].size[3] == 1);
+    CV_Assert(static_cast<int>(blobs[1].total()) == blobs[0].size[0] && blobs[0].isContinuous());
+  }
+
+  static cv::Ptr<cv::dnn::Layer> create(cv::dnn::LayerParams& params) {
+    return cv::makePtr<PointwiseConvLayer>(params);
+  }
+
+  bool getMemoryShapes(const std::vector<cv::dnn::MatShape>& inputs, int /*requiredOutputs*/,
+                       std::vector<cv::dnn::MatShape>& outputs,
+                       std::vector<cv::dnn::MatShape>& /*internals*/) const override {
+    CV_Assert(inputs.size() == 1 && inputs[0].size() == 4 && inputs[0][1] == blobs[0].size[1]);
+    outputs.assign(1, {inputs[0][0], blobs[0].size[0], inputs[0][2], inputs[0][3]});
+    return false;
+  }
+
+  // OpenCV detaches (an empty layer) before it fuses again for new input sizes.
+  bool setActivation(const cv::Ptr<cv::dnn::ActivationLayer>& layer) override {
+    if (!activation_.empty() && !layer.empty()) return false;
+    activation_ = layer;
+    return !activation_.empty();
+  }
+
+  void forward(cv::InputArrayOfArrays inputsArray, cv::OutputArrayOfArrays outputsArray,
+               cv::OutputArrayOfArrays /*internals*/) override {
+    std::vector<cv::Mat> inputs;
+    std::vector<cv::Mat> outputs;
+    inputsArray.getMatVector(inputs);
+    outputsArray.getMatVector(outputs);
+    const cv::Mat& input = inputs.at(0);
+    cv::Mat& output = outputs.at(0);
+    CV_Assert(input.isContinuous() && output.isContinuous() && input.type() == CV_32F);
+    const int batch = input.size[0];
+    const int pixels = input.size[2] * input.size[3];
+    // Blocks narrower than this make the products inefficient.
+    constexpr int kMinimumBlock = 256;
+    const int blocks = std::max(1, std::min(cv::getNumThreads(), pixels / kMinimumBlock));
+    cv::parallel_for_(cv::Range(0, batch * blocks), [&](const cv::Range& range) {
+      for (int task = range.start; task < range.end; ++task) {
+        const int block = task % blocks;
+        const int first = static_cast<int>(static_cast<std::int64_t>(pixels) * block / blocks);
+        const int last = static_cast<int>(static_cast<std::int64_t>(pixels) * (block + 1) / blocks);
+        multiply(input, output, task / blocks, first, last - first);
+      }
+    });
+  }
+
+ private:
+  void multiply(const cv::Mat& input, cv::Mat& output, int image, int firstPixel, int width) const {
+    const int outChannels = blobs[0].size[0];
+    const int inChannels = blobs[0].size[1];
+    const int pixels = input.size[2] * input.size[3];
+    const float* source = input.ptr<float>() + static_cast<std::size_t>(image) * inChannels * pixels + firstPixel;
+    float* target = output.ptr<float>() + static_cast<std::size_t>(image) * outChannels * pixels + firstPixel;
+    const float* bias = blobs[1].ptr<float>();
+    for (int channel = 0; channel < outChannels; ++channel) {
+      std::fill_n(target + static_cast<std::size_t>(channel) * pixels, width, bias[channel]);
+    }
+    cblas_sgemm(CblasRowMajor, CblasNoTrans, CblasNoTrans, outChannels, width, inChannels, 1.0F,
+                blobs[0].ptr<float>(), inChannels, source, pixels, 1.0F, target, pixels);
+    if (!activation_.empty()) activation_->forwardSlice(target, target, width, pixels, 0, outChannels);
+  }
+
+  cv::Ptr<cv::dnn::ActivationLayer> activation_;
+};
+
 }  // namespace
 
 void registerNetworkLayers() {
   static std::once_flag once;
   std::call_once(once, [] {
+    // The readers already run one per core; OpenBLAS must not add threads of its own.
+    openblas_set_num_threads(1);
     cv::dnn::LayerFactory::registerLayer("DepthwiseConv", DepthwiseConvLayer::create);
+    cv::dnn::LayerFactory::registerLayer("PointwiseConv", PointwiseConvLayer::create);
     cv::dnn::LayerFactory::registerLayer("AffineHardSwish", AffineHardSwishLayer::create);
   });
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <vector>
 
@@ -110,6 +111,57 @@ TEST(NetworkLayers, DepthwiseConvolutionMatchesTheDefinitionAcrossInputSizes) {
       expectNear(run(net, input), referenceDepthwise(input, weights, bias, shape));
     }
   }
+}
+
+cv::Mat referencePointwise(const cv::Mat& input, const cv::Mat& weights, const cv::Mat& bias) {
+  const int batch = input.size[0];
+  const int inChannels = input.size[1];
+  const int outChannels = weights.size[0];
+  const int pixels = input.size[2] * input.size[3];
+  const int sizes[] = {batch, outChannels, input.size[2], input.size[3]};
+  cv::Mat output(4, sizes, CV_32F);
+  for (int n = 0; n < batch; ++n) {
+    for (int o = 0; o < outChannels; ++o) {
+      for (int p = 0; p < pixels; ++p) {
+        double sum = bias.ptr<float>()[o];
+        for (int i = 0; i < inChannels; ++i) {
+          sum += static_cast<double>(weights.ptr<float>()[o * inChannels + i]) *
+                 input.ptr<float>()[(static_cast<std::size_t>(n) * inChannels + i) * pixels + p];
+        }
+        output.ptr<float>()[(static_cast<std::size_t>(n) * outChannels + o) * pixels + p] = static_cast<float>(sum);
+      }
+    }
+  }
+  return output;
+}
+
+// With two threads the pixels are split into blocks, each its own product;
+// a batch of two and sizes that do not divide evenly check the offsets.
+TEST(NetworkLayers, PointwiseConvolutionMatchesTheDefinitionOnOneAndTwoThreads) {
+  registerNetworkLayers();
+  const int previousThreads = cv::getNumThreads();
+  const cv::Mat weights = randomBlob({5, 7, 1, 1}, 5);
+  const cv::Mat bias = randomBlob({1, 5}, 6);
+  cv::dnn::LayerParams params;
+  params.name = "pointwise";
+  params.type = "PointwiseConv";
+  params.blobs = {weights, bias};
+  cv::dnn::Net net;
+  net.addLayerToPrev(params.name, params.type, params);
+  cv::dnn::LayerParams activation = hardSwishParams(1.5F, 0.125F);
+  net.addLayerToPrev(activation.name, activation.type, activation);
+  for (const int threads : {1, 2}) {
+    cv::setNumThreads(threads);
+    for (const auto& [batch, height, width] : std::vector<std::array<int, 3>>{{1, 3, 333}, {2, 2, 5}, {1, 12, 80}}) {
+      SCOPED_TRACE(testing::Message() << threads << " threads, " << batch << "x" << height << "x" << width);
+      const cv::Mat input = randomBlob({batch, 7, height, width}, static_cast<std::uint64_t>(width + batch));
+      cv::Mat expected = referencePointwise(input, weights, bias);
+      std::transform(expected.begin<float>(), expected.end<float>(), expected.begin<float>(),
+                     [](float x) { return 1.5F * hardSwish(x) + 0.125F; });
+      expectNear(run(net, input), expected);
+    }
+  }
+  cv::setNumThreads(previousThreads);
 }
 
 // OpenCV fuses the activation into the layer before it and detaches it again

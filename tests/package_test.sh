@@ -15,7 +15,7 @@ fail() { echo "package_test: $*"; exit 1; }
 [ "$(dpkg-deb -f "$deb" Package)" = brindlewox-ocr ] || fail "wrong Package field"
 [ "$(dpkg-deb -f "$deb" Architecture)" = "$(dpkg --print-architecture)" ] || fail "wrong Architecture field"
 depends=$(dpkg-deb -f "$deb" Depends)
-for library in libopencv-dnn libopencv-imgcodecs libpoppler libheif libicu; do
+for library in libopencv-dnn libopencv-imgcodecs libpoppler libheif libicu libopenblas0-pthread; do
   echo "$depends" | grep -q "$library" || fail "Depends lacks $library: $depends"
 done
 
@@ -30,8 +30,13 @@ for path in ./usr/bin/brindlewox-ocr \
 done
 echo "$files" | grep -q '/usr/local' && fail "files under /usr/local"
 
-# The packaged binary runs from its unpacked tree and finds its models there.
 dpkg-deb -x "$deb" "$work/root"
+# The engine finds OpenBLAS's pthread build through its run path, which must
+# hold that folder only (an empty entry would search the working directory).
+runpath=$(readelf -d "$work/root/usr/lib/brindlewox-ocr/libbrindlewox-engine.so" | sed -n 's/.*runpath: \[\(.*\)\]/\1/p')
+[ "$runpath" = "/usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)/openblas-pthread" ] || fail "engine run path: '$runpath'"
+
+# The packaged binary runs from its unpacked tree and finds its models there.
 "$work/root/usr/bin/brindlewox-ocr" "$image" "$work/out.json" 2>"$work/err" || fail "packaged binary failed: $(cat "$work/err")"
 grep -q '"text" : "Quarterly report' "$work/out.json" || fail "packaged binary read: $(cat "$work/out.json")"
 echo "package_test: $(basename "$deb") ok; Depends: $depends"

@@ -255,6 +255,16 @@ def affine_hard_swish(graph):
     return replaced
 
 
+def bias_every_convolution(graph):
+    """Gives every Conv a bias input (zeros where it had none), so the rewrites see one form."""
+    inits = initializer_map(graph)
+    for conv in graph.node:
+        if conv.op_type == "Conv" and len(conv.input) == 2:
+            name = conv.name + "_zero_bias"
+            set_initializer(graph, name, np.zeros(inits[conv.input[1]].dims[0], np.float32))
+            conv.input.append(name)
+
+
 def large_depthwise_convolutions(graph):
     """Depthwise Conv nodes with a kernel over 3x3 become DepthwiseConv nodes."""
     inits = initializer_map(graph)
@@ -275,9 +285,28 @@ def large_depthwise_convolutions(graph):
     return replaced
 
 
+def pointwise_convolutions(graph):
+    """1x1 Conv nodes without stride, padding or groups become PointwiseConv nodes."""
+    inits = initializer_map(graph)
+    replaced = 0
+    for index, conv in enumerate(graph.node):
+        if conv.op_type != "Conv" or len(conv.input) != 3 or list(inits[conv.input[1]].dims[2:]) != [1, 1]:
+            continue
+        if attribute(conv, "group", 1) != 1 or attribute(conv, "strides", [1, 1]) != [1, 1] or \
+                any(attribute(conv, "pads", [0, 0, 0, 0])) or attribute(conv, "auto_pad", b"NOTSET") != b"NOTSET":
+            continue
+        graph.node.remove(conv)
+        graph.node.insert(index, helper.make_node("PointwiseConv", list(conv.input), list(conv.output), name=conv.name))
+        replaced += 1
+    return replaced
+
+
 def speed_up(graph):
     if fold_conv_affine(graph) == 0 or affine_hard_swish(graph) == 0 or large_depthwise_convolutions(graph) == 0:
         fail("the graph does not have the convolution blocks expected of PP-OCRv4")
+    bias_every_convolution(graph)
+    if pointwise_convolutions(graph) == 0:
+        fail("the graph has no 1x1 convolutions")
     drop_unused_initializers(graph)
 
 
