@@ -3,7 +3,8 @@
 tesseract per page with chi_sim+chi_tra+eng and OMP_THREAD_LIMIT=1; images
 straight to tesseract) on every file of a corpus made by make_corpus.py, and
 prints per group: seconds per page, character error, order-free character
-error, word error (English) and peak RSS, for both and as ratios.
+error, word error and order-free word error (English) and peak RSS, for both
+and as ratios.
 
 usage: compare.py BINARY CORPUS_DIR
 """
@@ -84,14 +85,15 @@ def main():
     def mean(values, index):
         return sum(v[index] for v in values) / max(1, len(values))
 
-    print("%-12s %5s | %8s %8s %6s | %7s %7s | %8s %8s %6s | %7s %7s | %7s %7s" % (
+    print("%-12s %5s | %8s %8s %6s | %7s %7s | %8s %8s %6s | %7s %7s | %8s %8s | %7s %7s" % (
         "group", "pages", "s/p ours", "s/p peer", "ratio", "CER us", "CER pr", "free us", "free pr", "ratio",
-        "WER us", "WER pr", "RSS us", "RSS pr"))
+        "WER us", "WER pr", "WERf us", "WERf pr", "RSS us", "RSS pr"))
     for group, pages, totals in rows:
         o, p = totals["ours"], totals["peer"]
         sp_o, sp_p = o[0] / pages, p[0] / pages
         free_o, free_p = mean(o[2], 1), mean(p[2], 1)
-        wer = ("%7.3f %7.3f" % (mean(o[2], 2), mean(p[2], 2))) if group == "english" else "%7s %7s" % ("-", "-")
+        wer = ("%7.3f %7.3f | %8.3f %8.3f" % (mean(o[2], 2), mean(p[2], 2), mean(o[2], 3), mean(p[2], 3))) \
+            if group == "english" else "%7s %7s | %8s %8s" % ("-", "-", "-", "-")
         print("%-12s %5d | %8.2f %8.2f %6.2f | %7.3f %7.3f | %8.3f %8.3f %6.2f | %s | %7.0f %7.0f" % (
             group, pages, sp_o, sp_p, sp_o / sp_p, mean(o[2], 0), mean(p[2], 0), free_o, free_p,
             free_o / free_p if free_p else float("nan"), wer, o[1], p[1]))

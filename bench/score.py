@@ -6,6 +6,8 @@ cer: Levenshtein distance over characters / truth length, whitespace
 order_free: characters missing plus extra, counted as multisets, / truth
      length; reading-order differences do not count.
 wer: Levenshtein distance over words / truth words.
+wer_order_free: words missing plus extra, counted as multisets, / truth
+     words; like order_free, it does not see reading order.
 """
 import collections
 import re
@@ -40,10 +42,12 @@ def measures(truth, got):
     order_free = (sum((tc - gc).values()) + sum((gc - tc).values())) / max(1, sum(tc.values()))
     tw, gw = truth.split(), got.split()
     wer = levenshtein(tw, gw) / max(1, len(tw))
-    return cer, order_free, wer
+    twc, gwc = collections.Counter(tw), collections.Counter(gw)
+    wer_order_free = (sum((twc - gwc).values()) + sum((gwc - twc).values())) / max(1, len(tw))
+    return cer, order_free, wer, wer_order_free
 
 
 if __name__ == "__main__":
     truth = open(sys.argv[1], encoding="utf-8").read()
     got = open(sys.argv[2], encoding="utf-8").read()
-    print("cer %.4f order_free %.4f wer %.4f" % measures(truth, got))
+    print("cer %.4f order_free %.4f wer %.4f wer_order_free %.4f" % measures(truth, got))
