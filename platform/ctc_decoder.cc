@@ -34,6 +34,12 @@ bool isClausePunctuation(const std::string& symbol) {
   return symbol == "," || symbol == ";" || symbol == ":" || symbol == "!" || symbol == "?" || symbol == ")";
 }
 
+bool isUppercaseLatin(const std::string& symbol) { return symbol.size() == 1 && symbol[0] >= 'A' && symbol[0] <= 'Z'; }
+
+bool isLowercaseLatinOrDigit(const std::string& symbol) {
+  return symbol.size() == 1 && ((symbol[0] >= 'a' && symbol[0] <= 'z') || (symbol[0] >= '0' && symbol[0] <= '9'));
+}
+
 bool isLatinLetterOrDigit(const std::string& symbol) {
   if (symbol.size() != 1) return false;
   const char c = symbol[0];
@@ -69,8 +75,12 @@ DecodedLine CTCDecoder::decode(const float* probabilities, int frames) const {
       letterGaps.push_back(emitted[i + 1].frame - emitted[i].frame);
     }
   }
+  // A line where the network wrote spaces itself is not tightly set; there
+  // the wide-gap signal only mistakes wide letters (m, w, M) for word breaks.
+  const bool networkWroteSpaces = std::any_of(emitted.begin(), emitted.end(),
+                                              [&](const Emitted& e) { return e.classIndex == spaceClass; });
   int usualGap = 0;
-  if (letterGaps.size() >= 4) {
+  if (letterGaps.size() >= 4 && !networkWroteSpaces) {
     std::nth_element(letterGaps.begin(), letterGaps.begin() + static_cast<std::ptrdiff_t>(letterGaps.size() / 2),
                      letterGaps.end());
     usualGap = letterGaps[letterGaps.size() / 2];
@@ -83,7 +93,10 @@ DecodedLine CTCDecoder::decode(const float* probabilities, int frames) const {
     const std::string previousSymbol = i > 0 ? symbol(emitted[i - 1].classIndex) : std::string();
     const bool betweenWords = isLatinLetterOrDigit(current) && isLatinLetterOrDigit(previousSymbol);
     const bool afterClause = isLatinLetter(current) && isClausePunctuation(previousSymbol);
-    if (restoreSpaces_ && (betweenWords || afterClause)) {
+    // "each.Work" and "9843.Do", but not the "U.S" of an abbreviation.
+    const bool afterSentence = isUppercaseLatin(current) && previousSymbol == "." && i >= 2 &&
+                               isLowercaseLatinOrDigit(symbol(emitted[i - 2].classIndex));
+    if (restoreSpaces_ && (betweenWords || afterClause || afterSentence)) {
       const int from = emitted[i - 1].frame;
       const int to = emitted[i].frame;
       float spaceProbability = 0;

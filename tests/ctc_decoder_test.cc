@@ -7,10 +7,10 @@
 namespace brindlewox {
 namespace {
 
-// Dictionary: 1 "a", 2 "b", 3 "中", 4 "1", 5 ","; class 6 is the space.
-const std::vector<std::string> kDictionary = {"a", "b", "\xe4\xb8\xad", "1", ","};
-constexpr int kClasses = 7;
-constexpr int kSpace = 6;
+// Dictionary: 1 "a", 2 "b", 3 "中", 4 "1", 5 ",", 6 ".", 7 "A"; class 8 is the space.
+const std::vector<std::string> kDictionary = {"a", "b", "\xe4\xb8\xad", "1", ",", ".", "A"};
+constexpr int kClasses = 9;
+constexpr int kSpace = 8;
 
 // Frames where one class takes `p` and the blank the rest; -1 is a blank frame.
 std::vector<float> frames(const std::vector<int>& classes, float p = 0.9F) {
@@ -74,6 +74,12 @@ TEST(CTCDecoder, RestoresTheSpaceAfterClausePunctuationBeforeALetterOnly) {
   };
   EXPECT_EQ(withEvidence({1, 5, -1, 2}), "a, b");
   EXPECT_EQ(withEvidence({4, 5, -1, 4}), "1,1");  // thousands separators stay joined
+  // A full stop takes the space before a capital ("each. Work", "9843. Do"),
+  // but not inside an abbreviation ("U.S") or before a small letter ("e.g").
+  EXPECT_EQ(withEvidence({1, 6, -1, 7}), "a. A");
+  EXPECT_EQ(withEvidence({4, 6, -1, 7}), "1. A");
+  EXPECT_EQ(withEvidence({7, 6, -1, 7}), "A.A");
+  EXPECT_EQ(withEvidence({1, 6, -1, 2}), "a.b");
 }
 
 TEST(CTCDecoder, IgnoresFaintSpaceEvidenceAndCanBeTurnedOff) {
@@ -94,6 +100,9 @@ TEST(CTCDecoder, RestoresAWordBreakFromAWideGap) {
   EXPECT_EQ(line.text, "abab 1a");
   // Evenly spaced letters stay one word.
   EXPECT_EQ(decode(frames({1, -1, 2, -1, 1, -1, 2, -1, 4, -1, 1})).text, "abab1a");
+  // Where the network wrote spaces itself the text is not tightly set, and a
+  // wide gap is only a wide letter (the "m" of "meeting").
+  EXPECT_EQ(decode(frames({1, -1, 2, -1, 1, -1, 2, -1, -1, -1, -1, 4, -1, kSpace, -1, 1})).text, "abab1 a");
 }
 
 }  // namespace
