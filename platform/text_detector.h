@@ -22,7 +22,7 @@ NormalizedBox normalizedBounds(const Quad& corners, cv::Size size);
 struct DetectionSettings {
   int longSideLimit = 1280;        // the network input's longer side at most this
   float binaryThreshold = 0.3F;    // probability map binarisation
-  float boxThreshold = 0.6F;       // minimum mean probability inside a box
+  float boxThreshold = 0.55F;      // minimum mean probability inside a box
   float unclipRatio = 1.5F;        // box expansion
   int maxCandidates = 1000;
 };
