@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <utility>
+#include <vector>
 
 #include <opencv2/imgproc.hpp>
 
@@ -16,7 +17,20 @@ constexpr int kLineHeight = 48;
 constexpr int kMaxLineWidth = 3200;
 constexpr double kVerticalAspect = 1.5;
 
+// One frame of the network's output covers this many input columns.
+constexpr int kTrailingMargin = 8;
+
 float distance(const cv::Point2f& a, const cv::Point2f& b) { return static_cast<float>(cv::norm(a - b)); }
+
+// Most of a text line is background, so its median brightness is the background's.
+double medianBrightness(const cv::Mat& rgb) {
+  cv::Mat gray;
+  cv::cvtColor(rgb, gray, cv::COLOR_RGB2GRAY);
+  std::vector<uchar> values(gray.begin<uchar>(), gray.end<uchar>());
+  const auto middle = values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);
+  std::nth_element(values.begin(), middle, values.end());
+  return *middle;
+}
 
 }  // namespace
 
@@ -41,13 +55,18 @@ cv::Mat TextLineReader::uprightCrop(const cv::Mat& bgr, const Quad& corners) {
 DecodedLine TextLineReader::read(const cv::Mat& lineImage) {
   const double aspect = static_cast<double>(lineImage.cols) / std::max(1, lineImage.rows);
   const int width = std::clamp(static_cast<int>(std::ceil(kLineHeight * aspect)), 8, kMaxLineWidth);
-  const int paddedWidth = (width + 7) / 8 * 8;  // the network's stride
+  // A frame of the line's own background after the text, then up to the
+  // network's stride: a comma or full stop at the very end of the box is
+  // then read rather than dropped.
+  const int paddedWidth = (width + kTrailingMargin + 7) / 8 * 8;
 
   cv::Mat resized;
   cv::resize(lineImage, resized, cv::Size(width, kLineHeight), 0, 0, cv::INTER_LINEAR);
   cv::cvtColor(resized, resized, cv::COLOR_BGR2RGB);
-  cv::Mat normalized(kLineHeight, paddedWidth, CV_32FC3, cv::Scalar::all(0));
-  resized.convertTo(normalized(cv::Rect(0, 0, width, kLineHeight)), CV_32FC3, 2.0 / 255.0, -1.0);
+  cv::copyMakeBorder(resized, resized, 0, 0, 0, paddedWidth - width, cv::BORDER_CONSTANT,
+                     cv::Scalar::all(medianBrightness(resized)));
+  cv::Mat normalized;
+  resized.convertTo(normalized, CV_32FC3, 2.0 / 255.0, -1.0);
 
   network_.setInput(cv::dnn::blobFromImage(normalized));
   const cv::Mat output = network_.forward();  // logits, [1, classes, 1, frames]
