@@ -46,6 +46,35 @@ bool isLatinLetterOrDigit(const std::string& symbol) {
   return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }
 
+bool isAsciiAlphanumeric(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+
+// The network reads a zero as the letter o now and then ("1o06", "9oo4").
+// A word made only of digits and o's, with at least two digits, is a number.
+void readLetterOAsZeroInNumbers(std::string& text) {
+  for (std::size_t start = 0; start < text.size();) {
+    if (!isAsciiAlphanumeric(text[start])) {
+      ++start;
+      continue;
+    }
+    std::size_t end = start;
+    int digits = 0;
+    bool onlyDigitsAndO = true;
+    for (; end < text.size() && isAsciiAlphanumeric(text[end]); ++end) {
+      const char c = text[end];
+      if (c >= '0' && c <= '9') {
+        ++digits;
+      } else if (c != 'o' && c != 'O') {
+        onlyDigitsAndO = false;
+      }
+    }
+    if (onlyDigitsAndO && digits >= 2) {
+      std::replace_if(text.begin() + static_cast<std::ptrdiff_t>(start), text.begin() + static_cast<std::ptrdiff_t>(end),
+                      [](char c) { return c == 'o' || c == 'O'; }, '0');
+    }
+    start = end;
+  }
+}
+
 }  // namespace
 
 CTCDecoder::CTCDecoder(std::vector<std::string> dictionary, bool restoreSpaces)
@@ -110,6 +139,7 @@ DecodedLine CTCDecoder::decode(const float* probabilities, int frames) const {
     line.text += current;
     sum += emitted[i].probability;
   }
+  readLetterOAsZeroInNumbers(line.text);
   if (!emitted.empty()) line.confidence = sum / static_cast<float>(emitted.size());
   return line;
 }

@@ -105,5 +105,25 @@ TEST(CTCDecoder, RestoresAWordBreakFromAWideGap) {
   EXPECT_EQ(decode(frames({1, -1, 2, -1, 1, -1, 2, -1, -1, -1, -1, 4, -1, kSpace, -1, 1})).text, "abab1 a");
 }
 
+// Dictionary: "o" is class 9 of this one, "0" class 10, "s" class 11.
+TEST(CTCDecoder, ReadsTheLetterOAsZeroInsideNumbersOnly) {
+  const CTCDecoder decoder({"1", "9", "4", ".", " ", "x", "y", "z", "o", "0", "s"}, false);
+  auto read = [&](const std::vector<int>& classes) {
+    std::vector<float> probabilities;
+    for (const int c : classes) {
+      std::vector<float> row(decoder.classCount(), 0.0F);
+      row[static_cast<std::size_t>(c)] = 1.0F;
+      probabilities.insert(probabilities.end(), row.begin(), row.end());
+      probabilities.insert(probabilities.end(), decoder.classCount(), 0.0F);
+      probabilities[probabilities.size() - decoder.classCount()] = 1.0F;  // a blank between
+    }
+    return decoder.decode(probabilities.data(), static_cast<int>(probabilities.size() / decoder.classCount())).text;
+  };
+  EXPECT_EQ(read({2, 9, 9, 3, 4}), "9004.");    // "9oo4."
+  EXPECT_EQ(read({1, 9, 10, 1}), "1001");       // "1o01"
+  EXPECT_EQ(read({1, 9, 5, 9, 11}), "1o os");   // one digit, and a word
+  EXPECT_EQ(read({11, 9, 1, 2}), "so19");       // a letter other than o: a word, not a number
+}
+
 }  // namespace
 }  // namespace brindlewox
