@@ -12,6 +12,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "platform/bitmap_pixels.h"
+#include "platform/chinese_script.h"
 #include "platform/model_files.h"
 #include "platform/text_detector.h"
 #include "platform/text_line_reader.h"
@@ -41,8 +42,8 @@ class ThreadCount {
 // Results land by index: the output does not depend on the timing.
 class OCREngine {
  public:
-  OCREngine(TextDetector detector, std::vector<TextLineReader> readers)
-      : detector_(std::move(detector)), readers_(std::move(readers)) {}
+  OCREngine(TextDetector detector, std::vector<TextLineReader> readers, std::optional<ChineseScript> script)
+      : detector_(std::move(detector)), readers_(std::move(readers)), script_(std::move(script)) {}
 
   std::vector<TextObservation> recognize(const cv::Mat& bgr) {
     std::vector<Quad> boxes;
@@ -80,12 +81,18 @@ class OCREngine {
       }
     }
     if (failure) std::rethrow_exception(failure);
+    if (script_) {
+      for (TextObservation& observation : observations) {
+        if (observation.best) observation.best->string = script_->consistent(observation.best->string);
+      }
+    }
     return observations;
   }
 
  private:
   TextDetector detector_;
   std::vector<TextLineReader> readers_;
+  std::optional<ChineseScript> script_;  // absent without OpenCC's tables: lines stay as read
 };
 
 std::size_t readerCount() {
@@ -133,7 +140,7 @@ Result<std::unique_ptr<OCREngine>> loadEngine() {
   }
   std::vector<TextLineReader> readers;
   for (cv::dnn::Net& network : recognition) readers.emplace_back(std::move(network), decoder);
-  return std::make_unique<OCREngine>(TextDetector(std::move(*detection)), std::move(readers));
+  return std::make_unique<OCREngine>(TextDetector(std::move(*detection)), std::move(readers), ChineseScript::load());
 }
 
 // Loaded on first use and kept for the life of the process, a failure too.

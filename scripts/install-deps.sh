@@ -7,7 +7,7 @@ apt-get update
 apt-get install -y --no-install-recommends \
   ca-certificates cmake g++ make pkg-config tar dpkg-dev file \
   libopencv-core-dev libopencv-imgproc-dev libopencv-imgcodecs-dev libopencv-dnn-dev \
-  libpoppler-private-dev libheif-dev libicu-dev libgtest-dev libopenblas-pthread-dev \
+  libpoppler-private-dev libheif-dev libicu-dev libgtest-dev libopenblas-pthread-dev libopencc-dev \
   python3 python3-onnx python3-numpy \
   python3-pil python3-cairo fonts-noto-cjk fonts-dejavu-core fonts-liberation2 libheif-examples qpdf \
   clang libclang-rt-14-dev

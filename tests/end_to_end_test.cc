@@ -114,9 +114,12 @@ TEST_F(EndToEnd, ReadsEnglishInEveryImageFormatWithTwoProgressLines) {
   }
 }
 
+// traditional_forms.png holds characters the network tends to write in
+// their simplified form; a traditional line keeps them traditional.
 TEST_F(EndToEnd, ReadsSimplifiedAndTraditionalChinese) {
   for (const auto& [file, text] : {std::pair{"simplified.png", "今天天气很好\n\n我们去公园散步"},
-                                   std::pair{"traditional.png", "這是繁體中文測試\n\n經濟發展與環境保護"}}) {
+                                   std::pair{"traditional.png", "這是繁體中文測試\n\n經濟發展與環境保護"},
+                                   std::pair{"traditional_forms.png", "我們的學校沒有問題\n\n這個價格很合理"}}) {
     const RunResult result = run({kData + "/" + file, output()});
     ASSERT_EQ(result.exitStatus, 0) << result.standardError;
     EXPECT_EQ(pageTexts(readFile(output())), std::vector<std::string>{text});

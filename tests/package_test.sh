@@ -15,7 +15,7 @@ fail() { echo "package_test: $*"; exit 1; }
 [ "$(dpkg-deb -f "$deb" Package)" = brindlewox-ocr ] || fail "wrong Package field"
 [ "$(dpkg-deb -f "$deb" Architecture)" = "$(dpkg --print-architecture)" ] || fail "wrong Architecture field"
 depends=$(dpkg-deb -f "$deb" Depends)
-for library in libopencv-dnn libopencv-imgcodecs libpoppler libheif libicu libopenblas0-pthread; do
+for library in libopencv-dnn libopencv-imgcodecs libpoppler libheif libicu libopenblas0-pthread libopencc; do
   echo "$depends" | grep -q "$library" || fail "Depends lacks $library: $depends"
 done
 

@@ -24,6 +24,8 @@ LATIN = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf"
 ENGLISH_LINES = ["Quarterly report for the board", "Revenue grew by twelve percent"]
 SIMPLIFIED_LINES = ["今天天气很好", "我们去公园散步"]
 TRADITIONAL_LINES = ["這是繁體中文測試", "經濟發展與環境保護"]
+# Characters the network tends to write in their simplified form (們, 沒).
+TRADITIONAL_FORMS_LINES = ["我們的學校沒有問題", "這個價格很合理"]
 
 
 def text_image(lines, font, size=(1000, 400), mode="RGB", background="white", ink="black"):
@@ -49,6 +51,7 @@ def write_images(out):
     english.save(os.path.join(out, "png_named.jpg"), format="PNG")
     text_image(SIMPLIFIED_LINES, simplified).save(os.path.join(out, "simplified.png"))
     text_image(TRADITIONAL_LINES, traditional).save(os.path.join(out, "traditional.png"))
+    text_image(TRADITIONAL_FORMS_LINES, traditional).save(os.path.join(out, "traditional_forms.png"))
     Image.new("RGB", (800, 600), "white").save(os.path.join(out, "blank.png"))
 
     # Stored turned a quarter to the left; orientation 6 says "turn right to show".
