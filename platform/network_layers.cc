@@ -50,6 +50,23 @@ std::vector<int> intList(const cv::dnn::LayerParams& params, const std::string& 
   return result;
 }
 
+// A layer's inputs and outputs, as OpenCV hands them over: our layers take
+// continuous float blobs only.
+struct LayerBlobs {
+  std::vector<cv::Mat> inputs;
+  std::vector<cv::Mat> outputs;
+};
+
+LayerBlobs floatBlobs(cv::InputArrayOfArrays inputsArray, cv::OutputArrayOfArrays outputsArray) {
+  LayerBlobs blobs;
+  inputsArray.getMatVector(blobs.inputs);
+  outputsArray.getMatVector(blobs.outputs);
+  for (const std::vector<cv::Mat>* list : {&blobs.inputs, &blobs.outputs}) {
+    for (const cv::Mat& blob : *list) CV_Assert(blob.isContinuous() && blob.type() == CV_32F);
+  }
+  return blobs;
+}
+
 // y = scale * hardswish(x) + shift. Being an activation, OpenCV fuses it into
 // the convolution before it.
 class AffineHardSwishLayer : public cv::dnn::ActivationLayer {
@@ -57,10 +74,6 @@ class AffineHardSwishLayer : public cv::dnn::ActivationLayer {
   explicit AffineHardSwishLayer(const cv::dnn::LayerParams& params)
       : scale_(params.get<float>("scale", 1.0F)), shift_(params.get<float>("shift", 0.0F)) {
     setParamsFrom(params);
-  }
-
-  static cv::Ptr<cv::dnn::Layer> create(cv::dnn::LayerParams& params) {
-    return cv::makePtr<AffineHardSwishLayer>(params);
   }
 
   // In place, as OpenCV's own activations are: its memory planner expects it.
@@ -81,13 +94,10 @@ class AffineHardSwishLayer : public cv::dnn::ActivationLayer {
 
   void forward(cv::InputArrayOfArrays inputsArray, cv::OutputArrayOfArrays outputsArray,
                cv::OutputArrayOfArrays /*internals*/) override {
-    std::vector<cv::Mat> inputs;
-    std::vector<cv::Mat> outputs;
-    inputsArray.getMatVector(inputs);
-    outputsArray.getMatVector(outputs);
-    for (std::size_t i = 0; i < inputs.size() && i < outputs.size(); ++i) {
-      CV_Assert(inputs[i].isContinuous() && outputs[i].isContinuous() && inputs[i].type() == CV_32F);
-      affineHardSwish(inputs[i].ptr<float>(), outputs[i].ptr<float>(), inputs[i].total(), scale_, shift_);
+    LayerBlobs blobs = floatBlobs(inputsArray, outputsArray);
+    for (std::size_t i = 0; i < blobs.inputs.size() && i < blobs.outputs.size(); ++i) {
+      affineHardSwish(blobs.inputs[i].ptr<float>(), blobs.outputs[i].ptr<float>(), blobs.inputs[i].total(), scale_,
+                      shift_);
     }
   }
 
@@ -96,21 +106,48 @@ class AffineHardSwishLayer : public cv::dnn::ActivationLayer {
   float shift_;
 };
 
+// What the two convolution layers share: one float input and one output, and
+// an activation that OpenCV may fuse into them.
+class FusingLayer : public cv::dnn::Layer {
+ public:
+  explicit FusingLayer(const cv::dnn::LayerParams& params) { setParamsFrom(params); }
+
+  // OpenCV detaches (an empty layer) before it fuses again for new input sizes.
+  bool setActivation(const cv::Ptr<cv::dnn::ActivationLayer>& layer) override {
+    if (!activation_.empty() && !layer.empty()) return false;
+    activation_ = layer;
+    return !activation_.empty();
+  }
+
+  void forward(cv::InputArrayOfArrays inputsArray, cv::OutputArrayOfArrays outputsArray,
+               cv::OutputArrayOfArrays /*internals*/) override {
+    LayerBlobs blobs = floatBlobs(inputsArray, outputsArray);
+    run(blobs.inputs.at(0), blobs.outputs.at(0));
+  }
+
+ protected:
+  virtual void run(const cv::Mat& input, cv::Mat& output) const = 0;
+
+  // Applies the fused activation, if any, to `length` values in each of
+  // `channels` planes `planeSize` apart.
+  void activate(float* values, int length, std::size_t planeSize, int channels) const {
+    if (!activation_.empty()) activation_->forwardSlice(values, values, length, planeSize, 0, channels);
+  }
+
+ private:
+  cv::Ptr<cv::dnn::ActivationLayer> activation_;
+};
+
 // A convolution with one filter per channel, of any kernel size. Each channel
 // plane is copied once into a zero-bordered buffer, so the inner loop has no
 // bounds checks and runs over whole rows.
-class DepthwiseConvLayer : public cv::dnn::Layer {
+class DepthwiseConvLayer : public FusingLayer {
  public:
   explicit DepthwiseConvLayer(const cv::dnn::LayerParams& params)
-      : padding_(intList(params, "padding", {0, 0, 0, 0})), step_(intList(params, "step", {1, 1})) {
-    setParamsFrom(params);
+      : FusingLayer(params), padding_(intList(params, "padding", {0, 0, 0, 0})), step_(intList(params, "step", {1, 1})) {
     CV_Assert(blobs.size() == 2 && blobs[0].dims == 4 && blobs[0].size[1] == 1);
     CV_Assert(padding_.size() == 4 && step_.size() == 2 && step_[0] > 0 && step_[1] > 0);
     CV_Assert(static_cast<int>(blobs[1].total()) == blobs[0].size[0]);
-  }
-
-  static cv::Ptr<cv::dnn::Layer> create(cv::dnn::LayerParams& params) {
-    return cv::makePtr<DepthwiseConvLayer>(params);
   }
 
   bool getMemoryShapes(const std::vector<cv::dnn::MatShape>& inputs, int /*requiredOutputs*/,
@@ -123,22 +160,8 @@ class DepthwiseConvLayer : public cv::dnn::Layer {
     return false;
   }
 
-  // OpenCV detaches (an empty layer) before it fuses again for new input sizes.
-  bool setActivation(const cv::Ptr<cv::dnn::ActivationLayer>& layer) override {
-    if (!activation_.empty() && !layer.empty()) return false;
-    activation_ = layer;
-    return !activation_.empty();
-  }
-
-  void forward(cv::InputArrayOfArrays inputsArray, cv::OutputArrayOfArrays outputsArray,
-               cv::OutputArrayOfArrays /*internals*/) override {
-    std::vector<cv::Mat> inputs;
-    std::vector<cv::Mat> outputs;
-    inputsArray.getMatVector(inputs);
-    outputsArray.getMatVector(outputs);
-    const cv::Mat& input = inputs.at(0);
-    cv::Mat& output = outputs.at(0);
-    CV_Assert(input.isContinuous() && output.isContinuous() && input.type() == CV_32F);
+ protected:
+  void run(const cv::Mat& input, cv::Mat& output) const override {
     const int planes = input.size[0] * input.size[1];
     cv::parallel_for_(cv::Range(0, planes), [&](const cv::Range& range) {
       std::vector<float> padded;
@@ -181,35 +204,29 @@ class DepthwiseConvLayer : public cv::dnn::Layer {
       for (int ky = 0; ky < kernelHeight; ++ky) {
         const float* in = padded.data() + static_cast<std::size_t>(oy * step_[0] + ky) * paddedWidth;
         if (step_[1] == 1) {
-          accumulateKernelRow(in, weights + ky * kernelWidth, kernelWidth, row, outWidth);
+          accumulateKernelRow(in, weights + static_cast<std::ptrdiff_t>(ky) * kernelWidth, kernelWidth, row, outWidth);
         } else {
           for (int kx = 0; kx < kernelWidth; ++kx) {
             for (int ox = 0; ox < outWidth; ++ox) row[ox] += weights[ky * kernelWidth + kx] * in[ox * step_[1] + kx];
           }
         }
       }
-      if (!activation_.empty()) activation_->forwardSlice(row, row, outWidth, 0, 0, 1);
+      activate(row, outWidth, 0, 1);
     }
   }
 
   std::vector<int> padding_;  // top, left, bottom, right
   std::vector<int> step_;     // vertical, horizontal
-  cv::Ptr<cv::dnn::ActivationLayer> activation_;
 };
 
 // A 1x1 convolution is a matrix product, [out x in] by [in x pixels]; OpenBLAS
 // computes it about twice as fast as OpenCV 4.6's convolution. The pixels are
 // split into column blocks for OpenCV's threads, each block one product.
-class PointwiseConvLayer : public cv::dnn::Layer {
+class PointwiseConvLayer : public FusingLayer {
  public:
-  explicit PointwiseConvLayer(const cv::dnn::LayerParams& params) {
-    setParamsFrom(params);
+  explicit PointwiseConvLayer(const cv::dnn::LayerParams& params) : FusingLayer(params) {
     CV_Assert(blobs.size() == 2 && blobs[0].dims == 4 && blobs[0].size[2] == 1 && blobs[0].size[3] == 1);
     CV_Assert(static_cast<int>(blobs[1].total()) == blobs[0].size[0] && blobs[0].isContinuous());
-  }
-
-  static cv::Ptr<cv::dnn::Layer> create(cv::dnn::LayerParams& params) {
-    return cv::makePtr<PointwiseConvLayer>(params);
   }
 
   bool getMemoryShapes(const std::vector<cv::dnn::MatShape>& inputs, int /*requiredOutputs*/,
@@ -220,22 +237,8 @@ class PointwiseConvLayer : public cv::dnn::Layer {
     return false;
   }
 
-  // OpenCV detaches (an empty layer) before it fuses again for new input sizes.
-  bool setActivation(const cv::Ptr<cv::dnn::ActivationLayer>& layer) override {
-    if (!activation_.empty() && !layer.empty()) return false;
-    activation_ = layer;
-    return !activation_.empty();
-  }
-
-  void forward(cv::InputArrayOfArrays inputsArray, cv::OutputArrayOfArrays outputsArray,
-               cv::OutputArrayOfArrays /*internals*/) override {
-    std::vector<cv::Mat> inputs;
-    std::vector<cv::Mat> outputs;
-    inputsArray.getMatVector(inputs);
-    outputsArray.getMatVector(outputs);
-    const cv::Mat& input = inputs.at(0);
-    cv::Mat& output = outputs.at(0);
-    CV_Assert(input.isContinuous() && output.isContinuous() && input.type() == CV_32F);
+ protected:
+  void run(const cv::Mat& input, cv::Mat& output) const override {
     const int batch = input.size[0];
     const int pixels = input.size[2] * input.size[3];
     // Blocks narrower than this make the products inefficient.
@@ -264,11 +267,14 @@ class PointwiseConvLayer : public cv::dnn::Layer {
     }
     cblas_sgemm(CblasRowMajor, CblasNoTrans, CblasNoTrans, outChannels, width, inChannels, 1.0F,
                 blobs[0].ptr<float>(), inChannels, source, pixels, 1.0F, target, pixels);
-    if (!activation_.empty()) activation_->forwardSlice(target, target, width, pixels, 0, outChannels);
+    activate(target, width, static_cast<std::size_t>(pixels), outChannels);
   }
-
-  cv::Ptr<cv::dnn::ActivationLayer> activation_;
 };
+
+template <class LayerType>
+cv::Ptr<cv::dnn::Layer> create(cv::dnn::LayerParams& params) {
+  return cv::makePtr<LayerType>(params);
+}
 
 }  // namespace
 
@@ -277,9 +283,9 @@ void registerNetworkLayers() {
   std::call_once(once, [] {
     // The readers already run one per core; OpenBLAS must not add threads of its own.
     openblas_set_num_threads(1);
-    cv::dnn::LayerFactory::registerLayer("DepthwiseConv", DepthwiseConvLayer::create);
-    cv::dnn::LayerFactory::registerLayer("PointwiseConv", PointwiseConvLayer::create);
-    cv::dnn::LayerFactory::registerLayer("AffineHardSwish", AffineHardSwishLayer::create);
+    cv::dnn::LayerFactory::registerLayer("DepthwiseConv", create<DepthwiseConvLayer>);
+    cv::dnn::LayerFactory::registerLayer("PointwiseConv", create<PointwiseConvLayer>);
+    cv::dnn::LayerFactory::registerLayer("AffineHardSwish", create<AffineHardSwishLayer>);
   });
 }
 

@@ -107,7 +107,7 @@ TEST(NetworkLayers, DepthwiseConvolutionMatchesTheDefinitionAcrossInputSizes) {
     net.addLayerToPrev(params.name, params.type, params);
     // One network, several sizes in turn, as the line reader uses it.
     for (const auto& [height, width] : std::vector<std::pair<int, int>>{{12, 37}, {3, 80}, {7, 5}, {12, 37}}) {
-      const cv::Mat input = randomBlob({1, channels, height, width}, static_cast<std::uint64_t>(height * 1000 + width));
+      const cv::Mat input = randomBlob({1, channels, height, width}, static_cast<std::uint64_t>(height) * 1000 + static_cast<std::uint64_t>(width));
       expectNear(run(net, input), referenceDepthwise(input, weights, bias, shape));
     }
   }
@@ -154,7 +154,7 @@ TEST(NetworkLayers, PointwiseConvolutionMatchesTheDefinitionOnOneAndTwoThreads) 
     cv::setNumThreads(threads);
     for (const auto& [batch, height, width] : std::vector<std::array<int, 3>>{{1, 3, 333}, {2, 2, 5}, {1, 12, 80}}) {
       SCOPED_TRACE(testing::Message() << threads << " threads, " << batch << "x" << height << "x" << width);
-      const cv::Mat input = randomBlob({batch, 7, height, width}, static_cast<std::uint64_t>(width + batch));
+      const cv::Mat input = randomBlob({batch, 7, height, width}, static_cast<std::uint64_t>(width) + static_cast<std::uint64_t>(batch));
       cv::Mat expected = referencePointwise(input, weights, bias);
       std::transform(expected.begin<float>(), expected.end<float>(), expected.begin<float>(),
                      [](float x) { return 1.5F * hardSwish(x) + 0.125F; });
