@@ -40,13 +40,9 @@ bool isLowercaseLatinOrDigit(const std::string& symbol) {
   return symbol.size() == 1 && ((symbol[0] >= 'a' && symbol[0] <= 'z') || (symbol[0] >= '0' && symbol[0] <= '9'));
 }
 
-bool isLatinLetterOrDigit(const std::string& symbol) {
-  if (symbol.size() != 1) return false;
-  const char c = symbol[0];
-  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-}
-
 bool isAsciiAlphanumeric(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+
+bool isLatinLetterOrDigit(const std::string& symbol) { return symbol.size() == 1 && isAsciiAlphanumeric(symbol[0]); }
 
 // The network reads a zero as the letter o now and then ("1o06", "9oo4").
 // A word made only of digits and o's, with at least two digits, is a number.

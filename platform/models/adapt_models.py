@@ -204,7 +204,7 @@ def following_affine(uses, inits, node):
 
 
 def fold_conv_affine(graph):
-    """Conv -> Mul(s) [-> Add(b)] becomes a Conv with weights * s and bias * s + b."""
+    """Conv (with its bias) -> Mul(s) [-> Add(b)] becomes a Conv with weights * s and bias * s + b."""
     inits, uses = initializer_map(graph), consumers(graph)
     folded = 0
     for conv in [n for n in graph.node if n.op_type == "Conv"]:
@@ -212,8 +212,7 @@ def fold_conv_affine(graph):
         if not affine:
             continue
         weight = numpy_helper.to_array(inits[conv.input[1]])
-        bias = numpy_helper.to_array(inits[conv.input[2]]) if len(conv.input) > 2 \
-            else np.zeros(weight.shape[0], np.float32)
+        bias = numpy_helper.to_array(inits[conv.input[2]])
         weight_name, bias_name = conv.name + "_affine_weight", conv.name + "_affine_bias"
         set_initializer(graph, weight_name, (weight * scale).astype(np.float32))
         set_initializer(graph, bias_name, (bias * scale + shift).astype(np.float32))
@@ -302,9 +301,9 @@ def pointwise_convolutions(graph):
 
 
 def speed_up(graph):
+    bias_every_convolution(graph)
     if fold_conv_affine(graph) == 0 or affine_hard_swish(graph) == 0 or large_depthwise_convolutions(graph) == 0:
         fail("the graph does not have the convolution blocks expected of PP-OCRv4")
-    bias_every_convolution(graph)
     if pointwise_convolutions(graph) == 0:
         fail("the graph has no 1x1 convolutions")
     drop_unused_initializers(graph)
