@@ -9,11 +9,11 @@
 
 #include <opencv2/dnn.hpp>
 
-#include "platform/ctc_decoder.h"
-#include "platform/model_files.h"
-#include "platform/text_detector.h"
-#include "platform/text_line_reader.h"
-#include "platform/network_layers.h"
+#include "platform/recognizer/ctc_decoder.h"
+#include "platform/recognizer/model_files.h"
+#include "platform/recognizer/text_detector.h"
+#include "platform/recognizer/text_line_reader.h"
+#include "platform/recognizer/network_layers.h"
 
 namespace brindlewox::bench {
 

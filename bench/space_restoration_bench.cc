@@ -11,7 +11,7 @@
 #include "pipeline/text_assembly.h"
 #include "platform/bitmap_pixels.h"
 #include "platform/image_decoder.h"
-#include "platform/network_layers.h"
+#include "platform/recognizer/network_layers.h"
 
 namespace {
 

@@ -12,11 +12,11 @@
 #include <opencv2/imgproc.hpp>
 
 #include "platform/bitmap_pixels.h"
-#include "platform/chinese_script.h"
-#include "platform/model_files.h"
-#include "platform/text_detector.h"
-#include "platform/text_line_reader.h"
-#include "platform/network_layers.h"
+#include "platform/recognizer/chinese_script.h"
+#include "platform/recognizer/model_files.h"
+#include "platform/recognizer/text_detector.h"
+#include "platform/recognizer/text_line_reader.h"
+#include "platform/recognizer/network_layers.h"
 
 namespace brindlewox {
 

@@ -1,4 +1,4 @@
-#include "platform/chinese_script.h"
+#include "platform/recognizer/chinese_script.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "platform/ctc_decoder.h"
+#include "platform/recognizer/ctc_decoder.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "platform/network_layers.h"
+#include "platform/recognizer/network_layers.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 
 #include <opencv2/dnn/all_layers.hpp>
 
-#include "platform/text_line_reader.h"
+#include "platform/recognizer/text_line_reader.h"
 
 namespace brindlewox {
 namespace {

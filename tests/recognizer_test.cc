@@ -7,10 +7,10 @@
 
 #include "pipeline/text_recognition.h"
 #include "platform/image_decoder.h"
-#include "platform/model_files.h"
-#include "platform/text_detector.h"
+#include "platform/recognizer/model_files.h"
+#include "platform/recognizer/text_detector.h"
 #include "platform/text_recognizer.h"
-#include "platform/network_layers.h"
+#include "platform/recognizer/network_layers.h"
 
 namespace brindlewox {
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/network_layers.h"
+#include "platform/recognizer/network_layers.h"
 
 #include <algorithm>
 #include <mutex>

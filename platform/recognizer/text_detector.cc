@@ -1,4 +1,4 @@
-#include "platform/text_detector.h"
+#include "platform/recognizer/text_detector.h"
 
 #include <algorithm>
 #include <cmath>

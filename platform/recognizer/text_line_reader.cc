@@ -1,4 +1,4 @@
-#include "platform/text_line_reader.h"
+#include "platform/recognizer/text_line_reader.h"
 
 #include <algorithm>
 #include <cmath>

@@ -6,8 +6,8 @@
 #include <opencv2/core.hpp>
 #include <opencv2/dnn.hpp>
 
-#include "platform/ctc_decoder.h"
-#include "platform/text_detector.h"
+#include "platform/recognizer/ctc_decoder.h"
+#include "platform/recognizer/text_detector.h"
 
 namespace brindlewox {
 

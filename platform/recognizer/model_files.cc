@@ -1,4 +1,4 @@
-#include "platform/model_files.h"
+#include "platform/recognizer/model_files.h"
 
 #include <filesystem>
 #include <fstream>
