@@ -11,6 +11,7 @@
 
 #include "platform/recognizer/ctc_decoder.h"
 #include "platform/recognizer/model_files.h"
+#include "platform/recognizer/line_finder.h"
 #include "platform/recognizer/text_detector.h"
 #include "platform/recognizer/text_line_reader.h"
 #include "platform/recognizer/network_layers.h"

@@ -44,18 +44,19 @@ int main(int argc, char** argv) {
   if (!networks) return 1;
   TextDetector& detector = networks->detector;
   TextLineReader& reader = networks->reader;
-  detector.detect(bgr);  // first run sets the network up for this size
+  findLines(detector, bgr);  // first run sets the network up for this size
 
   start = Clock::now();
-  detector.probabilityMap(bgr);
+  detector.probabilityMap(bgr, naturalDetectionScale(bgr.cols, bgr.rows));
   const double network = secondsSince(start);
   start = Clock::now();
-  const std::vector<Quad> boxes = detector.detect(bgr);
+  const FoundLines found = findLines(detector, bgr);
+  const std::vector<DetectedLine>& boxes = found.lines;
   const double detection = secondsSince(start);
 
   start = Clock::now();
   std::vector<cv::Mat> crops;
-  for (const Quad& box : boxes) crops.push_back(TextLineReader::uprightCrop(bgr, box));
+  for (const DetectedLine& box : boxes) crops.push_back(TextLineReader::uprightCrop(found.image, box.crop));
   const double cropping = secondsSince(start);
   start = Clock::now();
   for (const cv::Mat& crop : crops) reader.read(crop);

@@ -56,12 +56,13 @@ int main(int argc, char** argv) {
     }
     const cv::Mat& bgr = image.value().pixels().bgr;
     const auto detectStart = Clock::now();
-    const std::vector<Quad> boxes = detector.detect(bgr);
+    const FoundLines found = findLines(detector, bgr);
+    const std::vector<DetectedLine>& boxes = found.lines;
     const double detectSeconds = secondsSince(detectStart);
     const auto readStart = Clock::now();
     double columns = 0;  // the recognition network's work grows with the line widths at height 48
-    for (const Quad& box : boxes) {
-      const cv::Mat crop = TextLineReader::uprightCrop(bgr, box);
+    for (const DetectedLine& box : boxes) {
+      const cv::Mat crop = TextLineReader::uprightCrop(found.image, box.crop);
       columns += 48.0 * crop.cols / std::max(1, crop.rows);
       reader.read(crop);
     }

@@ -54,9 +54,10 @@ int main(int argc, char** argv) {
     truth << truthFile.rdbuf();
     const cv::Mat& bgr = image.value().pixels().bgr;
     std::vector<TextObservation> with, without;
-    for (const Quad& box : networks->detector.detect(bgr)) {
-      const cv::Mat crop = TextLineReader::uprightCrop(bgr, box);
-      const NormalizedBox normalized = normalizedBounds(box, bgr.size());
+    const FoundLines found = findLines(networks->detector, bgr);
+    for (const DetectedLine& box : found.lines) {
+      const cv::Mat crop = TextLineReader::uprightCrop(found.image, box.crop);
+      const NormalizedBox normalized = normalizedBounds(box.crop, found.image.size());
       const DecodedLine on = networks->reader.read(crop);
       const DecodedLine off = withoutRestoration.read(crop);
       with.push_back({normalized, TextCandidate{on.text, on.confidence}});

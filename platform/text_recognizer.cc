@@ -14,6 +14,7 @@
 #include "platform/bitmap_pixels.h"
 #include "platform/recognizer/chinese_script.h"
 #include "platform/recognizer/model_files.h"
+#include "platform/recognizer/line_finder.h"
 #include "platform/recognizer/text_detector.h"
 #include "platform/recognizer/text_line_reader.h"
 #include "platform/recognizer/network_layers.h"
@@ -23,6 +24,21 @@ namespace brindlewox {
 namespace {
 
 constexpr double kMinimumTextHeight = 0.006;
+
+// A box found on the bitmap laid on a margin, normalised to the bitmap
+// itself: moved back by the margin and clipped to the bitmap. Nothing when
+// the box lies wholly in the margin.
+std::optional<NormalizedBox> boundsInBitmap(Quad corners, int margin, cv::Size size) {
+  const auto width = static_cast<float>(size.width);
+  const auto height = static_cast<float>(size.height);
+  for (cv::Point2f& p : corners) {
+    p.x = std::clamp(p.x - static_cast<float>(margin), 0.0F, width);
+    p.y = std::clamp(p.y - static_cast<float>(margin), 0.0F, height);
+  }
+  const NormalizedBox box = normalizedBounds(corners, size);
+  if (box.width <= 0 || box.height <= 0) return std::nullopt;
+  return box;
+}
 
 // Sets OpenCV's thread count for a scope and restores it on every way out.
 class ThreadCount {
@@ -46,17 +62,18 @@ class OCREngine {
       : detector_(std::move(detector)), readers_(std::move(readers)), script_(std::move(script)) {}
 
   std::vector<TextObservation> recognize(const cv::Mat& bgr) {
+    const FoundLines found = findLines(detector_, bgr);
     std::vector<Quad> boxes;
     std::vector<TextObservation> observations;
-    for (const Quad& corners : detector_.detect(bgr)) {
-      const NormalizedBox box = normalizedBounds(corners, bgr.size());
-      if (box.height < kMinimumTextHeight) continue;
-      boxes.push_back(corners);
-      observations.push_back({box, std::nullopt});
+    for (const DetectedLine& line : found.lines) {
+      const std::optional<NormalizedBox> box = boundsInBitmap(line.crop, found.margin, bgr.size());
+      if (!box || box->height < kMinimumTextHeight) continue;
+      boxes.push_back(line.crop);
+      observations.push_back({*box, std::nullopt});
     }
     auto readShare = [&](std::size_t reader) {
       for (std::size_t i = reader; i < boxes.size(); i += readers_.size()) {
-        DecodedLine line = readers_[reader].read(TextLineReader::uprightCrop(bgr, boxes[i]));
+        DecodedLine line = readers_[reader].read(TextLineReader::uprightCrop(found.image, boxes[i]));
         observations[i].best = TextCandidate{std::move(line.text), line.confidence};
       }
     };

@@ -126,6 +126,37 @@ TEST_F(EndToEnd, ReadsSimplifiedAndTraditionalChinese) {
   }
 }
 
+// Tight screenshots of one line: the text runs to within 2 pixels of every
+// edge, where the detector sees no margin of its own.
+TEST_F(EndToEnd, ReadsAOneLineImageWholeAtEveryHeight) {
+  for (const int height : {24, 32, 44, 64}) {
+    for (const auto& [language, text] : {std::pair{"en", "Quarterly report for the board"},
+                                         std::pair{"zh", "比较文学成为一个有缺陷的词"}}) {
+      const std::string name = "line_" + std::string(language) + "_" + std::to_string(height) + ".png";
+      const RunResult result = run({kData + "/" + name, output()});
+      ASSERT_EQ(result.exitStatus, 0) << name;
+      EXPECT_EQ(pageTexts(readFile(output())), std::vector<std::string>{text}) << name;
+    }
+  }
+  const RunResult dark = run({kData + "/line_dark.png", output()});
+  ASSERT_EQ(dark.exitStatus, 0);
+  EXPECT_EQ(pageTexts(readFile(output())), std::vector<std::string>{"Invoice total"});
+}
+
+// At 16 pixels the text may be too small to read, but it never comes out as
+// fragments: either the whole line or nothing.
+TEST_F(EndToEnd, AVerySmallLineIsReadWholeOrNotAtAll) {
+  for (const auto& [language, text] : {std::pair{"en", "Quarterly report for the board"},
+                                       std::pair{"zh", "比较文学成为一个有缺陷的词"}}) {
+    const std::string name = "line_" + std::string(language) + "_16.png";
+    const RunResult result = run({kData + "/" + name, output()});
+    ASSERT_EQ(result.exitStatus, 0) << name;
+    const std::vector<std::string> texts = pageTexts(readFile(output()));
+    ASSERT_EQ(texts.size(), 1U);
+    EXPECT_TRUE(texts[0].empty() || texts[0] == text) << name << ": " << texts[0];
+  }
+}
+
 TEST_F(EndToEnd, ABlankImageGivesEmptyTextAndZeroConfidence) {
   const RunResult result = run({kData + "/blank.png", output()});
   ASSERT_EQ(result.exitStatus, 0);

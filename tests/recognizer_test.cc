@@ -8,6 +8,8 @@
 #include "pipeline/text_recognition.h"
 #include "platform/image_decoder.h"
 #include "platform/recognizer/model_files.h"
+#include "platform/recognizer/detection_scale.h"
+#include "platform/recognizer/line_finder.h"
 #include "platform/recognizer/text_detector.h"
 #include "platform/text_recognizer.h"
 #include "platform/recognizer/network_layers.h"
@@ -29,7 +31,7 @@ TEST(TextDetector, GivesRealMapsForDifferentSizesInOneProcess) {
   cv::Mat larger;
   cv::resize(page, larger, cv::Size(), 1.7, 1.3);
   for (const cv::Mat& image : {page, larger, page}) {
-    const cv::Mat map = detector.probabilityMap(image);
+    const cv::Mat map = detector.probabilityMap(image, naturalDetectionScale(image.cols, image.rows));
     double low = 0;
     double high = 0;
     cv::minMaxLoc(map, &low, &high);
@@ -38,6 +40,38 @@ TEST(TextDetector, GivesRealMapsForDifferentSizesInOneProcess) {
     EXPECT_GT(textShare, 0.02) << image.size();
     EXPECT_LT(textShare, 0.5) << image.size();
   }
+}
+
+// The margin is laid only where ink reaches the edge band, in the image's
+// own background colour; a page with white margins is detected as it is.
+TEST(LineFinder, LaysAMarginOfTheBackgroundOnlyWhereInkReachesAnEdge) {
+  const cv::Mat page = cv::imread(kTestData + "/english.png", cv::IMREAD_COLOR);
+  ASSERT_FALSE(page.empty());
+  const cv::Scalar white = borderColour(page);
+  EXPECT_EQ(white, cv::Scalar(255, 255, 255, 0));
+  EXPECT_FALSE(inkNearEdge(page, 16, white));
+
+  const cv::Mat line = cv::imread(kTestData + "/line_dark.png", cv::IMREAD_COLOR);
+  ASSERT_FALSE(line.empty());
+  const cv::Scalar dark = borderColour(line);
+  EXPECT_NEAR(dark[0], 90, 8);
+  EXPECT_NEAR(dark[1], 60, 8);
+  EXPECT_NEAR(dark[2], 40, 8);
+  EXPECT_TRUE(inkNearEdge(line, 4, dark));
+
+  // A page whose only ink near the edge is one dark mark in a corner.
+  cv::Mat marked = page.clone();
+  cv::rectangle(marked, cv::Rect(marked.cols - 6, 2, 3, 3), cv::Scalar::all(0), cv::FILLED);
+  EXPECT_TRUE(inkNearEdge(marked, 16, white));
+}
+
+TEST(DetectionScale, ShrinksLargeBitmapsToTheLimitAndNeverEnlarges) {
+  EXPECT_DOUBLE_EQ(naturalDetectionScale(2560, 1000), 0.5);
+  EXPECT_DOUBLE_EQ(naturalDetectionScale(1000, 2560), 0.5);
+  EXPECT_DOUBLE_EQ(naturalDetectionScale(514, 43), 1.0);
+  // The margin is measured in the network's input: a shrunk page needs more bitmap pixels.
+  EXPECT_EQ(detectionMargin(1.0, 32), 32);
+  EXPECT_EQ(detectionMargin(0.5, 32), 64);
 }
 
 struct ReferenceLine {

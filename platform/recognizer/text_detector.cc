@@ -13,9 +13,7 @@ namespace {
 // Larger than a Letter or A4 page drawn at 2.6 pixels per point (3.4 million).
 constexpr std::size_t kReleaseAbovePixels = 6'000'000;
 
-cv::Size networkInputSize(cv::Size image, int longSideLimit) {
-  const int longSide = std::max(image.width, image.height);
-  const double ratio = longSide > longSideLimit ? static_cast<double>(longSideLimit) / longSide : 1.0;
+cv::Size networkInputSize(cv::Size image, double ratio) {
   auto toMultipleOf32 = [](double side) { return std::max(32, static_cast<int>(std::lround(side / 32.0)) * 32); };
   return {toMultipleOf32(image.width * ratio), toMultipleOf32(image.height * ratio)};
 }
@@ -63,8 +61,8 @@ NormalizedBox normalizedBounds(const Quad& corners, cv::Size size) {
 TextDetector::TextDetector(cv::dnn::Net network, DetectionSettings settings)
     : network_(std::move(network)), settings_(settings) {}
 
-cv::Mat TextDetector::probabilityMap(const cv::Mat& bgr) {
-  const cv::Size inputSize = networkInputSize(bgr.size(), settings_.longSideLimit);
+cv::Mat TextDetector::probabilityMap(const cv::Mat& bgr, double scale) {
+  const cv::Size inputSize = networkInputSize(bgr.size(), scale);
   cv::Mat resized;
   cv::resize(bgr, resized, inputSize, 0, 0, cv::INTER_LINEAR);
   cv::Mat rgb;
@@ -86,15 +84,15 @@ cv::Mat TextDetector::probabilityMap(const cv::Mat& bgr) {
   return map;
 }
 
-std::vector<Quad> TextDetector::detect(const cv::Mat& bgr) {
-  const cv::Mat probability = probabilityMap(bgr);
+std::vector<DetectedLine> TextDetector::detect(const cv::Mat& bgr, double scale) {
+  const cv::Mat probability = probabilityMap(bgr, scale);
   cv::Mat binary = probability > settings_.binaryThreshold;
   std::vector<std::vector<cv::Point>> contours;
   cv::findContours(binary, contours, cv::RETR_LIST, cv::CHAIN_APPROX_SIMPLE);
 
   const float scaleX = static_cast<float>(bgr.cols) / static_cast<float>(probability.cols);
   const float scaleY = static_cast<float>(bgr.rows) / static_cast<float>(probability.rows);
-  std::vector<Quad> boxes;
+  std::vector<DetectedLine> lines;
   const std::size_t candidates = std::min(contours.size(), static_cast<std::size_t>(settings_.maxCandidates));
   for (std::size_t i = 0; i < candidates; ++i) {
     const cv::RotatedRect rect = cv::minAreaRect(contours[i]);
@@ -112,9 +110,9 @@ std::vector<Quad> TextDetector::detect(const cv::Mat& bgr) {
       p.x = std::clamp(p.x * scaleX, 0.0F, static_cast<float>(bgr.cols));
       p.y = std::clamp(p.y * scaleY, 0.0F, static_cast<float>(bgr.rows));
     }
-    boxes.push_back(corners);
+    lines.push_back({corners});
   }
-  return boxes;
+  return lines;
 }
 
 }  // namespace brindlewox

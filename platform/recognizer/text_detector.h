@@ -1,5 +1,6 @@
 // Platform-internal: the detection network and its post-processing. Turns a
-// BGR image into quadrilaterals around lines of text, in image pixels.
+// BGR image, seen by the network at a given scale, into quadrilaterals around
+// lines of text, in image pixels.
 #pragma once
 
 #include <array>
@@ -19,8 +20,12 @@ using Quad = std::array<cv::Point2f, 4>;
 // unit square with the origin at the lower left.
 NormalizedBox normalizedBounds(const Quad& corners, cv::Size size);
 
+// One line of text as the network found it.
+struct DetectedLine {
+  Quad crop;                // expanded by the unclip distance: what the line reader cuts out
+};
+
 struct DetectionSettings {
-  int longSideLimit = 1280;        // the network input's longer side at most this
   float binaryThreshold = 0.3F;    // probability map binarisation
   float boxThreshold = 0.55F;      // minimum mean probability inside a box
   float unclipRatio = 1.5F;        // box expansion
@@ -31,10 +36,10 @@ class TextDetector {
  public:
   explicit TextDetector(cv::dnn::Net network, DetectionSettings settings = {});
 
-  // The raw probability map for `bgr` (CV_32F, network input size).
-  cv::Mat probabilityMap(const cv::Mat& bgr);
+  // The raw probability map for `bgr` seen at `scale` (CV_32F, network input size).
+  cv::Mat probabilityMap(const cv::Mat& bgr, double scale);
 
-  std::vector<Quad> detect(const cv::Mat& bgr);
+  std::vector<DetectedLine> detect(const cv::Mat& bgr, double scale);
 
  private:
   cv::dnn::Net network_;

@@ -137,6 +137,36 @@ def text_at(x, y, text, size=28, matrix="1 0 0 1"):
     return "BT /F1 %d Tf %s %g %g Tm (%s) Tj ET\n" % (size, matrix, x, y, text)
 
 
+def edge_to_edge_line(text, font_path, index, height, background=(255, 255, 255), ink=(0, 0, 0)):
+    """One line whose ink comes within 2 pixels of every edge, like a tight
+    screenshot: the font size is the largest whose ink fits height - 4."""
+    size = height
+    while True:
+        font = ImageFont.truetype(font_path, size, index=index)
+        left, top, right, bottom = font.getbbox(text)
+        if bottom - top <= height - 4 or size <= 4:
+            break
+        size -= 1
+    image = Image.new("RGB", (right - left + 40, bottom - top + 40), background)
+    ImageDraw.Draw(image).text((20 - left, 20 - top), text, font=font, fill=ink)
+    mask = image.convert("L").point(lambda v: 255 if abs(v - sum(background) / 3) > 40 else 0)
+    x0, y0, x1, _ = mask.getbbox()
+    return image.crop((x0 - 2, y0 - 2, x1 + 2, y0 - 2 + height))
+
+
+ONE_LINE_ENGLISH = "Quarterly report for the board"
+ONE_LINE_CHINESE = "比较文学成为一个有缺陷的词"
+
+
+def write_one_line_images(out):
+    for height in (16, 24, 32, 44, 64):
+        edge_to_edge_line(ONE_LINE_ENGLISH, LATIN, 0, height).save(os.path.join(out, "line_en_%d.png" % height))
+        edge_to_edge_line(ONE_LINE_CHINESE, CJK, CJK_SC, height).save(os.path.join(out, "line_zh_%d.png" % height))
+    # The margin takes the image's own background, not white.
+    edge_to_edge_line("Invoice total", LATIN, 0, 32, background=(40, 60, 90), ink=(250, 250, 220)).save(
+        os.path.join(out, "line_dark.png"))
+
+
 def write_pdfs(out):
     write_text_pdf(os.path.join(out, "three_pages.pdf"), [
         (["Page one is about apples"], "DejaVu Sans"),
@@ -234,6 +264,7 @@ def main():
     out = sys.argv[1]
     os.makedirs(out, exist_ok=True)
     write_images(out)
+    write_one_line_images(out)
     write_pdfs(out)
     write_hostile(out)
 
