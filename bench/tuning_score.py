@@ -178,7 +178,7 @@ def print_tables(groups, english, with_peer):
                                  "%.1f" % o["empty"], "%.1f" % bound_empty]) + " |")
 
 
-def print_items(groups, with_peer):
+def print_items(groups, english, with_peer):
     print()
     print("%-12s %-48s %7s %7s %7s %7s %7s %7s" % (
         "group", "item", "CER us", "free us", "WERf us", "CER pr", "free pr", "bound"))
@@ -187,7 +187,7 @@ def print_items(groups, with_peer):
             o = row["tools"]["ours"]["measures"]
             p = row["tools"]["peer"]["measures"] if with_peer else None
             print("%-12s %-48s %7s %7s %7s %7s %7s %7s" % (
-                group, row["item"]["id"][:48], percent(o[0]), percent(o[1]), percent(o[3]),
+                group, row["item"]["id"][:48], percent(o[0]), percent(o[1]), percent(o[3]) if group in english else "-",
                 percent(p[0]) if p else "-", percent(p[1]) if p else "-",
                 percent(row["bound"]["measures"][0])))
 
@@ -231,7 +231,7 @@ def main():
             english.add(item["group"])
     write_scores(os.path.join(args.out, args.label), groups)
     if args.items:
-        print_items(groups, not args.no_peer)
+        print_items(groups, english, not args.no_peer)
     print_tables(groups, english, not args.no_peer)
     failures = [(row["item"]["id"], tool, figures["failure"]) for rows in groups.values() for row in rows
                 for tool, figures in row["tools"].items() if figures["failure"]]
