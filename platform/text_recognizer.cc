@@ -15,6 +15,8 @@
 #include "platform/recognizer/chinese_script.h"
 #include "platform/recognizer/model_files.h"
 #include "platform/recognizer/line_finder.h"
+#include "platform/recognizer/line_geometry.h"
+#include "platform/recognizer/line_layout.h"
 #include "platform/recognizer/text_detector.h"
 #include "platform/recognizer/text_line_reader.h"
 #include "platform/recognizer/network_layers.h"
@@ -40,6 +42,51 @@ std::optional<NormalizedBox> boundsInBitmap(Quad corners, int margin, cv::Size s
   return box;
 }
 
+// Lines whose left edges differ by less than this share of their height are
+// taken to start at one margin. Side bearings move the ink by a few hundredths
+// of the height, a full-width opening bracket (（ 《) by half to two thirds;
+// a first-line indent is an em or more. Chosen on the tuning pages: 0.7
+// ordered better than 0.35 on every group.
+constexpr double kSharedMarginTolerance = 0.7;
+
+// The observations as the reading order needs them: each line's ink bounds,
+// turned level with the page's text when the page was scanned a little
+// askew, moved back from the margin and clipped to the bitmap; left edges
+// that share a margin made equal; listed top to bottom.
+std::vector<TextObservation> observationsInReadingFrame(const std::vector<Quad>& crops, const std::vector<Quad>& text,
+                                                        std::vector<TextCandidate> read, int margin, cv::Size size) {
+  const double angle = dominantTextAngle(crops);
+  const cv::Point2f centre(static_cast<float>(size.width) / 2 + static_cast<float>(margin),
+                           static_cast<float>(size.height) / 2 + static_cast<float>(margin));
+  std::vector<LineBox> boxes;
+  for (const Quad& corners : text) {
+    const Quad level = levelled(corners, angle, centre);
+    LineBox box{level[0].x, level[0].y, level[0].x, level[0].y};
+    for (const cv::Point2f& p : level) {
+      box.left = std::min<double>(box.left, p.x);
+      box.right = std::max<double>(box.right, p.x);
+      box.top = std::min<double>(box.top, p.y);
+      box.bottom = std::max<double>(box.bottom, p.y);
+    }
+    box.left = std::clamp(box.left - margin, 0.0, static_cast<double>(size.width));
+    box.right = std::clamp(box.right - margin, 0.0, static_cast<double>(size.width));
+    box.top = std::clamp(box.top - margin, 0.0, static_cast<double>(size.height));
+    box.bottom = std::clamp(box.bottom - margin, 0.0, static_cast<double>(size.height));
+    boxes.push_back(box);
+  }
+  snapSharedLeftEdges(boxes, kSharedMarginTolerance);
+  const auto width = static_cast<double>(size.width);
+  const auto height = static_cast<double>(size.height);
+  std::vector<TextObservation> observations;
+  for (const std::size_t i : topToBottomOrder(boxes)) {
+    const LineBox& box = boxes[i];
+    const NormalizedBox normalized{box.left / width, 1.0 - box.bottom / height, (box.right - box.left) / width,
+                                   (box.bottom - box.top) / height};
+    observations.push_back({normalized, std::move(read[i])});
+  }
+  return observations;
+}
+
 // Sets OpenCV's thread count for a scope and restores it on every way out.
 class ThreadCount {
  public:
@@ -63,24 +110,26 @@ class OCREngine {
 
   std::vector<TextObservation> recognize(const cv::Mat& bgr) {
     const FoundLines found = findLines(detector_, bgr);
-    std::vector<Quad> boxes;
-    std::vector<TextObservation> observations;
+    std::vector<Quad> crops;
     for (const DetectedLine& line : found.lines) {
       const std::optional<NormalizedBox> box = boundsInBitmap(line.crop, found.margin, bgr.size());
       if (!box || box->height < kMinimumTextHeight) continue;
-      boxes.push_back(line.crop);
-      observations.push_back({*box, std::nullopt});
+      crops.push_back(line.crop);
     }
+    std::vector<TextCandidate> read(crops.size());
+    std::vector<Quad> text(crops.size());
     auto readShare = [&](std::size_t reader) {
-      for (std::size_t i = reader; i < boxes.size(); i += readers_.size()) {
-        DecodedLine line = readers_[reader].read(TextLineReader::uprightCrop(found.image, boxes[i]));
-        observations[i].best = TextCandidate{std::move(line.text), line.confidence};
+      for (std::size_t i = reader; i < crops.size(); i += readers_.size()) {
+        const cv::Mat crop = TextLineReader::uprightCrop(found.image, crops[i]);
+        text[i] = TextLineReader::isVertical(crops[i]) ? crops[i] : lineInk(found.image, crops[i], crop);
+        DecodedLine line = readers_[reader].read(crop);
+        read[i] = TextCandidate{std::move(line.text), line.confidence};
       }
     };
     // One OpenCV thread per reader: its own pool would only contend with them.
     const ThreadCount single(readers_.size() > 1 ? 1 : cv::getNumThreads());
     std::vector<std::future<void>> helpers;
-    for (std::size_t reader = 1; reader < readers_.size() && reader < boxes.size(); ++reader) {
+    for (std::size_t reader = 1; reader < readers_.size() && reader < crops.size(); ++reader) {
       helpers.push_back(std::async(std::launch::async, readShare, reader));
     }
     // Every helper is joined before a failure leaves, so none outlives the bitmap.
@@ -99,11 +148,9 @@ class OCREngine {
     }
     if (failure) std::rethrow_exception(failure);
     if (script_) {
-      for (TextObservation& observation : observations) {
-        if (observation.best) observation.best->string = script_->consistent(observation.best->string);
-      }
+      for (TextCandidate& candidate : read) candidate.string = script_->consistent(candidate.string);
     }
-    return observations;
+    return observationsInReadingFrame(crops, text, std::move(read), found.margin, bgr.size());
   }
 
  private:

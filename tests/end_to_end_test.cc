@@ -157,6 +157,55 @@ TEST_F(EndToEnd, AVerySmallLineIsReadWholeOrNotAtAll) {
   }
 }
 
+// Dense single columns (10-point text on 12-point leading): neighbouring lines
+// lie within the same-line tolerance and compare by their left edges, so
+// lines that share the margin must report one left edge, whatever their
+// first glyph, and be listed top to bottom. The scan is turned by 2 degrees.
+TEST_F(EndToEnd, DenseColumnsComeOutTopToBottom) {
+  const std::string english =
+      "The committee met on Tuesday to review the annual\n"
+      "of budget and the plans for the coming winter season.\n"
+      "Water samples showed H2O levels within the limits,\n"
+      "jumps in demand were expected after the new year,\n"
+      "Arrangements for the spring term were approved.\n"
+      "(see the minutes of the previous meeting for details)\n"
+      "All members agreed.";
+  const std::string chinese =
+      "从今天开始我们将对所有的项目进行一次全面的检查和评估\n"
+      "命令行工具可以帮助用户快速完成大量重复性的日常工作\n"
+      "一般来说水的化学式是H2O并且在常温下为液体状态\n"
+      "《用户手册》中详细说明了每一个选项的含义和用法\n"
+      "（参见第三章）所有的配置文件都保存在用户目录中\n"
+      "以上内容仅供参考。";
+  for (const auto& [file, text] : {std::pair{"dense_english.pdf", english}, std::pair{"dense_english_skewed.png", english},
+                                   std::pair{"dense_chinese.pdf", chinese}, std::pair{"dense_chinese_skewed.png", chinese}}) {
+    const RunResult result = run({kData + "/" + file, output()});
+    ASSERT_EQ(result.exitStatus, 0) << file;
+    EXPECT_EQ(pageTexts(readFile(output())), std::vector<std::string>{text}) << file;
+  }
+}
+
+// What the reading order does with lines that do not share a margin, given
+// true boxes. The heading lies beyond the same-line tolerance above the
+// paragraph, so it comes first, after a paragraph gap. The indented first
+// line and the line under it are within the tolerance of each other, so they
+// compare by left edge: the line at the margin comes first. The columns' rows
+// are 40 points apart, beyond the tolerance, so each row is read left, then
+// right. None of these lines may be snapped to a neighbour's edge.
+TEST_F(EndToEnd, IndentsHeadingsAndColumnsKeepTheirOwnEdges) {
+  const std::string text =
+      "Annual Report\n\n"
+      "second line starts at the margin as usual\n"
+      "Indented opening line of the paragraph here\n"
+      "third line starts at the margin as well\n\n"
+      "Left column first\nRight column first\nLeft column second\nRight column second";
+  for (const char* file : {"layout.pdf", "layout_skewed.png"}) {
+    const RunResult result = run({kData + "/" + std::string(file), output()});
+    ASSERT_EQ(result.exitStatus, 0) << file;
+    EXPECT_EQ(pageTexts(readFile(output())), std::vector<std::string>{text}) << file;
+  }
+}
+
 TEST_F(EndToEnd, ABlankImageGivesEmptyTextAndZeroConfidence) {
   const RunResult result = run({kData + "/blank.png", output()});
   ASSERT_EQ(result.exitStatus, 0);

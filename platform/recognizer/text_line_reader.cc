@@ -48,8 +48,16 @@ cv::Mat TextLineReader::uprightCrop(const cv::Mat& bgr, const Quad& corners) {
   const cv::Mat transform = cv::getPerspectiveTransform(corners.data(), target.data());
   cv::Mat crop;
   cv::warpPerspective(bgr, crop, transform, cv::Size(width, height), cv::INTER_CUBIC, cv::BORDER_REPLICATE);
-  if (static_cast<double>(height) >= kVerticalAspect * width) cv::rotate(crop, crop, cv::ROTATE_90_COUNTERCLOCKWISE);
+  if (isVertical(corners)) cv::rotate(crop, crop, cv::ROTATE_90_COUNTERCLOCKWISE);
   return crop;
+}
+
+bool TextLineReader::isVertical(const Quad& corners) {
+  const auto& [topLeft, topRight, bottomRight, bottomLeft] = corners;
+  const int width = std::max(1, static_cast<int>(std::max(distance(topLeft, topRight), distance(bottomLeft, bottomRight))));
+  const int height =
+      std::max(1, static_cast<int>(std::max(distance(topLeft, bottomLeft), distance(topRight, bottomRight))));
+  return static_cast<double>(height) >= kVerticalAspect * width;
 }
 
 DecodedLine TextLineReader::read(const cv::Mat& lineImage) {

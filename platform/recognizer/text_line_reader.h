@@ -19,6 +19,9 @@ class TextLineReader {
   // much taller than wide (vertical text).
   static cv::Mat uprightCrop(const cv::Mat& bgr, const Quad& corners);
 
+  // Whether the box is read as vertical text: much taller than wide.
+  static bool isVertical(const Quad& corners);
+
   DecodedLine read(const cv::Mat& lineImage);
 
   // The number of classes in the network's output, 0 when its layout is not

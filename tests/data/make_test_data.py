@@ -167,6 +167,97 @@ def write_one_line_images(out):
         os.path.join(out, "line_dark.png"))
 
 
+# A dense single column: 10-point text at 12-point leading, lines opening with
+# glyphs of different side bearings, one with a subscript, a short last line.
+DENSE_ENGLISH = [
+    "The committee met on Tuesday to review the annual",
+    "of budget and the plans for the coming winter season.",
+    "Water samples showed H O levels within the limits,",
+    "jumps in demand were expected after the new year,",
+    "Arrangements for the spring term were approved.",
+    "(see the minutes of the previous meeting for details)",
+    "All members agreed.",
+]
+DENSE_CHINESE = [
+    "从今天开始我们将对所有的项目进行一次全面的检查和评估",
+    "命令行工具可以帮助用户快速完成大量重复性的日常工作",
+    "一般来说水的化学式是H O并且在常温下为液体状态",
+    "《用户手册》中详细说明了每一个选项的含义和用法",
+    "（参见第三章）所有的配置文件都保存在用户目录中",
+    "以上内容仅供参考。",
+]
+
+
+def draw_dense_page(context, lines, family):
+    """Lines at 10 points on 12-point leading from (72, 100); a subscript 2
+    after "H" where a line has "H O"."""
+    context.set_source_rgb(1, 1, 1)
+    context.paint()
+    context.set_source_rgb(0, 0, 0)
+    context.select_font_face(family)
+    for i, text in enumerate(lines):
+        y = 100 + i * 12
+        context.set_font_size(10)
+        context.move_to(72, y)
+        if "H O" in text:
+            before, after = text.split("H O")
+            context.show_text(before + "H")
+            x, _ = context.get_current_point()
+            context.set_font_size(6)
+            context.move_to(x, y + 2)
+            context.show_text("2")
+            x, _ = context.get_current_point()
+            context.set_font_size(10)
+            context.move_to(x, y)
+            context.show_text("O" + after)
+        else:
+            context.show_text(text)
+
+
+def draw_layout_page(context):
+    """A centred heading, a dense paragraph with an indented first line, and
+    two columns at a wide pitch."""
+    context.set_source_rgb(1, 1, 1)
+    context.paint()
+    context.set_source_rgb(0, 0, 0)
+    context.select_font_face("DejaVu Sans")
+    context.set_font_size(18)
+    context.move_to(230, 80)
+    context.show_text("Annual Report")
+    context.set_font_size(10)
+    for i, text in enumerate(["Indented opening line of the paragraph here",
+                              "second line starts at the margin as usual",
+                              "third line starts at the margin as well"]):
+        context.move_to(92 if i == 0 else 72, 140 + i * 12)
+        context.show_text(text)
+    for i, (left, right) in enumerate([("Left column first", "Right column first"),
+                                       ("Left column second", "Right column second")]):
+        context.move_to(72, 260 + i * 40)
+        context.show_text(left)
+        context.move_to(340, 260 + i * 40)
+        context.show_text(right)
+
+
+def write_layout_pages(out):
+    pages = [("dense_english", lambda c: draw_dense_page(c, DENSE_ENGLISH, "DejaVu Sans")),
+             ("dense_chinese", lambda c: draw_dense_page(c, DENSE_CHINESE, "Noto Sans CJK SC")),
+             ("layout", draw_layout_page)]
+    for name, draw in pages:
+        surface = cairo.PDFSurface(os.path.join(out, name + ".pdf"), 612, 792)
+        draw(cairo.Context(surface))
+        surface.finish()
+        # The same page as a scan at 187.2 dpi, turned by 2 degrees.
+        scale = 2.6
+        image = cairo.ImageSurface(cairo.FORMAT_RGB24, int(612 * scale), int(792 * scale))
+        context = cairo.Context(image)
+        context.scale(scale, scale)
+        draw(context)
+        buffer = io.BytesIO()
+        image.write_to_png(buffer)
+        page = Image.open(io.BytesIO(buffer.getvalue())).convert("RGB")
+        page.rotate(2, resample=Image.BICUBIC, fillcolor="white").save(os.path.join(out, name + "_skewed.png"))
+
+
 def write_pdfs(out):
     write_text_pdf(os.path.join(out, "three_pages.pdf"), [
         (["Page one is about apples"], "DejaVu Sans"),
@@ -265,6 +356,7 @@ def main():
     os.makedirs(out, exist_ok=True)
     write_images(out)
     write_one_line_images(out)
+    write_layout_pages(out)
     write_pdfs(out)
     write_hostile(out)
 
