@@ -40,6 +40,8 @@ fail() {
     echo "the jobs run:"
     cat "$work/invocations"
   fi
+  echo "sshd's log, less the logins:"
+  grep -v -E 'Accepted publickey|Received disconnect|Disconnected from' "$work/sshd.log" || true
   exit 1
 }
 started=$(date +%s)
@@ -225,10 +227,15 @@ grep -qx "$((6 - ${#finished[@]})) not finished (interrupted?): run this again t
   fail "no account of the unfinished files"
 [ ! -e "$b/.batch_convert.failures" ] || fail "an interrupted job was recorded as failed"
 # The remote jobs stop with their connections.
-sleep 2
-for pid in $(cut -f 2 "$work/invocations"); do
-  ! kill -0 "$pid" 2>/dev/null || fail "a job (process $pid) still runs after the interruption"
+for _ in $(seq 50); do
+  running=""
+  for pid in $(cut -f 2 "$work/invocations"); do
+    [ "$(readlink "/proc/$pid/exe" 2>/dev/null)" != "$binary" ] || running="$running $pid"
+  done
+  [ -n "$running" ] || break
+  sleep 0.2
 done
+[ -z "$running" ] || fail "jobs (processes$running) still run 10 s after the interruption"
 [ "$(remote_leftovers)" = "$before" ] || fail "the interrupted jobs left on the remote: $(remote_leftovers)"
 first=$(cat "$work/invocations")
 status=0
