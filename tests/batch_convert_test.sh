@@ -217,6 +217,10 @@ for input in "$b"/*.png "$b"/*.pdf; do
   [ -e "${input%.*}.json" ] && finished+=("$(basename "$input")")
 done
 [ ${#finished[@]} -ge 2 ] && [ ${#finished[@]} -lt 6 ] || fail "${#finished[@]} of 6 finished at the interruption"
+# Nothing half-made beside the inputs: only the finished results.
+expected=$(printf '%s\n' page1.png page2.png page3.png page4.png report1.pdf report2.pdf \
+  "${finished[@]/%.*/.json}" | LC_ALL=C sort)
+[ "$(ls -A "$b" | LC_ALL=C sort)" = "$expected" ] || fail "after the interruption the folder holds: $(ls -A "$b")"
 for name in "${finished[@]}"; do
   case $name in
     *.png) check_result "$b/${name%.*}.json" 1 "Quarterly report for the board" ;;
