@@ -115,7 +115,9 @@ if [ ${#todo[@]} -gt 0 ]; then
     # remote names from the shell themselves, which parallel already quotes:
     # without --old-args a name with a space would not come back.
     PARALLEL_RSYNC_OPTS="-rlDzR --ignore-missing-args"
-    if rsync --help 2>&1 | grep -q -- --old-args; then
+    # Read whole: grep -q leaving early would fail the pipe under pipefail.
+    rsync_help=$(rsync --help 2>&1 || true)
+    if [[ $rsync_help == *--old-args* ]]; then
       PARALLEL_RSYNC_OPTS+=" --old-args"
     fi
     export PARALLEL_RSYNC_OPTS
