@@ -96,6 +96,7 @@ ssh_to() {
 } >"$work/logins"
 # shellcheck disable=SC2046 # the login's words
 remote() { $(ssh_to one) root@127.0.0.1 "$@"; }
+# shellcheck disable=SC2016 # expanded by the login's shell
 [ "$(remote 'echo $BATCH_MACHINE')" = one ] || fail "cannot log in: $(cat "$work/sshd.log")"
 step "sshd on 127.0.0.1:$port"
 
@@ -154,7 +155,8 @@ done
 check_result "$a/three_pages.json" 3 "Page one is about apples"
 expected=$(printf '%s\n' .batch_convert.failures broken.pdf letter.JPG letter.json memo.json memo.tif \
   note.json note.webp notes.txt photo.heic photo.json "scan one.json" "scan one.png" three_pages.json three_pages.pdf)
-[ "$(ls -A "$a" | LC_ALL=C sort)" = "$expected" ] || fail "folder holds: $(ls -A "$a")"
+listing() { find "$1" -mindepth 1 -printf '%f\n' | LC_ALL=C sort; }
+[ "$(listing "$a")" = "$expected" ] || fail "folder holds: $(listing "$a")"
 failures=$(sed -n '/^Failed:$/,/^[^ ]/p' "$work/out" | grep '^  ' || true)
 [ "$failures" = "  $a/broken.pdf: OCR failed: The image or PDF could not be opened." ] ||
   fail "failure list: $failures"
@@ -216,11 +218,13 @@ finished=()
 for input in "$b"/*.png "$b"/*.pdf; do
   [ -e "${input%.*}.json" ] && finished+=("$(basename "$input")")
 done
-[ ${#finished[@]} -ge 2 ] && [ ${#finished[@]} -lt 6 ] || fail "${#finished[@]} of 6 finished at the interruption"
+if [ ${#finished[@]} -lt 2 ] || [ ${#finished[@]} -ge 6 ]; then
+  fail "${#finished[@]} of 6 finished at the interruption"
+fi
 # Nothing half-made beside the inputs: only the finished results.
 expected=$(printf '%s\n' page1.png page2.png page3.png page4.png report1.pdf report2.pdf \
   "${finished[@]/%.*/.json}" | LC_ALL=C sort)
-[ "$(ls -A "$b" | LC_ALL=C sort)" = "$expected" ] || fail "after the interruption the folder holds: $(ls -A "$b")"
+[ "$(listing "$b")" = "$expected" ] || fail "after the interruption the folder holds: $(listing "$b")"
 for name in "${finished[@]}"; do
   case $name in
     *.png) check_result "$b/${name%.*}.json" 1 "Quarterly report for the board" ;;
@@ -233,9 +237,9 @@ grep -qx "$((6 - ${#finished[@]})) not finished (interrupted?): run this again t
 # The remote jobs stop with their connections.
 for _ in $(seq 50); do
   running=""
-  for pid in $(cut -f 2 "$work/invocations"); do
+  while IFS=$'\t' read -r _ pid _; do
     [ "$(readlink "/proc/$pid/exe" 2>/dev/null)" != "$binary" ] || running="$running $pid"
-  done
+  done <"$work/invocations"
   [ -n "$running" ] || break
   sleep 0.2
 done
