@@ -209,7 +209,8 @@ def flate_bomb(size):
     compressed once after a full flush, so each is the same bytes."""
     rng = random.Random(11)
     tokens = [b"1", b"0.5", b"-7", b"(x)", b"/F1", b"/Gq"]
-    block = b" ".join(rng.choice(tokens) for _ in range(4000))[:8191] + b"\n"
+    block = b" ".join(rng.choice(tokens) for _ in range(1600))
+    block = block[:block.rindex(b" ", 0, 8191)].ljust(8191) + b"\n"  # whole tokens only
     piece = block * 128
     inner = zlib.compressobj(9)
     first = inner.compress(piece) + inner.flush(zlib.Z_FULL_FLUSH)
