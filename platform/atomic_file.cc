@@ -102,8 +102,11 @@ Status writeFileAtomically(const std::string& path, std::string_view bytes) {
   if (::fsync(temporary.fd()) != 0) return writeError(path, errno);
   if (!temporary.close()) return writeError(path, errno);
 #ifdef BRINDLEWOX_STOP_BEFORE_RENAME
-  // Test builds only: the written file waits here for a test to signal the run.
+  // Test builds only: the written file waits here, stopped, for a test to
+  // signal the run. A signal sent meanwhile may be taken by a worker thread
+  // when the run goes on; the pause lets it reach this thread before the rename.
   ::raise(SIGSTOP);
+  ::sleep(2);
 #endif
   if (!temporary.publishAs(path)) return writeError(path, errno);
   return Done{};

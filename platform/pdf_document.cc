@@ -6,10 +6,10 @@
 #include <SplashOutputDev.h>
 #include <splash/SplashBitmap.h>
 
-#include <array>
 #include <chrono>
 #include <cmath>
 #include <set>
+#include <vector>
 
 #include <opencv2/imgproc.hpp>
 
@@ -35,8 +35,8 @@ constexpr std::chrono::seconds kPageDrawingLimit{15};
 // seconds.
 constexpr std::int64_t kPageContentLimit = std::int64_t{32} << 20;
 
-// How deep forms inside forms (or patterns, glyphs) are followed: as deep as
-// Poppler draws them; the bound keeps a crafted chain off the stack's end.
+// How deep forms inside forms (or patterns, glyphs) are followed: far deeper
+// than real pages nest them; the bound keeps a crafted chain off the stack's end.
 constexpr int kResourceNesting = 100;
 
 void discardPopplerMessage(ErrorCategory /*category*/, Goffset /*position*/, const char* /*message*/) {}
@@ -152,7 +152,7 @@ class ContentScan {
   std::set<Ref> seen_;
   std::int64_t bytes_ = 0;
   bool overrun_ = false;
-  std::array<unsigned char, 1 << 16> buffer_{};
+  std::vector<unsigned char> buffer_ = std::vector<unsigned char>(std::size_t{1} << 16);
 };
 
 }  // namespace
