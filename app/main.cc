@@ -4,10 +4,14 @@
 
 #include "app/run_driver.h"
 #include "model/stderr_writer.h"
+#include "platform/cancellation.h"
 
 int main(int argc, char** argv) {
   // A parent that closes its end of our stderr must not kill the run.
   std::signal(SIGPIPE, SIG_IGN);
+  // A parent that cancels the run sees it end by its signal, with no
+  // temporary file left beside OUTPUT.
+  brindlewox::endRunOnCancellation();
   brindlewox::reserveStderr();
   try {
     const brindlewox::Arguments arguments(argv + (argc > 0 ? 1 : 0), argv + argc);

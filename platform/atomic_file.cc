@@ -5,35 +5,43 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <vector>
+
+#include "platform/cancellation.h"
 
 namespace brindlewox {
 
 namespace {
 
 // Owns a temporary file: closes its descriptor and removes it unless the
-// rename that publishes it has happened.
+// rename that publishes it has happened. A cancellation removes it too.
 class TemporaryFile {
  public:
   explicit TemporaryFile(std::string pathTemplate) : path_(std::move(pathTemplate)) {
     std::vector<char> buffer(path_.begin(), path_.end());
     buffer.push_back('\0');
+    const CancellationDeferred deferred;
     fd_ = ::mkstemp(buffer.data());
-    if (fd_ >= 0) path_.assign(buffer.data());
+    if (fd_ >= 0) {
+      path_.assign(buffer.data());
+      removeOnCancellation(path_);
+    }
   }
   TemporaryFile(const TemporaryFile&) = delete;
   TemporaryFile& operator=(const TemporaryFile&) = delete;
   ~TemporaryFile() {
+    const CancellationDeferred deferred;
     if (fd_ >= 0) ::close(fd_);
     if (fd_ >= 0 || closed_) {
       if (!published_) ::unlink(path_.c_str());
+      keepOnCancellation();
     }
   }
 
   bool isOpen() const { return fd_ >= 0; }
   int fd() const { return fd_; }
-  const std::string& path() const { return path_; }
 
   bool close() {
     const int fd = fd_;
@@ -41,7 +49,14 @@ class TemporaryFile {
     closed_ = true;
     return ::close(fd) == 0;
   }
-  void markPublished() { published_ = true; }
+  // Renames the file to `target`; from then on it is the target's, not ours.
+  bool publishAs(const std::string& target) {
+    const CancellationDeferred deferred;
+    if (::rename(path_.c_str(), target.c_str()) != 0) return false;
+    published_ = true;
+    keepOnCancellation();
+    return true;
+  }
 
  private:
   std::string path_;
@@ -86,8 +101,14 @@ Status writeFileAtomically(const std::string& path, std::string_view bytes) {
   }
   if (::fsync(temporary.fd()) != 0) return writeError(path, errno);
   if (!temporary.close()) return writeError(path, errno);
-  if (::rename(temporary.path().c_str(), path.c_str()) != 0) return writeError(path, errno);
-  temporary.markPublished();
+#ifdef BRINDLEWOX_STOP_BEFORE_RENAME
+  // Test builds only: the written file waits here, stopped, for a test to
+  // signal the run. A signal sent meanwhile may be taken by a worker thread
+  // when the run goes on; the pause lets it reach this thread before the rename.
+  ::raise(SIGSTOP);
+  ::sleep(2);
+#endif
+  if (!temporary.publishAs(path)) return writeError(path, errno);
   return Done{};
 }
 

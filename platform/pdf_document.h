@@ -53,9 +53,15 @@ class PDFDocument {
   // The page at a 0-based index; absent when the document has no such page.
   std::optional<PDFPage> page(std::int64_t index) const;
 
+  // The decoded size of every content stream that drawing the page parses:
+  // its own, and its forms', patterns', Type 3 glyphs' and annotation
+  // appearances', each once. Absent beyond the per-page limit, which render
+  // refuses as it refuses a page that draws past its time limit.
+  std::optional<std::int64_t> contentBytes(const PDFPage& page) const;
+
   // Draws the page's media box, as a viewer shows it (its /Rotate applied),
   // at `scale` pixels per point into a pixelWidth x pixelHeight bitmap on
-  // opaque white. Absent when the page cannot be drawn.
+  // opaque white. Absent when the page cannot be drawn, or is too costly to.
   std::optional<Bitmap> render(const PDFPage& page, double scale, int pixelWidth, int pixelHeight);
 
  private:

@@ -28,8 +28,8 @@ std::filesystem::path freshTestDirectory(const std::string& prefix) {
   return directory;
 }
 
-RunResult runBinary(const std::vector<std::string>& arguments, const std::string& workingDirectory,
-                    const std::vector<std::string>& wrapper, const std::string& binary) {
+StartedBinary startBinary(const std::vector<std::string>& arguments, const std::string& workingDirectory,
+                          const std::vector<std::string>& wrapper, const std::string& binary) {
   char outPath[] = "/tmp/brindlewox-out-XXXXXX";
   char errPath[] = "/tmp/brindlewox-err-XXXXXX";
   const int outFd = ::mkstemp(outPath);
@@ -51,18 +51,27 @@ RunResult runBinary(const std::vector<std::string>& arguments, const std::string
     ::execv(pointers[0], pointers.data());
     ::_exit(127);
   }
-  RunResult result;
-  int status = 0;
-  ::waitpid(child, &status, 0);
-  if (WIFEXITED(status)) result.exitStatus = WEXITSTATUS(status);
-  if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
   ::close(outFd);
   ::close(errFd);
-  result.standardOutput = readFile(outPath);
-  result.standardError = readFile(errPath);
-  ::unlink(outPath);
-  ::unlink(errPath);
+  return {child, outPath, errPath};
+}
+
+RunResult waitForBinary(const StartedBinary& started) {
+  RunResult result;
+  int status = 0;
+  ::waitpid(started.pid, &status, 0);
+  if (WIFEXITED(status)) result.exitStatus = WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
+  result.standardOutput = readFile(started.outputPath);
+  result.standardError = readFile(started.errorPath);
+  ::unlink(started.outputPath.c_str());
+  ::unlink(started.errorPath.c_str());
   return result;
+}
+
+RunResult runBinary(const std::vector<std::string>& arguments, const std::string& workingDirectory,
+                    const std::vector<std::string>& wrapper, const std::string& binary) {
+  return waitForBinary(startBinary(arguments, workingDirectory, wrapper, binary));
 }
 
 std::vector<std::string> lines(const std::string& text) {

@@ -15,11 +15,24 @@ struct RunResult {
   std::string standardError;
 };
 
+// A run that has been started and not yet waited for; its stdout and stderr
+// go to the two files, which waitForBinary reads and removes.
+struct StartedBinary {
+  int pid = -1;
+  std::string outputPath;
+  std::string errorPath;
+};
+
 // `workingDirectory` empty means the test's own. A non-empty `wrapper` (such
 // as prlimit and its options) runs the binary in its stead. `binary` replaces
 // the built binary, for a copy placed elsewhere.
 RunResult runBinary(const std::vector<std::string>& arguments, const std::string& workingDirectory = "",
                     const std::vector<std::string>& wrapper = {}, const std::string& binary = BRINDLEWOX_BINARY);
+
+// runBinary in two halves, for a test that acts on the process meanwhile.
+StartedBinary startBinary(const std::vector<std::string>& arguments, const std::string& workingDirectory = "",
+                          const std::vector<std::string>& wrapper = {}, const std::string& binary = BRINDLEWOX_BINARY);
+RunResult waitForBinary(const StartedBinary& started);
 
 std::vector<std::string> lines(const std::string& text);
 

@@ -94,7 +94,9 @@ def write_text_pdf(path, pages, size=(612, 792)):
 def raw_pdf(pages):
     """A minimal PDF with Helvetica text. Each page is a dict with 'media'
     (four numbers, written as given), optional 'crop' and 'rotate', and
-    'content' (a content stream)."""
+    'content' (a content stream; bytes are written as they are, under the
+    optional 'filter' names), and an optional 'form': a form XObject named
+    /X1, given as (filter names, content bytes)."""
     objects = []
 
     def add(body):
@@ -106,14 +108,22 @@ def raw_pdf(pages):
     font = add(b"<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>")
     kids = []
     for page in pages:
-        stream = page["content"].encode()
-        content = add(b"<< /Length %d >>\nstream\n" % len(stream) + stream + b"\nendstream")
+        stream = page["content"]
+        stream = stream if isinstance(stream, bytes) else stream.encode()
+        filters = b"/Filter [%s] " % page["filter"].encode() if "filter" in page else b""
+        content = add(b"<< %s/Length %d >>\nstream\n" % (filters, len(stream)) + stream + b"\nendstream")
         entries = b"/Type /Page /Parent %d 0 R /MediaBox [%s] " % (tree, page["media"].encode())
         if "crop" in page:
             entries += b"/CropBox [%s] " % page["crop"].encode()
         if "rotate" in page:
             entries += b"/Rotate %d " % page["rotate"]
-        entries += b"/Resources << /Font << /F1 %d 0 R >> >> /Contents %d 0 R" % (font, content)
+        resources = b"/Font << /F1 %d 0 R >>" % font
+        if "form" in page:
+            names, data = page["form"]
+            form = add(b"<< /Type /XObject /Subtype /Form /BBox [%s] /Filter [%s] /Length %d >>\nstream\n"
+                       % (page["media"].encode(), names.encode(), len(data)) + data + b"\nendstream")
+            resources += b" /XObject << /X1 %d 0 R >>" % form
+        entries += b"/Resources << %s >> /Contents %d 0 R" % (resources, content)
         kids.append(add(b"<< " + entries + b" >>"))
     objects[catalog - 1] = b"<< /Type /Catalog /Pages %d 0 R >>" % tree
     objects[tree - 1] = b"<< /Type /Pages /Kids [%s] /Count %d >>" % (
@@ -312,6 +322,32 @@ def png_with_header(width, height):
             + chunk(b"IEND", b""))
 
 
+def flate_bomb(size):
+    """Twice-deflated content that inflates to `size` bytes (a multiple of
+    1 MiB) of operands that no operator ever takes: the slowest thing to
+    parse, since a drawing limit checked between operators never gets a turn.
+    Made in a second and a few megabytes: every inner 1 MiB piece is
+    compressed once after a full flush, so each is the same bytes."""
+    rng = random.Random(11)
+    tokens = [b"1", b"0.5", b"-7", b"(x)", b"/F1", b"/Gq"]
+    block = b" ".join(rng.choice(tokens) for _ in range(1600))
+    block = block[:block.rindex(b" ", 0, 8191)].ljust(8191) + b"\n"  # whole tokens only
+    piece = block * 128
+    inner = zlib.compressobj(9)
+    first = inner.compress(piece) + inner.flush(zlib.Z_FULL_FLUSH)
+    repeat = inner.compress(piece) + inner.flush(zlib.Z_FULL_FLUSH)
+    checksum = 1
+    for _ in range(size >> 20):
+        checksum = zlib.adler32(piece, checksum)
+    # An empty final block, then the checksum of everything inflated.
+    end = b"\x03\x00" + struct.pack(">I", checksum)
+    outer = zlib.compressobj(9)
+    parts = [outer.compress(first)]
+    parts += [outer.compress(repeat) for _ in range((size >> 20) - 1)]
+    parts += [outer.compress(end), outer.flush()]
+    return b"".join(parts)
+
+
 def write_hostile(out):
     """Broken and hostile inputs, named hostile_*."""
     def save(name, data):
@@ -334,6 +370,12 @@ def write_hostile(out):
     tokens = [b"BT", b"ET", b"Tj", b"q", b"Q", b"cm", b"1", b"0.5", b"(x)", b"/F1", b"<<", b"]", b"re", b"f"]
     garbage = b" ".join(rng.choice(tokens) for _ in range(400000))
     save("garbage_content.pdf", raw_pdf([{"media": letter, "content": garbage.decode("latin-1")}]))
+    # Tens of kilobytes of file, over a gigabyte of content once inflated.
+    bomb = flate_bomb(1100 << 20)
+    save("flate_bomb.pdf", raw_pdf([{"media": letter, "filter": "/FlateDecode /FlateDecode", "content": bomb}]))
+    # The same, drawn from a form.
+    save("form_bomb.pdf", raw_pdf([{"media": letter, "content": "q /X1 Do Q\n",
+                                    "form": ("/FlateDecode /FlateDecode", bomb)}]))
     # A wrong cross-reference offset: the file must be repaired, not refused.
     damaged = good.replace(b"startxref\n", b"startxref\n9").rsplit(b"startxref", 1)
     save("damaged_xref.pdf", damaged[0] + b"startxref" + damaged[1])
