@@ -127,3 +127,56 @@ TEST(CTCDecoder, ReadsTheLetterOAsZeroInsideNumbersOnly) {
 
 }  // namespace
 }  // namespace brindlewox
+
+namespace brindlewox {
+namespace {
+
+// Dictionary: 1 "中", 2 "c", 3 "。", 4 "d", 5 "，", 6 "."; class 7 is the space.
+TEST(CTCDecoder, ALoneLatinLetterInCJKTextIsReadAsTheFullWidthCloseCandidate) {
+  const std::vector<std::string> dictionary = {"\xe4\xb8\xad", "c", "\xe3\x80\x82", "d", "\xef\xbc\x8c", "."};
+  constexpr int classes = 8;
+  // One row per symbol: the symbol at 0.66, and 。 at `fullStop` in the same frame.
+  auto line = [&](const std::vector<int>& symbols, float fullStop) {
+    std::vector<float> rows;
+    for (const int c : symbols) {
+      std::vector<float> row(classes, 0.0F);
+      row[static_cast<std::size_t>(c)] = 0.66F;
+      if (c != 3) row[3] = fullStop;
+      row[0] = 1.0F - row[static_cast<std::size_t>(c)] - row[3];
+      rows.insert(rows.end(), row.begin(), row.end());
+      rows.insert(rows.end(), classes, 0.0F);
+      rows[rows.size() - classes] = 1.0F;  // a blank frame between symbols
+    }
+    return CTCDecoder(dictionary).decode(rows.data(), static_cast<int>(rows.size() / classes)).text;
+  };
+  EXPECT_EQ(line({1, 1, 2}, 0.06F), "中中。");       // at the end of a CJK line
+  EXPECT_EQ(line({1, 2, 1}, 0.06F), "中。中");       // alone between CJK characters
+  EXPECT_EQ(line({1, 1, 2}, 0.001F), "中中c");       // a real letter: 。 is no close candidate
+  EXPECT_EQ(line({1, 2, 4}, 0.06F), "中cd");         // the start of a Latin word
+  EXPECT_EQ(line({4, 2}, 0.06F), "dc");              // Latin text is left alone
+  EXPECT_EQ(line({1, 6}, 0.06F), "中.");             // a half-width stop is often real
+}
+
+TEST(CTCDecoder, RestoresASpaceBetweenHanAndLatinWordsOnlyOnEvidence) {
+  // Dictionary: 1 "中", 2 "a"; class 3 is the space. Frames: 中, a gap, a, a gap, 中.
+  const std::vector<std::string> dictionary = {"\xe4\xb8\xad", "a"};
+  constexpr int classes = 4;
+  auto line = [&](float evidence) {
+    std::vector<float> rows;
+    for (const int c : {1, 0, 2, 0, 1}) {
+      std::vector<float> row(classes, 0.0F);
+      row[static_cast<std::size_t>(c)] = 1.0F;
+      if (c == 0) {
+        row[3] = evidence;
+        row[0] = 1.0F - evidence;
+      }
+      rows.insert(rows.end(), row.begin(), row.end());
+    }
+    return CTCDecoder(dictionary).decode(rows.data(), static_cast<int>(rows.size() / classes)).text;
+  };
+  EXPECT_EQ(line(0.3F), "中 a 中");
+  EXPECT_EQ(line(0.001F), "中a中");
+}
+
+}  // namespace
+}  // namespace brindlewox

@@ -17,11 +17,36 @@ constexpr float kSpaceEvidence = 0.01F;
 // A frame gap this many times the line's usual letter gap is a word break.
 constexpr int kWideGapFactor = 2;
 
+// The full-width marks that a CJK line's punctuation is read as, and how
+// likely one must be, as a close candidate of a lone Latin letter or dot, to
+// be taken instead ("请准时参加。" read "c" with 。 at 0.06).
+constexpr const char* kFullWidthPunctuation[] = {"。", "，", "、", "：", "；", "！", "？", "）", "」", "》"};
+constexpr float kCloseCandidate = 0.03F;
+
 struct Emitted {
   std::size_t classIndex;
   int frame;
   float probability;
 };
+
+// The code point of a three-byte UTF-8 symbol, 0 for any other symbol.
+unsigned threeByteCodePoint(const std::string& symbol) {
+  if (symbol.size() != 3) return 0;
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned>(static_cast<unsigned char>(symbol[i])); };
+  if ((byte(0) & 0xF0U) != 0xE0U) return 0;
+  return ((byte(0) & 0x0FU) << 12U) | ((byte(1) & 0x3FU) << 6U) | (byte(2) & 0x3FU);
+}
+
+bool isHan(const std::string& symbol) {
+  const unsigned code = threeByteCodePoint(symbol);
+  return (code >= 0x3400 && code <= 0x9FFF) || (code >= 0xF900 && code <= 0xFAFF);
+}
+
+// Han characters and the CJK and full-width punctuation blocks.
+bool isCJK(const std::string& symbol) {
+  const unsigned code = threeByteCodePoint(symbol);
+  return isHan(symbol) || (code >= 0x3000 && code <= 0x303F) || (code >= 0xFF00 && code <= 0xFFEF);
+}
 
 bool isLatinLetter(const std::string& symbol) {
   if (symbol.size() != 1) return false;
@@ -74,7 +99,12 @@ void readLetterOAsZeroInNumbers(std::string& text) {
 }  // namespace
 
 CTCDecoder::CTCDecoder(std::vector<std::string> dictionary, bool restoreSpaces)
-    : dictionary_(std::move(dictionary)), restoreSpaces_(restoreSpaces) {}
+    : dictionary_(std::move(dictionary)), restoreSpaces_(restoreSpaces) {
+  for (const char* mark : kFullWidthPunctuation) {
+    const auto found = std::find(dictionary_.begin(), dictionary_.end(), mark);
+    if (found != dictionary_.end()) fullWidthPunctuation_.push_back(static_cast<std::size_t>(found - dictionary_.begin()) + 1);
+  }
+}
 
 DecodedLine CTCDecoder::decode(const float* probabilities, int frames) const {
   const std::size_t classes = classCount();
@@ -91,6 +121,21 @@ DecodedLine CTCDecoder::decode(const float* probabilities, int frames) const {
   auto symbol = [&](std::size_t classIndex) -> std::string {
     return classIndex == spaceClass ? std::string(" ") : dictionary_[classIndex - 1];
   };
+
+  // A lone Latin letter after a CJK character, before another or at the
+  // line's end, is a full-width mark the network misread, when that mark is a
+  // close candidate in its frame. Not a lone dot or comma: Chinese pages set
+  // with half-width stops are common, and those dots are real.
+  for (std::size_t i = 1; i < emitted.size(); ++i) {
+    if (!isLatinLetter(symbol(emitted[i].classIndex)) || !isCJK(symbol(emitted[i - 1].classIndex))) continue;
+    if (i + 1 < emitted.size() && !isCJK(symbol(emitted[i + 1].classIndex))) continue;
+    const float* row = probabilities + static_cast<std::size_t>(emitted[i].frame) * classes;
+    std::size_t best = 0;
+    for (const std::size_t mark : fullWidthPunctuation_) {
+      if (row[mark] >= kCloseCandidate && (best == 0 || row[mark] > row[best])) best = mark;
+    }
+    if (best != 0) emitted[i].classIndex = best;
+  }
 
   // The line's usual gap between neighbouring letters, in frames.
   std::vector<int> letterGaps;
@@ -121,7 +166,10 @@ DecodedLine CTCDecoder::decode(const float* probabilities, int frames) const {
     // "each.Work" and "9843.Do", but not the "U.S" of an abbreviation.
     const bool afterSentence = isUppercaseLatin(current) && previousSymbol == "." && i >= 2 &&
                                isLowercaseLatinOrDigit(symbol(emitted[i - 2].classIndex));
-    if (restoreSpaces_ && (betweenWords || afterClause || afterSentence)) {
+    // "中文and繁體": a Latin word set off from CJK text by a space the network left out.
+    const bool betweenScripts = (isHan(previousSymbol) && isLatinLetterOrDigit(current)) ||
+                                (isLatinLetterOrDigit(previousSymbol) && isHan(current));
+    if (restoreSpaces_ && (betweenWords || afterClause || afterSentence || betweenScripts)) {
       const int from = emitted[i - 1].frame;
       const int to = emitted[i].frame;
       float spaceProbability = 0;

@@ -28,6 +28,7 @@ class CTCDecoder {
  private:
   std::vector<std::string> dictionary_;
   bool restoreSpaces_;
+  std::vector<std::size_t> fullWidthPunctuation_;  // their classes, for reading a lone mark in CJK text
 };
 
 }  // namespace brindlewox
