@@ -27,19 +27,27 @@ namespace {
 
 constexpr double kMinimumTextHeight = 0.006;
 
-// A box found on the bitmap laid on a margin, normalised to the bitmap
-// itself: moved back by the margin and clipped to the bitmap. Nothing when
-// the box lies wholly in the margin.
-std::optional<NormalizedBox> boundsInBitmap(Quad corners, int margin, cv::Size size) {
-  const auto width = static_cast<float>(size.width);
-  const auto height = static_cast<float>(size.height);
-  for (cv::Point2f& p : corners) {
-    p.x = std::clamp(p.x - static_cast<float>(margin), 0.0F, width);
-    p.y = std::clamp(p.y - static_cast<float>(margin), 0.0F, height);
+// The bounds of a box found on the bitmap laid on a margin, in the bitmap's
+// own pixels: moved back by the margin and clipped to the bitmap.
+LineBox boundsInBitmap(const Quad& corners, int margin, cv::Size size) {
+  LineBox box{corners[0].x, corners[0].y, corners[0].x, corners[0].y};
+  for (const cv::Point2f& p : corners) {
+    box.left = std::min<double>(box.left, p.x);
+    box.right = std::max<double>(box.right, p.x);
+    box.top = std::min<double>(box.top, p.y);
+    box.bottom = std::max<double>(box.bottom, p.y);
   }
-  const NormalizedBox box = normalizedBounds(corners, size);
-  if (box.width <= 0 || box.height <= 0) return std::nullopt;
-  return box;
+  const auto width = static_cast<double>(size.width);
+  const auto height = static_cast<double>(size.height);
+  return {std::clamp(box.left - margin, 0.0, width), std::clamp(box.top - margin, 0.0, height),
+          std::clamp(box.right - margin, 0.0, width), std::clamp(box.bottom - margin, 0.0, height)};
+}
+
+// Pixel bounds normalised to the unit square, origin at the lower left.
+NormalizedBox normalized(const LineBox& box, cv::Size size) {
+  const auto width = static_cast<double>(size.width);
+  const auto height = static_cast<double>(size.height);
+  return {box.left / width, 1.0 - box.bottom / height, (box.right - box.left) / width, box.height() / height};
 }
 
 // Lines whose left edges differ by less than this share of their height are
@@ -59,31 +67,10 @@ std::vector<TextObservation> observationsInReadingFrame(const std::vector<Quad>&
   const cv::Point2f centre(static_cast<float>(size.width) / 2 + static_cast<float>(margin),
                            static_cast<float>(size.height) / 2 + static_cast<float>(margin));
   std::vector<LineBox> boxes;
-  for (const Quad& corners : text) {
-    const Quad level = levelled(corners, angle, centre);
-    LineBox box{level[0].x, level[0].y, level[0].x, level[0].y};
-    for (const cv::Point2f& p : level) {
-      box.left = std::min<double>(box.left, p.x);
-      box.right = std::max<double>(box.right, p.x);
-      box.top = std::min<double>(box.top, p.y);
-      box.bottom = std::max<double>(box.bottom, p.y);
-    }
-    box.left = std::clamp(box.left - margin, 0.0, static_cast<double>(size.width));
-    box.right = std::clamp(box.right - margin, 0.0, static_cast<double>(size.width));
-    box.top = std::clamp(box.top - margin, 0.0, static_cast<double>(size.height));
-    box.bottom = std::clamp(box.bottom - margin, 0.0, static_cast<double>(size.height));
-    boxes.push_back(box);
-  }
+  for (const Quad& corners : text) boxes.push_back(boundsInBitmap(levelled(corners, angle, centre), margin, size));
   snapSharedLeftEdges(boxes, kSharedMarginTolerance);
-  const auto width = static_cast<double>(size.width);
-  const auto height = static_cast<double>(size.height);
   std::vector<TextObservation> observations;
-  for (const std::size_t i : topToBottomOrder(boxes)) {
-    const LineBox& box = boxes[i];
-    const NormalizedBox normalized{box.left / width, 1.0 - box.bottom / height, (box.right - box.left) / width,
-                                   (box.bottom - box.top) / height};
-    observations.push_back({normalized, std::move(read[i])});
-  }
+  for (const std::size_t i : topToBottomOrder(boxes)) observations.push_back({normalized(boxes[i], size), std::move(read[i])});
   return observations;
 }
 
@@ -112,8 +99,9 @@ class OCREngine {
     const FoundLines found = findLines(detector_, bgr);
     std::vector<Quad> crops;
     for (const DetectedLine& line : found.lines) {
-      const std::optional<NormalizedBox> box = boundsInBitmap(line.crop, found.margin, bgr.size());
-      if (!box || box->height < kMinimumTextHeight) continue;
+      // A box wholly in the margin has no width or height left.
+      const NormalizedBox box = normalized(boundsInBitmap(line.crop, found.margin, bgr.size()), bgr.size());
+      if (box.width <= 0 || box.height < kMinimumTextHeight) continue;
       crops.push_back(line.crop);
     }
     std::vector<TextCandidate> read(crops.size());

@@ -47,15 +47,19 @@ cv::Scalar borderColour(const cv::Mat& bgr) {
 
 bool inkNearEdge(const cv::Mat& bgr, int band, const cv::Scalar& background) {
   if (band * 2 >= std::min(bgr.cols, bgr.rows)) return true;
-  cv::Mat gray;
-  cv::cvtColor(bgr, gray, cv::COLOR_BGR2GRAY);
   const double backgroundGray = 0.114 * background[0] + 0.587 * background[1] + 0.299 * background[2];
-  cv::Mat ink;
-  cv::absdiff(gray, cv::Scalar(backgroundGray), ink);
-  ink = ink > kInkContrast;
-  // The inner part is cleared, so what is left is the band along the edges.
-  ink(cv::Rect(band, band, bgr.cols - 2 * band, bgr.rows - 2 * band)).setTo(0);
-  return cv::countNonZero(ink) > 0;
+  // Only the four strips along the edges are looked at, not the whole page.
+  const cv::Rect strips[] = {cv::Rect(0, 0, bgr.cols, band), cv::Rect(0, bgr.rows - band, bgr.cols, band),
+                             cv::Rect(0, band, band, bgr.rows - 2 * band),
+                             cv::Rect(bgr.cols - band, band, band, bgr.rows - 2 * band)};
+  for (const cv::Rect& strip : strips) {
+    cv::Mat gray;
+    cv::cvtColor(bgr(strip), gray, cv::COLOR_BGR2GRAY);
+    cv::Mat difference;
+    cv::absdiff(gray, cv::Scalar(backgroundGray), difference);
+    if (cv::countNonZero(difference > kInkContrast) > 0) return true;
+  }
+  return false;
 }
 
 FoundLines findLines(TextDetector& detector, const cv::Mat& bgr) {

@@ -32,16 +32,20 @@ double medianBrightness(const cv::Mat& rgb) {
   return *middle;
 }
 
+// The box's size straightened: its longer top or bottom edge by its longer side.
+cv::Size straightenedSize(const Quad& corners) {
+  const auto& [topLeft, topRight, bottomRight, bottomLeft] = corners;
+  return {std::max(1, static_cast<int>(std::max(distance(topLeft, topRight), distance(bottomLeft, bottomRight)))),
+          std::max(1, static_cast<int>(std::max(distance(topLeft, bottomLeft), distance(topRight, bottomRight))))};
+}
+
 }  // namespace
 
 TextLineReader::TextLineReader(cv::dnn::Net network, CTCDecoder decoder)
     : network_(std::move(network)), decoder_(std::move(decoder)) {}
 
 cv::Mat TextLineReader::uprightCrop(const cv::Mat& bgr, const Quad& corners) {
-  const auto& [topLeft, topRight, bottomRight, bottomLeft] = corners;
-  const int width = std::max(1, static_cast<int>(std::max(distance(topLeft, topRight), distance(bottomLeft, bottomRight))));
-  const int height =
-      std::max(1, static_cast<int>(std::max(distance(topLeft, bottomLeft), distance(topRight, bottomRight))));
+  const auto [width, height] = straightenedSize(corners);
   const std::array<cv::Point2f, 4> target = {cv::Point2f(0, 0), cv::Point2f(static_cast<float>(width), 0),
                                              cv::Point2f(static_cast<float>(width), static_cast<float>(height)),
                                              cv::Point2f(0, static_cast<float>(height))};
@@ -53,11 +57,8 @@ cv::Mat TextLineReader::uprightCrop(const cv::Mat& bgr, const Quad& corners) {
 }
 
 bool TextLineReader::isVertical(const Quad& corners) {
-  const auto& [topLeft, topRight, bottomRight, bottomLeft] = corners;
-  const int width = std::max(1, static_cast<int>(std::max(distance(topLeft, topRight), distance(bottomLeft, bottomRight))));
-  const int height =
-      std::max(1, static_cast<int>(std::max(distance(topLeft, bottomLeft), distance(topRight, bottomRight))));
-  return static_cast<double>(height) >= kVerticalAspect * width;
+  const cv::Size size = straightenedSize(corners);
+  return static_cast<double>(size.height) >= kVerticalAspect * size.width;
 }
 
 DecodedLine TextLineReader::read(const cv::Mat& lineImage) {
