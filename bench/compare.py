@@ -8,71 +8,50 @@ and as ratios.
 
 usage: compare.py BINARY CORPUS_DIR
 """
-import json
 import os
 import subprocess
 import sys
-import tempfile
 import time
 
 from score import measures
+import tool_runs
 
-TESSERACT_LANGUAGES = "chi_sim+chi_tra+eng"
+GROUPS = ("english", "simplified", "traditional", "mixed")
 
 
-def run(command, env=None):
-    """Runs one process; returns (seconds, peak RSS in MB, stdout)."""
-    start = time.monotonic()
-    process = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=env)
-    output = process.stdout.read()
-    _, status, usage = os.wait4(process.pid, 0)
-    process.returncode = os.waitstatus_to_exitcode(status)
-    if process.returncode != 0:
-        raise RuntimeError("%s failed with %d" % (command[0], process.returncode))
-    return time.monotonic() - start, usage.ru_maxrss / 1024.0, output
+def corpus_items(corpus, group):
+    """Each input file of a group with the truth of its pages."""
+    folder = os.path.join(corpus, group)
+    for name in sorted(os.listdir(folder)):
+        if name.endswith(".truth"):
+            continue
+        path = os.path.join(folder, name)
+        with open(path + ".truth", encoding="utf-8") as f:
+            yield path, f.read().split("\f")
+
+
+def succeeded(result, tool):
+    """(seconds, peak RSS in MB, page texts) of a run that must not fail."""
+    if result["failure"] is not None:
+        raise RuntimeError("%s failed: %s" % (tool, result["failure"]))
+    return result["seconds"], result["rss"], result["pages"]
 
 
 def ours(binary, path):
-    with tempfile.TemporaryDirectory() as work:
-        out = os.path.join(work, "out.json")
-        seconds, rss, _ = run([binary, path, out])
-        with open(out, encoding="utf-8") as f:
-            pages = [page["text"] for page in json.load(f)["pages"]]
-    return seconds, rss, pages
+    return succeeded(tool_runs.ours(binary, path), binary)
 
 
 def peer(path):
-    env = dict(os.environ, OMP_THREAD_LIMIT="1")
-    with tempfile.TemporaryDirectory() as work:
-        seconds, rss = 0.0, 0.0
-        if path.endswith(".pdf"):
-            s, r, _ = run(["pdftoppm", "-r", "187.2", "-png", path, os.path.join(work, "page")])
-            seconds, rss = s, r
-            images = sorted(os.path.join(work, name) for name in os.listdir(work))
-        else:
-            images = [path]
-        pages = []
-        for image in images:
-            s, r, text = run(["tesseract", image, "-", "-l", TESSERACT_LANGUAGES], env=env)
-            seconds += s
-            rss = max(rss, r)
-            pages.append(text.decode("utf-8", "replace"))
-    return seconds, rss, pages
+    return succeeded(tool_runs.peer_uncached(path), "the peer")
 
 
 def main():
     binary, corpus = sys.argv[1], sys.argv[2]
     rows = []
-    for group in ("english", "simplified", "traditional", "mixed"):
-        folder = os.path.join(corpus, group)
+    for group in GROUPS:
         totals = {"ours": [0.0, 0.0, []], "peer": [0.0, 0.0, []]}
         page_count = 0
-        for name in sorted(os.listdir(folder)):
-            if name.endswith(".truth"):
-                continue
-            path = os.path.join(folder, name)
-            with open(path + ".truth", encoding="utf-8") as f:
-                truths = f.read().split("\f")
+        for path, truths in corpus_items(corpus, group):
             page_count += len(truths)
             for tool, result in (("ours", ours(binary, path)), ("peer", peer(path))):
                 seconds, rss, pages = result

@@ -6,26 +6,19 @@ For measuring a change against the build before it.
 
 usage: compare_builds.py BEFORE_BINARY AFTER_BINARY CORPUS_DIR
 """
-import os
 import sys
 
+from compare import GROUPS, corpus_items
 from score import measures
 from tool_runs import ours
 
-GROUPS = ("english", "simplified", "traditional", "mixed")
 
 
 def score(binary, corpus):
     rows = {}
     for group in GROUPS:
-        folder = os.path.join(corpus, group)
         seconds, pages, results = 0.0, 0, []
-        for name in sorted(os.listdir(folder)):
-            if name.endswith(".truth"):
-                continue
-            path = os.path.join(folder, name)
-            with open(path + ".truth", encoding="utf-8") as f:
-                truths = f.read().split("\f")
+        for path, truths in corpus_items(corpus, group):
             run = ours(binary, path)
             seconds += run["seconds"]
             pages += len(truths)
