@@ -17,6 +17,8 @@
 #include "platform/recognizer/line_finder.h"
 #include "platform/recognizer/line_geometry.h"
 #include "platform/recognizer/line_layout.h"
+#include "platform/recognizer/line_orientation.h"
+#include "platform/recognizer/page_orientation.h"
 #include "platform/recognizer/text_detector.h"
 #include "platform/recognizer/text_line_reader.h"
 #include "platform/recognizer/network_layers.h"
@@ -74,6 +76,17 @@ std::vector<TextObservation> observationsInReadingFrame(const std::vector<Quad>&
   return observations;
 }
 
+// A vertical line on an upright page: a column of CJK text, which the
+// network reads turned a quarter to the left, or a label or table header
+// running up the page, which reads turned the other way. The better reading wins.
+DecodedLine readEitherWay(TextLineReader& reader, const cv::Mat& turnedLeft) {
+  DecodedLine left = reader.read(turnedLeft);
+  cv::Mat turnedRight;
+  cv::rotate(turnedLeft, turnedRight, cv::ROTATE_180);
+  DecodedLine right = reader.read(turnedRight);
+  return right.confidence > left.confidence ? right : left;
+}
+
 // Sets OpenCV's thread count for a scope and restores it on every way out.
 class ThreadCount {
  public:
@@ -92,25 +105,113 @@ class ThreadCount {
 // Results land by index: the output does not depend on the timing.
 class OCREngine {
  public:
-  OCREngine(TextDetector detector, std::vector<TextLineReader> readers, std::optional<ChineseScript> script)
-      : detector_(std::move(detector)), readers_(std::move(readers)), script_(std::move(script)) {}
+  OCREngine(TextDetector detector, std::vector<TextLineReader> readers, LineOrientation orientation,
+            std::optional<ChineseScript> script)
+      : detector_(std::move(detector)),
+        readers_(std::move(readers)),
+        orientation_(std::move(orientation)),
+        script_(std::move(script)) {}
 
   std::vector<TextObservation> recognize(const cv::Mat& bgr) {
     const FoundLines found = findLines(detector_, bgr);
+    const std::vector<Quad> crops = linesToRead(found, bgr.size());
+    const PageTurn turn = uprightTurn(found.image, crops);
+    if (turn == PageTurn::none) return readLines(found, crops, bgr.size());
+    // The page is read as if it had been upright: found again, turned, so
+    // the boxes and the reading order are the upright page's.
+    cv::Mat upright;
+    cv::rotate(bgr, upright, rotationOf(turn));
+    const FoundLines turned = findLines(detector_, upright);
+    return readLines(turned, linesToRead(turned, upright.size()), upright.size());
+  }
+
+ private:
+  static cv::RotateFlags rotationOf(PageTurn turn) {
+    switch (turn) {
+      case PageTurn::clockwise:
+        return cv::ROTATE_90_CLOCKWISE;
+      case PageTurn::counterClockwise:
+        return cv::ROTATE_90_COUNTERCLOCKWISE;
+      default:
+        return cv::ROTATE_180;
+    }
+  }
+
+  static std::vector<Quad> linesToRead(const FoundLines& found, cv::Size size) {
     std::vector<Quad> crops;
     for (const DetectedLine& line : found.lines) {
       // A box wholly in the margin has no width or height left.
-      const NormalizedBox box = normalized(boundsInBitmap(line.crop, found.margin, bgr.size()), bgr.size());
+      const NormalizedBox box = normalized(boundsInBitmap(line.crop, found.margin, size), size);
       if (box.width <= 0 || box.height < kMinimumTextHeight) continue;
       crops.push_back(line.crop);
     }
+    return crops;
+  }
+
+  // How the page must be turned to stand upright. The classifier is asked
+  // on every page with lines running across; the lines are read both ways
+  // only when it, or the lines' shapes, point away from upright.
+  PageTurn uprightTurn(const cv::Mat& image, const std::vector<Quad>& crops) {
+    std::vector<LineShape> shapes;
+    for (const Quad& corners : crops) {
+      const cv::Size size = TextLineReader::straightenedSize(corners);
+      shapes.push_back({static_cast<double>(size.width), static_cast<double>(size.height)});
+    }
+    const bool sideways = mostlySideways(shapes);
+    std::vector<cv::Mat> sample;
+    for (const std::size_t i : sampleLines(shapes, sideways, kOrientationSample)) {
+      sample.push_back(TextLineReader::uprightCrop(image, crops[i]));
+    }
+    if (sample.empty()) return PageTurn::none;
+    if (!sideways) {
+      std::vector<float> upsideDown;
+      for (const cv::Mat& crop : sample) upsideDown.push_back(orientation_.upsideDown(crop));
+      if (!classifierSaysUpsideDown(upsideDown)) return PageTurn::none;
+    }
+    if (sample.size() > kReadingSample) sample.resize(kReadingSample);
+    const auto asCut = [](const cv::Mat& crop) { return crop; };
+    const auto halfTurned = [](const cv::Mat& crop) { return turned(crop, cv::ROTATE_180); };
+    const SampleReading reading{meanConfidence(sample, asCut), meanConfidence(sample, halfTurned)};
+    const PageTurn turn = turnFromReadings(reading, sideways);
+    // Columns of vertical CJK text read well turned to the left too, but
+    // their characters stand upright on the page: such a page stays as it is.
+    if (turn == PageTurn::counterClockwise) {
+      const double cells = meanConfidence(
+          sample, [](const cv::Mat& crop) { return cellsSideBySide(turned(crop, cv::ROTATE_90_CLOCKWISE)); });
+      if (uprightCharacters(cells)) return PageTurn::none;
+    }
+    return turn;
+  }
+
+  static cv::Mat turned(const cv::Mat& image, cv::RotateFlags rotation) {
+    cv::Mat result;
+    cv::rotate(image, result, rotation);
+    return result;
+  }
+
+  // The sample read as `shown` shows each crop: the mean confidence, each
+  // line weighted by its length.
+  template <typename Shown>
+  double meanConfidence(const std::vector<cv::Mat>& sample, Shown shown) {
+    double sum = 0;
+    double weights = 0;
+    for (const cv::Mat& crop : sample) {
+      const auto weight = static_cast<double>(crop.cols);
+      sum += weight * readers_.front().read(shown(crop)).confidence;
+      weights += weight;
+    }
+    return weights > 0 ? sum / weights : 0;
+  }
+
+  std::vector<TextObservation> readLines(const FoundLines& found, const std::vector<Quad>& crops, cv::Size size) {
     std::vector<TextCandidate> read(crops.size());
     std::vector<Quad> text(crops.size());
     auto readShare = [&](std::size_t reader) {
       for (std::size_t i = reader; i < crops.size(); i += readers_.size()) {
         const cv::Mat crop = TextLineReader::uprightCrop(found.image, crops[i]);
-        text[i] = TextLineReader::isVertical(crops[i]) ? crops[i] : lineInk(found.image, crops[i], crop);
-        DecodedLine line = readers_[reader].read(crop);
+        const bool vertical = TextLineReader::isVertical(crops[i]);
+        text[i] = vertical ? crops[i] : lineInk(found.image, crops[i], crop);
+        DecodedLine line = vertical ? readEitherWay(readers_[reader], crop) : readers_[reader].read(crop);
         read[i] = TextCandidate{std::move(line.text), line.confidence};
       }
     };
@@ -138,12 +239,16 @@ class OCREngine {
     if (script_) {
       for (TextCandidate& candidate : read) candidate.string = script_->consistent(candidate.string);
     }
-    return observationsInReadingFrame(crops, text, std::move(read), found.margin, bgr.size());
+    return observationsInReadingFrame(crops, text, std::move(read), found.margin, size);
   }
 
- private:
+  // The longest lines the classifier looks at, and the fewer read both ways.
+  static constexpr std::size_t kOrientationSample = 8;
+  static constexpr std::size_t kReadingSample = 5;
+
   TextDetector detector_;
   std::vector<TextLineReader> readers_;
+  LineOrientation orientation_;
   std::optional<ChineseScript> script_;  // absent without OpenCC's tables: lines stay as read
 };
 
@@ -172,6 +277,8 @@ Result<std::unique_ptr<OCREngine>> loadEngine() {
   if (!dictionary || dictionary->empty()) return damagedModelFile(files.dictionary);
   std::optional<cv::dnn::Net> detection = loadNetwork(files.detection);
   if (!detection) return damagedModelFile(files.detection);
+  std::optional<cv::dnn::Net> orientation = loadNetwork(files.orientation);
+  if (!orientation) return damagedModelFile(files.orientation);
   std::vector<cv::dnn::Net> recognition;
   for (std::size_t i = 0; i < readerCount(); ++i) {
     std::optional<cv::dnn::Net> network = loadNetwork(files.recognition);
@@ -192,7 +299,8 @@ Result<std::unique_ptr<OCREngine>> loadEngine() {
   }
   std::vector<TextLineReader> readers;
   for (cv::dnn::Net& network : recognition) readers.emplace_back(std::move(network), decoder);
-  return std::make_unique<OCREngine>(TextDetector(std::move(*detection)), std::move(readers), ChineseScript::load());
+  return std::make_unique<OCREngine>(TextDetector(std::move(*detection)), std::move(readers),
+                                     LineOrientation(std::move(*orientation)), ChineseScript::load());
 }
 
 // Loaded on first use and kept for the life of the process, a failure too.

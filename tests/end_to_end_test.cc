@@ -16,6 +16,7 @@ using testing::lines;
 using testing::pageTexts;
 using testing::readFile;
 using testing::runBinary;
+using testing::kModelFiles;
 using testing::RunResult;
 
 const std::string kData = BRINDLEWOX_TESTDATA;
@@ -185,6 +186,42 @@ TEST_F(EndToEnd, DenseColumnsComeOutTopToBottom) {
   }
 }
 
+// A page fed the wrong way round is read as if upright: turned by 90, 180
+// and 270 degrees, as a scan and as a PDF page whose content is drawn turned.
+TEST_F(EndToEnd, TurnedPagesAreReadUpright) {
+  const std::string english =
+      "Quarterly report for the board\nRevenue grew by twelve percent\nCosts fell in every region\n"
+      "The new office opens in March";
+  const std::string chinese =
+      "从今天开始我们将对所有的项目进行检查\n命令行工具可以帮助用户快速完成工作\n"
+      "所有的配置文件都保存在用户目录中\n以上内容仅供参考";
+  for (const auto& [name, text] : {std::pair{"turned_english", english}, std::pair{"turned_chinese", chinese}}) {
+    for (const std::string suffix : {".png", "_90.png", "_180.png", "_270.png", "_90.pdf", "_180.pdf", "_270.pdf"}) {
+      const std::string file = name + suffix;
+      const RunResult result = run({kData + "/" + file, output()});
+      ASSERT_EQ(result.exitStatus, 0) << file;
+      EXPECT_EQ(pageTexts(readFile(output())), std::vector<std::string>{text}) << file;
+    }
+  }
+}
+
+// Text running up an upright page (a margin label, turned table headers) is
+// read the way it runs, and the page around it is not turned.
+TEST_F(EndToEnd, AnUprightPageWithVerticalTextIsNotTurned) {
+  ASSERT_EQ(run({kData + "/vertical_label.png", output()}).exitStatus, 0);
+  EXPECT_EQ(pageTexts(readFile(output())),
+            std::vector<std::string>{"Quarterly report for the board\nRevenue grew by twelve percent\n"
+                                     "Costs fell in every region\nThe new office opens in March\n\nDRAFT COPY ONLY"});
+
+  ASSERT_EQ(run({kData + "/turned_headers.png", output()}).exitStatus, 0);
+  const std::vector<std::string> table = pageTexts(readFile(output()));
+  ASSERT_EQ(table.size(), 1U);
+  EXPECT_EQ(table[0].rfind("Figures by quarter\n", 0), 0U) << table[0];
+  for (const char* cell : {"Revenue", "Expenses", "Balance", "1,120", "4,205", "8,327"}) {
+    EXPECT_NE(table[0].find(cell), std::string::npos) << cell << " in " << table[0];
+  }
+}
+
 // What the reading order does with lines that do not share a margin, given
 // true boxes. The heading lies beyond the same-line tolerance above the
 // paragraph, so it comes first, after a paragraph gap. The indented first
@@ -327,7 +364,7 @@ TEST_F(EndToEnd, AMissingEngineOrModelsAreNamedWithHowToRestoreThem) {
   EXPECT_NE(missingLine.find("Reinstall brindlewox-ocr"), std::string::npos) << missingLine;
 
   fs::create_directory(directory_ / "models");
-  for (const char* name : {"ppocrv4_det_opencv.onnx", "ppocrv4_rec_opencv.onnx", "ppocr_keys_v1.txt"}) {
+  for (const char* name : kModelFiles) {
     std::ofstream(directory_ / "models" / name) << "not a model";
   }
   const RunResult damaged = runCopy();

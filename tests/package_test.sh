@@ -24,6 +24,7 @@ for path in ./usr/bin/brindlewox-ocr \
             ./usr/lib/brindlewox-ocr/libbrindlewox-engine.so \
             ./usr/share/brindlewox-ocr/models/ppocrv4_det_opencv.onnx \
             ./usr/share/brindlewox-ocr/models/ppocrv4_rec_opencv.onnx \
+            ./usr/share/brindlewox-ocr/models/ppocr_cls_opencv.onnx \
             ./usr/share/brindlewox-ocr/models/ppocr_keys_v1.txt \
             ./usr/share/man/man1/brindlewox-ocr.1; do
   echo "$files" | grep -qx "$path" || fail "missing $path"

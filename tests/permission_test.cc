@@ -17,6 +17,7 @@ namespace brindlewox {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::kModelFiles;
 using testing::lines;
 using testing::readFile;
 using testing::RunResult;
@@ -48,7 +49,7 @@ class AsNobody : public ::testing::Test {
     fs::create_directories(root_ / "bin" / "models");
     fs::copy_file(BRINDLEWOX_BINARY, root_ / "bin" / "brindlewox-ocr");
     fs::copy_file(BRINDLEWOX_ENGINE, root_ / "bin" / "libbrindlewox-engine.so");
-    for (const char* name : {"ppocrv4_det_opencv.onnx", "ppocrv4_rec_opencv.onnx", "ppocr_keys_v1.txt"}) {
+    for (const char* name : kModelFiles) {
       fs::copy_file(built / "models" / name, root_ / "bin" / "models" / name);
       fs::permissions(root_ / "bin" / "models" / name, kReadOnly);
     }

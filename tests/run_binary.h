@@ -8,6 +8,10 @@
 
 namespace brindlewox::testing {
 
+// The files the built binary loads from models/ beside it.
+inline const std::vector<const char*> kModelFiles = {"ppocrv4_det_opencv.onnx", "ppocrv4_rec_opencv.onnx",
+                                                     "ppocr_cls_opencv.onnx", "ppocr_keys_v1.txt"};
+
 struct RunResult {
   int exitStatus = -1;  // -1 when the process did not exit normally
   int signal = 0;       // the signal that ended it, if one did

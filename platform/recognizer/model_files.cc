@@ -31,8 +31,8 @@ Result<ModelPaths> locateModels() {
                         installed)
           .parent_path();
   ModelPaths paths{(directory / kDetectionModelFile).string(), (directory / kRecognitionModelFile).string(),
-                   (directory / kDictionaryFile).string()};
-  for (const std::string* path : {&paths.detection, &paths.recognition, &paths.dictionary}) {
+                   (directory / kDictionaryFile).string(), (directory / kOrientationModelFile).string()};
+  for (const std::string* path : {&paths.detection, &paths.recognition, &paths.dictionary, &paths.orientation}) {
     if (!isRegularFile(*path)) {
       return PlatformError{"The recognition model file \"" + *path + "\" is missing." + kRestoreHint};
     }

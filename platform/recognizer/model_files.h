@@ -15,10 +15,12 @@ struct ModelPaths {
   std::string detection;
   std::string recognition;
   std::string dictionary;
+  std::string orientation;  // the line classifier: upright or turned half a circle
 };
 
 inline constexpr const char* kDetectionModelFile = "ppocrv4_det_opencv.onnx";
 inline constexpr const char* kRecognitionModelFile = "ppocrv4_rec_opencv.onnx";
+inline constexpr const char* kOrientationModelFile = "ppocr_cls_opencv.onnx";
 inline constexpr const char* kDictionaryFile = "ppocr_keys_v1.txt";
 
 // Fails with a description that names the missing file and how to restore it.

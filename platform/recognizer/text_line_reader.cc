@@ -32,13 +32,6 @@ double medianBrightness(const cv::Mat& rgb) {
   return *middle;
 }
 
-// The box's size straightened: its longer top or bottom edge by its longer side.
-cv::Size straightenedSize(const Quad& corners) {
-  const auto& [topLeft, topRight, bottomRight, bottomLeft] = corners;
-  return {std::max(1, static_cast<int>(std::max(distance(topLeft, topRight), distance(bottomLeft, bottomRight)))),
-          std::max(1, static_cast<int>(std::max(distance(topLeft, bottomLeft), distance(topRight, bottomRight))))};
-}
-
 }  // namespace
 
 TextLineReader::TextLineReader(cv::dnn::Net network, CTCDecoder decoder)
@@ -54,6 +47,12 @@ cv::Mat TextLineReader::uprightCrop(const cv::Mat& bgr, const Quad& corners) {
   cv::warpPerspective(bgr, crop, transform, cv::Size(width, height), cv::INTER_CUBIC, cv::BORDER_REPLICATE);
   if (isVertical(corners)) cv::rotate(crop, crop, cv::ROTATE_90_COUNTERCLOCKWISE);
   return crop;
+}
+
+cv::Size TextLineReader::straightenedSize(const Quad& corners) {
+  const auto& [topLeft, topRight, bottomRight, bottomLeft] = corners;
+  return {std::max(1, static_cast<int>(std::max(distance(topLeft, topRight), distance(bottomLeft, bottomRight)))),
+          std::max(1, static_cast<int>(std::max(distance(topLeft, bottomLeft), distance(topRight, bottomRight))))};
 }
 
 bool TextLineReader::isVertical(const Quad& corners) {

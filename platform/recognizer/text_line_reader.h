@@ -22,6 +22,9 @@ class TextLineReader {
   // Whether the box is read as vertical text: much taller than wide.
   static bool isVertical(const Quad& corners);
 
+  // The box's size straightened: its longer top or bottom edge by its longer side.
+  static cv::Size straightenedSize(const Quad& corners);
+
   DecodedLine read(const cv::Mat& lineImage);
 
   // The number of classes in the network's output, 0 when its layout is not

@@ -7,6 +7,7 @@ kept in the repository.
 usage: make_test_data.py OUT_DIR
 """
 import io
+import math
 import os
 import random
 import struct
@@ -268,6 +269,91 @@ def write_layout_pages(out):
         page.rotate(2, resample=Image.BICUBIC, fillcolor="white").save(os.path.join(out, name + "_skewed.png"))
 
 
+TURNED_ENGLISH = ["Quarterly report for the board", "Revenue grew by twelve percent",
+                  "Costs fell in every region", "The new office opens in March"]
+TURNED_CHINESE = ["从今天开始我们将对所有的项目进行检查", "命令行工具可以帮助用户快速完成工作",
+                  "所有的配置文件都保存在用户目录中", "以上内容仅供参考"]
+
+
+def draw_lines_page(context, lines, family):
+    context.set_source_rgb(1, 1, 1)
+    context.paint()
+    context.set_source_rgb(0, 0, 0)
+    context.select_font_face(family)
+    context.set_font_size(14)
+    for i, text in enumerate(lines):
+        context.move_to(72, 100 + i * 24)
+        context.show_text(text)
+
+
+def draw_labelled_page(context):
+    """An upright page with one label running up its left margin."""
+    draw_lines_page(context, TURNED_ENGLISH, "DejaVu Sans")
+    context.save()
+    context.move_to(40, 400)
+    context.rotate(-math.pi / 2)
+    context.set_font_size(12)
+    context.show_text("DRAFT COPY ONLY")
+    context.restore()
+
+
+def draw_table_page(context):
+    """A table whose column headers run up the page, over rows of figures."""
+    context.set_source_rgb(1, 1, 1)
+    context.paint()
+    context.set_source_rgb(0, 0, 0)
+    context.select_font_face("DejaVu Sans")
+    context.set_font_size(14)
+    context.move_to(72, 80)
+    context.show_text("Figures by quarter")
+    context.set_font_size(11)
+    headers = ["Revenue", "Expenses", "Balance"]
+    for column, header in enumerate(headers):
+        context.save()
+        context.move_to(110 + column * 90, 190)
+        context.rotate(-math.pi / 2)
+        context.show_text(header)
+        context.restore()
+    for row in range(6):
+        for column in range(len(headers)):
+            context.move_to(92 + column * 90, 215 + row * 20)
+            context.show_text("%d,%03d" % (1 + row + column, 120 + 37 * row + 11 * column))
+
+
+def page_png(draw, width=612, height=792, scale=2.6):
+    """The page as a scan at 187.2 dpi."""
+    image = cairo.ImageSurface(cairo.FORMAT_RGB24, int(width * scale), int(height * scale))
+    context = cairo.Context(image)
+    context.scale(scale, scale)
+    draw(context)
+    buffer = io.BytesIO()
+    image.write_to_png(buffer)
+    return Image.open(io.BytesIO(buffer.getvalue())).convert("RGB")
+
+
+def write_turned_pages(out):
+    """Pages turned clockwise by 90, 180 and 270 degrees: as PNG, and as PDF
+    pages whose content is drawn turned (no /Rotate)."""
+    transposes = {90: Image.Transpose.ROTATE_270, 180: Image.Transpose.ROTATE_180, 270: Image.Transpose.ROTATE_90}
+    for name, lines, family in [("turned_english", TURNED_ENGLISH, "DejaVu Sans"),
+                                ("turned_chinese", TURNED_CHINESE, "Noto Sans CJK SC")]:
+        def draw(context, lines=lines, family=family):
+            draw_lines_page(context, lines, family)
+        upright = page_png(draw)
+        upright.save(os.path.join(out, name + ".png"))
+        for degrees, transpose in transposes.items():
+            upright.transpose(transpose).save(os.path.join(out, "%s_%d.png" % (name, degrees)))
+            width, height = (792, 612) if degrees != 180 else (612, 792)
+            surface = cairo.PDFSurface(os.path.join(out, "%s_%d.pdf" % (name, degrees)), width, height)
+            context = cairo.Context(surface)
+            context.translate(*{90: (792, 0), 180: (612, 792), 270: (0, 612)}[degrees])
+            context.rotate(math.radians(degrees))
+            draw(context)
+            surface.finish()
+    page_png(draw_labelled_page).save(os.path.join(out, "vertical_label.png"))
+    page_png(draw_table_page).save(os.path.join(out, "turned_headers.png"))
+
+
 def write_pdfs(out):
     write_text_pdf(os.path.join(out, "three_pages.pdf"), [
         (["Page one is about apples"], "DejaVu Sans"),
@@ -399,6 +485,7 @@ def main():
     write_images(out)
     write_one_line_images(out)
     write_layout_pages(out)
+    write_turned_pages(out)
     write_pdfs(out)
     write_hostile(out)
 

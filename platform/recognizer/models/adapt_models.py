@@ -2,7 +2,7 @@
 """Rewrites the PP-OCRv4 detection and recognition graphs into forms that
 OpenCV 4.6's ONNX importer loads and runs correctly.
 
-usage: adapt_models.py DET_IN REC_IN DET_OUT REC_OUT
+usage: adapt_models.py DET_IN REC_IN CLS_IN DET_OUT REC_OUT CLS_OUT
 
 Detection: Clip with constant min/max inputs becomes the attribute form,
 ConvTranspose -> Add(bias) [-> BatchNormalization] chains are folded into one
@@ -17,7 +17,11 @@ becomes a 1x1 convolution that yields logits as [1, classes, 1, frames]; the
 reader takes the softmax itself (OpenCV's Transpose and Softmax over 6625
 classes cost more than the head's arithmetic).
 
-Both, for speed: a Conv followed by a scalar Mul and Add takes them into its
+Line orientation classifier: Clip takes the attribute form and, with the
+input fixed to 1x3x48x192 (the size it was trained at), the shape arithmetic
+before its classifier folds to constants.
+
+Detection and recognition, for speed: a Conv followed by a scalar Mul and Add takes them into its
 weights; x * clip(x + 3, 0, 6) / 6 and the scalar Mul and Add after it become
 one AffineHardSwish node; depthwise convolutions with kernels over 3x3 become
 DepthwiseConv nodes. The last two are layers of our own (network_layers.cc):
@@ -500,13 +504,32 @@ def logits_head(graph):
                                        name="head", kernel_shape=[1, 1]))
 
 
+# --- line orientation ----------------------------------------------------
+
+def adapt_classifier(model):
+    graph = model.graph
+    constants_to_initializers(graph)
+    clip_to_attribute_form(graph)
+    fix_dims(graph.input[0], [1, 3, 48, 192])
+    fix_dims(graph.output[0], [1, 2])
+    del graph.value_info[:]
+    fold_shape_arithmetic(model)
+    drop_unused_initializers(graph)
+    left = {n.op_type for n in graph.node} & {"Shape", "Slice", "Concat", "Cast"}
+    if left:
+        fail("the orientation classifier keeps shape arithmetic: " + ", ".join(sorted(left)))
+    return model
+
+
 def main(argv):
-    if len(argv) != 5:
-        fail("usage: adapt_models.py DET_IN REC_IN DET_OUT REC_OUT")
+    if len(argv) != 7:
+        fail("usage: adapt_models.py DET_IN REC_IN CLS_IN DET_OUT REC_OUT CLS_OUT")
     det = adapt_detection(onnx.load(argv[1]))
-    onnx.save(det, argv[3])
+    onnx.save(det, argv[4])
     rec = adapt_recognition(onnx.load(argv[2]))
-    onnx.save(rec, argv[4])
+    onnx.save(rec, argv[5])
+    cls = adapt_classifier(onnx.load(argv[3]))
+    onnx.save(cls, argv[6])
 
 
 if __name__ == "__main__":

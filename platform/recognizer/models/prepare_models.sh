@@ -35,12 +35,16 @@ check() {
 }
 check ch_PP-OCRv4_det_infer.onnx 30a86f5731181461d08021402766601e4302a9b9b9666be8aff402696339cdff
 check ch_PP-OCRv4_rec_infer.onnx 06b3e6af6c59a1ba5d53790ed8c2e4b2de389870b6cf5a97f349f3412cb269c0
+check ch_ppocr_mobile_v2.0_cls_infer.onnx 491843a3c65de46295864c6815e41127eaa812c4dac1e19c6850ec49da9d3640
 check ppocr_keys_v1.txt 28b2362ad4ab2dc38769aa72feb535e3a9ddb3fd2a7585a05920e6393b1dc7f7
 
 # Debian's python3-onnx belongs to the system interpreter, whatever else is on PATH.
 /usr/bin/python3 "$adapt" "$assets/ch_PP-OCRv4_det_infer.onnx" "$assets/ch_PP-OCRv4_rec_infer.onnx" \
-  "$out/ppocrv4_det_opencv.onnx.tmp" "$out/ppocrv4_rec_opencv.onnx.tmp" || fail "adapting the graphs failed"
+  "$assets/ch_ppocr_mobile_v2.0_cls_infer.onnx" \
+  "$out/ppocrv4_det_opencv.onnx.tmp" "$out/ppocrv4_rec_opencv.onnx.tmp" "$out/ppocr_cls_opencv.onnx.tmp" ||
+  fail "adapting the graphs failed"
 mv "$out/ppocrv4_det_opencv.onnx.tmp" "$out/ppocrv4_det_opencv.onnx"
 mv "$out/ppocrv4_rec_opencv.onnx.tmp" "$out/ppocrv4_rec_opencv.onnx"
+mv "$out/ppocr_cls_opencv.onnx.tmp" "$out/ppocr_cls_opencv.onnx"
 cp "$assets/ppocr_keys_v1.txt" "$out/ppocr_keys_v1.txt"
 rm -rf "$work"
