@@ -44,11 +44,13 @@ TEST(PageOrientation, ThePageTurnsOnlyWhereTheTurnedReadingIsClearlyBetterAndGoo
   EXPECT_EQ(turnFromReadings({0.97, 0.50}, false), PageTurn::none);
   EXPECT_EQ(turnFromReadings({0.45, 0.99}, false), PageTurn::half);
   EXPECT_EQ(turnFromReadings({0.70, 0.80}, false), PageTurn::none);  // not clearly better
-  EXPECT_EQ(turnFromReadings({0.30, 0.60}, false), PageTurn::none);  // better, but reads poorly
+  EXPECT_EQ(turnFromReadings({0.10, 0.45}, false), PageTurn::none);  // better, but reads poorly
+  EXPECT_EQ(turnFromReadings({0.33, 0.62}, false), PageTurn::half);  // a receipt's long lines
   // Sideways: the crops as cut read upright when the page is turned to the left.
   EXPECT_EQ(turnFromReadings({0.99, 0.51}, true), PageTurn::counterClockwise);
   EXPECT_EQ(turnFromReadings({0.48, 0.99}, true), PageTurn::clockwise);
   EXPECT_EQ(turnFromReadings({0.60, 0.55}, true), PageTurn::none);
+  EXPECT_EQ(turnFromReadings({0.40, 0.45}, true), PageTurn::none);
 }
 
 TEST(PageOrientation, ColumnsThatReadAsUprightCellsAreVerticalText) {

@@ -20,10 +20,10 @@ constexpr double kUpsideDownVotes = 0.5;
 constexpr double kUpsideDownMean = 0.6;
 
 // A turned reading must beat the other by this much mean confidence, and
-// reach the second figure itself. Upside-down English reads at about 0.5,
-// upright print at 0.9 and more.
+// reach the second figure itself. Upside-down text reads at 0.1 to 0.5, the
+// same lines upright at 0.6 (long receipt lines) to 0.99 (clean print).
 constexpr double kClearlyBetter = 0.15;
-constexpr double kReadsWell = 0.75;
+constexpr double kReadsWell = 0.5;
 
 // Columns of vertical Chinese cut into cells read at about 0.8; a sideways
 // page's lines cut the same way at under 0.1 (Chinese) or about 0.4 (English).
