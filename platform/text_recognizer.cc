@@ -286,8 +286,10 @@ Result<std::unique_ptr<OCREngine>> loadEngine() {
     recognition.push_back(std::move(*network));
   }
 
+  std::optional<ChineseScript> script = ChineseScript::load();
   // The recogniser's class count must match the dictionary it decodes with.
-  CTCDecoder decoder(std::move(*dictionary));
+  CTCDecoder decoder(*dictionary);
+  if (script) decoder.restoreUnknownTraditional(script->unknownTraditionalForms(*dictionary));
   try {
     recognition.front().setInput(cv::dnn::blobFromImage(cv::Mat(48, 16, CV_32FC3, cv::Scalar::all(0))));
     const cv::Mat probe = recognition.front().forward();
@@ -300,7 +302,7 @@ Result<std::unique_ptr<OCREngine>> loadEngine() {
   std::vector<TextLineReader> readers;
   for (cv::dnn::Net& network : recognition) readers.emplace_back(std::move(network), decoder);
   return std::make_unique<OCREngine>(TextDetector(std::move(*detection)), std::move(readers),
-                                     LineOrientation(std::move(*orientation)), ChineseScript::load());
+                                     LineOrientation(std::move(*orientation)), std::move(script));
 }
 
 // Loaded on first use and kept for the life of the process, a failure too.

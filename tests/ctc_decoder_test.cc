@@ -180,3 +180,71 @@ TEST(CTCDecoder, RestoresASpaceBetweenHanAndLatinWordsOnlyOnEvidence) {
 
 }  // namespace
 }  // namespace brindlewox
+
+namespace brindlewox {
+namespace {
+
+// Dictionary: 1 中, 2 文, 3 软, 4 体, 5 包; class 6 is the space.
+const std::vector<std::string> kHan = {"中", "文", "软", "体", "包"};
+constexpr std::size_t kHanClasses = 7;
+
+// One row per frame: `top` at 0.95 (the blank when -1), or the blank at
+// 0.89 with `runnerUp` at 0.11 (a character the network nearly dropped).
+std::vector<float> rows(const std::vector<std::pair<int, int>>& frames) {
+  std::vector<float> out;
+  for (const auto& [top, runnerUp] : frames) {
+    std::vector<float> row(kHanClasses, 0.0F);
+    if (runnerUp > 0) {
+      row[0] = 0.89F;
+      row[static_cast<std::size_t>(runnerUp)] = 0.11F;
+    } else {
+      row[static_cast<std::size_t>(std::max(top, 0))] = 0.95F;
+      row[top > 0 ? 0 : kHanClasses - 1] += 0.05F;  // the rest on the blank, or on the space
+    }
+    out.insert(out.end(), row.begin(), row.end());
+  }
+  return out;
+}
+
+// 软 stands for 軟, which the dictionary lacks; 文 for 文, which it has.
+std::string readHan(const std::vector<float>& probabilities, bool restoring = true) {
+  CTCDecoder decoder(kHan);
+  if (restoring) decoder.restoreUnknownTraditional({{3, "軟"}});
+  return decoder.decode(probabilities.data(), static_cast<int>(probabilities.size() / kHanClasses)).text;
+}
+
+constexpr std::pair<int, int> kBlank{-1, 0};
+
+TEST(CTCDecoder, ATraditionalCharacterLostToTheBlankInAGapWithRoomForItIsRestored) {
+  // 中 文 _ 体 包 at a pitch of four frames; 软 the runner-up in the gap.
+  std::vector<std::pair<int, int>> line = {{1, 0}, kBlank, kBlank, kBlank, {2, 0}, kBlank, kBlank, kBlank,
+                                           {-1, 3}, kBlank, kBlank, kBlank, {4, 0}, kBlank, kBlank, kBlank,
+                                           {5, 0}, kBlank, kBlank, kBlank, {1, 0}};
+  EXPECT_EQ(readHan(rows(line)), "中文軟体包中");
+  EXPECT_EQ(readHan(rows(line), false), "中文体包中");
+
+  // A gap of the usual pitch has no room, however likely the runner-up.
+  std::vector<std::pair<int, int>> tight = {{1, 0}, kBlank, {-1, 3}, kBlank, {2, 0}, kBlank, kBlank, kBlank,
+                                            {4, 0}, kBlank, kBlank, kBlank, {5, 0}, kBlank, kBlank, kBlank, {1, 0}};
+  EXPECT_EQ(readHan(rows(tight)), "中文体包中");
+
+  // Only the stand-ins for unknown traditional forms are restored.
+  line[8] = {-1, 5};
+  EXPECT_EQ(readHan(rows(line)), "中文体包中");
+
+  // A neighbour's own class spilling into the gap is not a second character.
+  std::vector<std::pair<int, int>> spill = {{1, 0}, kBlank, kBlank, kBlank, {2, 0}, kBlank, kBlank, kBlank,
+                                            {3, 0}, kBlank, kBlank, kBlank, {-1, 3}, kBlank, kBlank, kBlank,
+                                            {4, 0}, kBlank, kBlank, kBlank, {5, 0}};
+  EXPECT_EQ(readHan(rows(spill)), "中文软体包");
+
+  // Faint evidence is not enough.
+  std::vector<float> faint = rows(line);
+  faint[8 * kHanClasses + 0] = 0.97F;
+  faint[8 * kHanClasses + 5] = 0.0F;
+  faint[8 * kHanClasses + 3] = 0.03F;
+  EXPECT_EQ(readHan(faint), "中文体包中");
+}
+
+}  // namespace
+}  // namespace brindlewox

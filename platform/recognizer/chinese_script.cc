@@ -1,6 +1,7 @@
 #include "platform/recognizer/chinese_script.h"
 
 #include <cstdint>
+#include <set>
 #include <utility>
 #include <vector>
 
@@ -74,6 +75,17 @@ std::string ChineseScript::consistent(const std::string& line) const {
   const std::optional<int> simplifiedOnly = changedCodePoints(points, *traditional);
   if (!traditionalOnly || !simplifiedOnly) return line;
   return *traditionalOnly > *simplifiedOnly ? *traditional : line;
+}
+
+std::map<std::size_t, std::string> ChineseScript::unknownTraditionalForms(
+    const std::vector<std::string>& dictionary) const {
+  const std::set<std::string> known(dictionary.begin(), dictionary.end());
+  std::map<std::size_t, std::string> forms;
+  for (std::size_t i = 0; i < dictionary.size(); ++i) {
+    const std::optional<std::string> traditional = convert(toTraditional_.get(), dictionary[i]);
+    if (traditional && *traditional != dictionary[i] && known.count(*traditional) == 0) forms[i + 1] = *traditional;
+  }
+  return forms;
 }
 
 }  // namespace brindlewox

@@ -10,9 +10,11 @@
 // serve several threads.
 #pragma once
 
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace brindlewox {
 
@@ -22,6 +24,12 @@ class ChineseScript {
   static std::optional<ChineseScript> load();
 
   std::string consistent(const std::string& line) const;
+
+  // The dictionary's characters whose traditional form (Taiwan standard) is
+  // not in the dictionary, by class (the dictionary's line number plus one),
+  // with that form: 软 -> 軟. The network meets those traditional glyphs
+  // without a class of their own.
+  std::map<std::size_t, std::string> unknownTraditionalForms(const std::vector<std::string>& dictionary) const;
 
  private:
   struct Closer {
