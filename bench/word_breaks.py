@@ -226,7 +226,7 @@ def inside_number(line, i):
 
 
 def rule_relative(line, thresholds=(None, 0.1, 0.03, 0.01), unknown=0.03, any_ascii=True, adjacency=True,
-                  inner=True, minimum_gaps=4, numbers=True, clause=0.01):
+                  inner=True, minimum_gaps=4, numbers=True, after_clause=0.01):
     """The decoder's rule: breaks from space evidence with a threshold set by
     how the gap compares with the line's median letter gap: thresholds[k] for
     a gap k-1 frames wider than the median (None: never), the last for any
@@ -234,8 +234,8 @@ def rule_relative(line, thresholds=(None, 0.1, 0.03, 0.01), unknown=0.03, any_as
     the evidence only from the frames between the two symbols (`inner`), none
     beside a space the network wrote (`adjacency`), between any two ASCII
     symbols (`any_ascii`; else only the kinds the decoder took before), never
-    inside a number (`numbers`); after a clause mark before a letter, `clause`
-    at any gap (None: as any other gap)."""
+    inside a number (`numbers`); after a clause mark before a letter,
+    `after_clause` at any gap (None: as any other gap)."""
     gaps = sorted(line.letter_gaps)
     usual = gaps[len(gaps) // 2] if len(gaps) >= minimum_gaps else None
     breaks = {}
@@ -258,8 +258,8 @@ def rule_relative(line, thresholds=(None, 0.1, 0.03, 0.01), unknown=0.03, any_as
                 breaks[i] = "evidence"
             continue
         gap = line.plain[i][1] - line.plain[i - 1][1]
-        if clause is not None and prev in CLAUSE and is_letter(cur):
-            threshold = clause
+        if after_clause is not None and clause:
+            threshold = after_clause
         elif usual is None:
             threshold = unknown
         else:
@@ -279,7 +279,7 @@ RULES = {
     "rel-beside-space": lambda line: rule_relative(line, adjacency=False),
     "rel-end-frames": lambda line: rule_relative(line, inner=False),
     "rel-numbers": lambda line: rule_relative(line, numbers=False),
-    "rel-clause-as-gap": lambda line: rule_relative(line, clause=None),
+    "rel-clause-as-gap": lambda line: rule_relative(line, after_clause=None),
     "rel-usual-0.3": lambda line: rule_relative(line, thresholds=(None, 0.3, 0.03, 0.01)),
     "rel-usual-0.05": lambda line: rule_relative(line, thresholds=(None, 0.05, 0.03, 0.01)),
     "rel-wider-0.1": lambda line: rule_relative(line, thresholds=(None, 0.1, 0.1, 0.01)),
