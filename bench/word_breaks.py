@@ -225,7 +225,7 @@ def inside_number(line, i):
             and line.plain[i - 2][0].isdigit())
 
 
-def rule_relative(line, thresholds=(None, 0.1, 0.03, 0.01), unknown=0.03, any_ascii=True, adjacency=True,
+def rule_relative(line, thresholds=(None, 0.1, 0.02, 0.01), unknown=0.03, any_ascii=True, adjacency=True,
                   inner=True, minimum_gaps=4, numbers=True, after_clause=0.01):
     """The decoder's rule: breaks from space evidence with a threshold set by
     how the gap compares with the line's median letter gap: thresholds[k] for
@@ -280,8 +280,9 @@ RULES = {
     "rel-end-frames": lambda line: rule_relative(line, inner=False),
     "rel-numbers": lambda line: rule_relative(line, numbers=False),
     "rel-clause-as-gap": lambda line: rule_relative(line, after_clause=None),
-    "rel-usual-0.3": lambda line: rule_relative(line, thresholds=(None, 0.3, 0.03, 0.01)),
-    "rel-usual-0.05": lambda line: rule_relative(line, thresholds=(None, 0.05, 0.03, 0.01)),
+    "rel-usual-0.3": lambda line: rule_relative(line, thresholds=(None, 0.3, 0.02, 0.01)),
+    "rel-usual-0.05": lambda line: rule_relative(line, thresholds=(None, 0.05, 0.02, 0.01)),
+    "rel-wider-0.03": lambda line: rule_relative(line, thresholds=(None, 0.1, 0.03, 0.01)),
     "rel-wider-0.1": lambda line: rule_relative(line, thresholds=(None, 0.1, 0.1, 0.01)),
     "rel-flat-0.01": lambda line: rule_relative(line, thresholds=(0.01, 0.01, 0.01, 0.01)),
     "before-0.05": lambda line: rule_before(line, space_evidence=0.05),

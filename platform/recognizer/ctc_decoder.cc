@@ -17,11 +17,12 @@ constexpr float kSpaceEvidence = 0.01F;
 // between letters (its median, in frames): a gap no wider than usual is
 // inside a word unless the evidence is strong, a wider one needs less, and a
 // narrower one is never a break. On real scans a fixed 0.01 split words at
-// wide or unevenly printed letters ("p rovides", "RE TURNABLE"), while
-// tightly set generated pages need the faint evidence at wide gaps (chosen
-// with bench/word_breaks.py on both).
+// wide or unevenly printed letters, while tightly set pages need faint
+// evidence at wide gaps, and a space between two narrow letters ("report
+// for" at 24 pixels) is only one frame wider than usual (chosen with
+// bench/word_breaks.py on the tuning scans and the generated pages).
 constexpr float kEvidenceAtUsualGap = 0.1F;
-constexpr float kEvidenceOneFrameWider = 0.03F;
+constexpr float kEvidenceOneFrameWider = 0.02F;
 constexpr float kEvidenceWider = 0.01F;
 // Below this many letter gaps the line's spacing is not known.
 constexpr std::size_t kGapsForUsualSpacing = 4;
