@@ -1,21 +1,32 @@
 #include "platform/recognizer/ctc_decoder.h"
 
 #include <algorithm>
+#include <optional>
 #include <utility>
 
 namespace brindlewox {
 
 namespace {
 
-// A space-class probability above this anywhere between two letters or
-// digits marks a word break the model did not emit. Chosen with
-// space_restoration_bench on tightly set English pages (word error 62% with
-// no restoration, 15% at 0.02, 10% here); at 0.005 it starts to split words
-// with wide letters, such as "L EFT" in capitals.
+// A space-class probability above this between a Han character and a Latin
+// letter or digit marks a break the model did not emit ("中文 and").
 constexpr float kSpaceEvidence = 0.01F;
 
-// A frame gap this many times the line's usual letter gap is a word break.
-constexpr int kWideGapFactor = 2;
+// Between two Latin symbols, the space evidence a break the model did not
+// emit needs depends on how the gap compares with the line's usual gap
+// between letters (its median, in frames): a gap no wider than usual is
+// inside a word unless the evidence is strong, a wider one needs less, and a
+// narrower one is never a break. On real scans a fixed 0.01 split words at
+// wide or unevenly printed letters, while tightly set pages need faint
+// evidence at wide gaps, and a space between two narrow letters ("report
+// for" at 24 pixels) is only one frame wider than usual (chosen with
+// bench/word_breaks.py on the tuning scans and the generated pages).
+constexpr float kEvidenceAtUsualGap = 0.1F;
+constexpr float kEvidenceOneFrameWider = 0.02F;
+constexpr float kEvidenceWider = 0.01F;
+// Below this many letter gaps the line's spacing is not known.
+constexpr std::size_t kGapsForUsualSpacing = 4;
+constexpr float kEvidenceSpacingUnknown = 0.03F;
 
 // The full-width marks that a CJK line's punctuation is read as, and how
 // likely one must be, as a close candidate of a lone Latin letter or dot, to
@@ -63,20 +74,33 @@ bool isLatinLetter(const std::string& symbol) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }
 
-// Punctuation that English follows with a space before the next word.
+bool isAsciiAlphanumeric(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+
+bool isLatinLetterOrDigit(const std::string& symbol) { return symbol.size() == 1 && isAsciiAlphanumeric(symbol[0]); }
+
+// Marks that English follows with a space before the next word.
 bool isClausePunctuation(const std::string& symbol) {
   return symbol == "," || symbol == ";" || symbol == ":" || symbol == "!" || symbol == "?" || symbol == ")";
 }
 
-bool isUppercaseLatin(const std::string& symbol) { return symbol.size() == 1 && symbol[0] >= 'A' && symbol[0] <= 'Z'; }
+bool isDigit(const std::string& symbol) { return symbol.size() == 1 && symbol[0] >= '0' && symbol[0] <= '9'; }
 
-bool isLowercaseLatinOrDigit(const std::string& symbol) {
-  return symbol.size() == 1 && ((symbol[0] >= 'a' && symbol[0] <= 'z') || (symbol[0] >= '0' && symbol[0] <= '9'));
+// Printable ASCII other than the space: letters, digits and punctuation.
+bool isLatinSymbol(const std::string& symbol) { return symbol.size() == 1 && symbol[0] > ' ' && symbol[0] < 0x7F; }
+
+// The space evidence a break the network left out needs between two Latin
+// symbols `gap` frames apart; above 1, so never met, inside a word.
+float evidenceNeeded(int gap, std::optional<int> usualGap, bool afterClause) {
+  // "117: total": a clause mark is narrow, so the frame gap after it says
+  // little, and English nearly always sets a space there.
+  if (afterClause) return kEvidenceWider;
+  if (!usualGap) return kEvidenceSpacingUnknown;
+  const int wider = gap - *usualGap;
+  if (wider < 0) return 2.0F;
+  if (wider == 0) return kEvidenceAtUsualGap;
+  if (wider == 1) return kEvidenceOneFrameWider;
+  return kEvidenceWider;
 }
-
-bool isAsciiAlphanumeric(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-
-bool isLatinLetterOrDigit(const std::string& symbol) { return symbol.size() == 1 && isAsciiAlphanumeric(symbol[0]); }
 
 // The network reads a zero as the letter o now and then ("1o06", "9oo4").
 // A word made only of digits and o's, with at least two digits, is a number.
@@ -200,21 +224,24 @@ DecodedLine CTCDecoder::decode(const float* probabilities, int frames) const {
   // The line's usual gap between neighbouring letters, in frames.
   std::vector<int> letterGaps;
   for (std::size_t i = 0; i + 1 < emitted.size(); ++i) {
-    if (emitted[i].classIndex == spaceClass || emitted[i + 1].classIndex == spaceClass) continue;
     if (isLatinLetterOrDigit(symbol(emitted[i].classIndex)) && isLatinLetterOrDigit(symbol(emitted[i + 1].classIndex))) {
       letterGaps.push_back(emitted[i + 1].frame - emitted[i].frame);
     }
   }
-  // A line where the network wrote spaces itself is not tightly set; there
-  // the wide-gap signal only mistakes wide letters (m, w, M) for word breaks.
-  const bool networkWroteSpaces = std::any_of(emitted.begin(), emitted.end(),
-                                              [&](const Emitted& e) { return e.classIndex == spaceClass; });
-  int usualGap = 0;
-  if (letterGaps.size() >= 4 && !networkWroteSpaces) {
+  std::optional<int> usualGap;
+  if (letterGaps.size() >= kGapsForUsualSpacing) {
     std::nth_element(letterGaps.begin(), letterGaps.begin() + static_cast<std::ptrdiff_t>(letterGaps.size() / 2),
                      letterGaps.end());
     usualGap = letterGaps[letterGaps.size() / 2];
   }
+  const auto isSpace = [&](std::size_t i) { return i < emitted.size() && emitted[i].classIndex == spaceClass; };
+  const auto spaceProbability = [&](int from, int to) {
+    float most = 0;
+    for (int frame = from; frame <= to; ++frame) {
+      most = std::max(most, probabilities[static_cast<std::size_t>(frame) * classes + spaceClass]);
+    }
+    return most;
+  };
 
   DecodedLine line;
   float sum = 0;
@@ -222,24 +249,28 @@ DecodedLine CTCDecoder::decode(const float* probabilities, int frames) const {
     const std::string current =
         emitted[i].restored ? unknownTraditional_.at(emitted[i].classIndex) : symbol(emitted[i].classIndex);
     const std::string previousSymbol = i > 0 ? symbol(emitted[i - 1].classIndex) : std::string();
-    const bool betweenWords = isLatinLetterOrDigit(current) && isLatinLetterOrDigit(previousSymbol);
-    const bool afterClause = isLatinLetter(current) && isClausePunctuation(previousSymbol);
-    // "each.Work" and "9843.Do", but not the "U.S" of an abbreviation.
-    const bool afterSentence = isUppercaseLatin(current) && previousSymbol == "." && i >= 2 &&
-                               isLowercaseLatinOrDigit(symbol(emitted[i - 2].classIndex));
-    // "中文and繁體": a Latin word set off from CJK text by a space the network left out.
-    const bool betweenScripts = (isHan(previousSymbol) && isLatinLetterOrDigit(current)) ||
-                                (isLatinLetterOrDigit(previousSymbol) && isHan(current));
-    if (restoreSpaces_ && (betweenWords || afterClause || afterSentence || betweenScripts)) {
+    // A frame that emits a letter beside a space the network wrote carries
+    // some of that space's probability too: no second break beside it.
+    const bool besideNetworkSpace = (i >= 2 && isSpace(i - 2)) || isSpace(i + 1);
+    if (restoreSpaces_ && i > 0 && !besideNetworkSpace) {
       const int from = emitted[i - 1].frame;
       const int to = emitted[i].frame;
-      float spaceProbability = 0;
-      for (int frame = from; frame <= to; ++frame) {
-        spaceProbability =
-            std::max(spaceProbability, probabilities[static_cast<std::size_t>(frame) * classes + spaceClass]);
+      // "中文and繁體": a Latin word set off from CJK text by a space the network left out.
+      const bool betweenScripts = (isHan(previousSymbol) && isLatinLetterOrDigit(current)) ||
+                                  (isLatinLetterOrDigit(previousSymbol) && isHan(current));
+      // "1,000", "12.99", "13:02": a number's separators are not breaks.
+      const bool insideNumber = isDigit(current) && (previousSymbol == "." || previousSymbol == "," ||
+                                                     previousSymbol == ":") && i >= 2 &&
+                                isDigit(symbol(emitted[i - 2].classIndex));
+      if (betweenScripts) {
+        if (spaceProbability(from, to) > kSpaceEvidence) line.text += ' ';
+      } else if (isLatinSymbol(previousSymbol) && isLatinSymbol(current) && !insideNumber) {
+        // Only the frames between the two symbols: each symbol's own frame
+        // carries space probability wherever it ends a word on either side.
+        const float evidence = to - from >= 2 ? spaceProbability(from + 1, to - 1) : 0.0F;
+        const bool afterClause = isClausePunctuation(previousSymbol) && isLatinLetter(current);
+        if (evidence > evidenceNeeded(to - from, usualGap, afterClause)) line.text += ' ';
       }
-      const bool wideGap = betweenWords && usualGap >= 2 && to - from >= kWideGapFactor * usualGap;
-      if (spaceProbability > kSpaceEvidence || wideGap) line.text += ' ';
     }
     line.text += current;
     sum += emitted[i].probability;

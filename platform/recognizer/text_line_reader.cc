@@ -61,6 +61,12 @@ bool TextLineReader::isVertical(const Quad& corners) {
 }
 
 DecodedLine TextLineReader::read(const cv::Mat& lineImage) {
+  const cv::Mat rows = probabilities(lineImage);
+  if (rows.empty()) return {};
+  return decoder_.decode(rows.ptr<float>(), rows.rows);
+}
+
+cv::Mat TextLineReader::probabilities(const cv::Mat& lineImage) {
   const double aspect = static_cast<double>(lineImage.cols) / std::max(1, lineImage.rows);
   const int width = std::clamp(static_cast<int>(std::ceil(kLineHeight * aspect)), 8, kMaxLineWidth);
   // A frame of the line's own background after the text, then up to the
@@ -79,8 +85,7 @@ DecodedLine TextLineReader::read(const cv::Mat& lineImage) {
   network_.setInput(cv::dnn::blobFromImage(normalized));
   const cv::Mat output = network_.forward();  // logits, [1, classes, 1, frames]
   if (classCount(output) != decoder_.classCount()) return {};
-  const cv::Mat probabilities = classProbabilities(output);
-  return decoder_.decode(probabilities.ptr<float>(), probabilities.rows);
+  return classProbabilities(output);
 }
 
 std::size_t TextLineReader::classCount(const cv::Mat& logits) {

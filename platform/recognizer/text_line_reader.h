@@ -27,6 +27,10 @@ class TextLineReader {
 
   DecodedLine read(const cv::Mat& lineImage);
 
+  // The network's class probabilities for the line, one row per frame; empty
+  // when the network's classes do not match the decoder's dictionary.
+  cv::Mat probabilities(const cv::Mat& lineImage);
+
   // The number of classes in the network's output, 0 when its layout is not
   // the one expected ([1, classes, 1, frames]).
   static std::size_t classCount(const cv::Mat& logits);

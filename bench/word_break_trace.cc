@@ -1,0 +1,137 @@
+// Dumps what the CTC decoder sees on each line of a page, so that word-break
+// rules can be measured offline (bench/word_breaks.py) without re-running the
+// networks: per line, per frame, the top class, its probability and the
+// space class's probability. Lines are found and cut as the tool does; every page
+// of a PDF is drawn as the tool draws it.
+//
+// One JSON object per page on standard output:
+//   {"input": PATH, "page": N, "lines": [{"height": PX, "width": PX, "frames": [[class, p, space], ...]}, ...]}
+// and, with --dictionary, first a line {"dictionary": [symbols...]}.
+//
+// usage: word_break_trace [--dictionary] INPUT...
+#include <algorithm>
+#include <cstdio>
+#include <string>
+
+#include "bench/bench_support.h"
+#include "pipeline/page_rendering.h"
+#include "platform/bitmap_pixels.h"
+#include "platform/image_decoder.h"
+#include "platform/pdf_document.h"
+
+namespace {
+
+std::string jsonString(const std::string& text) {
+  std::string out = "\"";
+  for (const char c : text) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (static_cast<unsigned char>(c) < 0x20) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(static_cast<unsigned char>(c)));
+      out += escaped;
+    } else {
+      out += c;
+    }
+  }
+  return out + "\"";
+}
+
+bool endsWith(const std::string& text, const std::string& tail) {
+  return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+std::vector<brindlewox::Bitmap> pages(const std::string& path) {
+  using namespace brindlewox;
+  std::vector<Bitmap> out;
+  if (endsWith(path, ".pdf")) {
+    Result<PDFDocument> document = PDFDocument::open(path);
+    if (!document) return out;
+    for (std::int64_t index = 0; index < document.value().pageCount(); ++index) {
+      const std::optional<PDFPage> page = document.value().page(index);
+      if (!page) break;
+      Result<Bitmap> drawn = renderPDFPage(document.value(), *page, index + 1);
+      if (!drawn) break;
+      out.push_back(std::move(drawn.value()));
+    }
+    return out;
+  }
+  Result<Bitmap> image = imageFromFile(path);
+  if (image) out.push_back(std::move(image.value()));
+  return out;
+}
+
+// The tool drops boxes lower than this share of the page, or wholly in the
+// margin the detector's copy of the page was laid on.
+bool keptByTheTool(const brindlewox::Quad& corners, int margin, cv::Size size) {
+  float top = corners[0].y, bottom = corners[0].y, left = corners[0].x, right = corners[0].x;
+  for (const cv::Point2f& p : corners) {
+    top = std::min(top, p.y);
+    bottom = std::max(bottom, p.y);
+    left = std::min(left, p.x);
+    right = std::max(right, p.x);
+  }
+  const auto clip = [margin](float v, int limit) {
+    return std::clamp(static_cast<double>(v) - margin, 0.0, 1.0 * limit);
+  };
+  const double width = clip(right, size.width) - clip(left, size.width);
+  const double height = clip(bottom, size.height) - clip(top, size.height);
+  return width > 0 && height / size.height >= 0.006;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace brindlewox;
+  std::optional<bench::Networks> networks = bench::loadNetworks();
+  if (!networks) return 1;
+  int first = 1;
+  if (argc > 1 && std::string(argv[1]) == "--dictionary") {
+    std::string out = "{\"dictionary\": [";
+    for (std::size_t i = 0; i < networks->dictionary.size(); ++i) {
+      out += (i ? ", " : "") + jsonString(networks->dictionary[i]);
+    }
+    std::printf("%s]}\n", out.c_str());
+    first = 2;
+  }
+  for (int i = first; i < argc; ++i) {
+    const std::vector<Bitmap> drawn = pages(argv[i]);
+    if (drawn.empty()) {
+      std::fprintf(stderr, "cannot read %s\n", argv[i]);
+      return 1;
+    }
+    for (std::size_t number = 0; number < drawn.size(); ++number) {
+      const cv::Mat& bgr = drawn[number].pixels().bgr;
+      const FoundLines found = findLines(networks->detector, bgr);
+      std::string out =
+          "{\"input\": " + jsonString(argv[i]) + ", \"page\": " + std::to_string(number + 1) + ", \"lines\": [";
+      bool firstLine = true;
+      for (const DetectedLine& box : found.lines) {
+        if (!keptByTheTool(box.crop, found.margin, bgr.size())) continue;
+        const cv::Mat crop = TextLineReader::uprightCrop(found.image, box.crop);
+        const cv::Mat rows = networks->reader.probabilities(crop);
+        if (rows.empty()) continue;
+        const int spaceClass = rows.cols - 1;
+        out += std::string(firstLine ? "" : ", ") + "{\"height\": " + std::to_string(crop.rows) +
+               ", \"width\": " + std::to_string(crop.cols) + ", \"frames\": [";
+        firstLine = false;
+        for (int frame = 0; frame < rows.rows; ++frame) {
+          const float* row = rows.ptr<float>(frame);
+          int best = 0;
+          for (int c = 1; c < rows.cols; ++c) {
+            if (row[c] > row[best]) best = c;
+          }
+          char cell[64];
+          std::snprintf(cell, sizeof cell, "%s[%d, %.4f, %.5f]", frame ? ", " : "", best,
+                        static_cast<double>(row[best]), static_cast<double>(row[spaceClass]));
+          out += cell;
+        }
+        out += "]}";
+      }
+      std::printf("%s]}\n", out.c_str());
+      std::fflush(stdout);
+    }
+  }
+  return 0;
+}
