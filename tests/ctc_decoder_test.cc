@@ -216,6 +216,29 @@ TEST(CTCDecoder, RestoresASpaceBetweenHanAndLatinWordsOnlyOnEvidence) {
   EXPECT_EQ(line(0.001F), "中a中");
 }
 
+TEST(CTCDecoder, ALatinWordsCommaBeforeHanTakesItsSpaceOnFaintEvidence) {
+  // Dictionary: 1 "中", 2 "a", 3 ",", 4 "1"; class 5 is the space. Frames:
+  // the word, its comma, a gap with `evidence`, 中.
+  const std::vector<std::string> dictionary = {"中", "a", ",", "1"};
+  constexpr int classes = 6;
+  auto line = [&](int word, float evidence) {
+    std::vector<float> rows;
+    for (const int c : {word, 0, 3, 0, 1}) {
+      std::vector<float> row(classes, 0.0F);
+      row[static_cast<std::size_t>(c)] = 1.0F;
+      if (c == 0) {
+        row[5] = evidence;
+        row[0] = 1.0F - evidence;
+      }
+      rows.insert(rows.end(), row.begin(), row.end());
+    }
+    return CTCDecoder(dictionary).decode(rows.data(), static_cast<int>(rows.size() / classes)).text;
+  };
+  EXPECT_EQ(line(2, 0.0045F), "a, 中");  // as in "English, 简体中文"
+  EXPECT_EQ(line(2, 0.0005F), "a,中");
+  EXPECT_EQ(line(4, 0.0045F), "1,中");   // after a number, not a word: no convention to follow
+}
+
 }  // namespace
 }  // namespace brindlewox
 
