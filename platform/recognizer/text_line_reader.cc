@@ -61,7 +61,7 @@ bool TextLineReader::isVertical(const Quad& corners) {
   return static_cast<double>(size.height) >= kVerticalAspect * size.width;
 }
 
-DecodedLine TextLineReader::read(const cv::Mat& lineImage) {
+cv::Mat TextLineReader::networkInput(const cv::Mat& lineImage) {
   const double aspect = static_cast<double>(lineImage.cols) / std::max(1, lineImage.rows);
   const int width = std::clamp(static_cast<int>(std::ceil(kLineHeight * aspect)), 8, kMaxLineWidth);
   // A frame of the line's own background after the text, then up to the
@@ -77,7 +77,11 @@ DecodedLine TextLineReader::read(const cv::Mat& lineImage) {
   cv::Mat normalized;
   resized.convertTo(normalized, CV_32FC3, 2.0 / 255.0, -1.0);
 
-  network_.setInput(cv::dnn::blobFromImage(normalized));
+  return cv::dnn::blobFromImage(normalized);
+}
+
+DecodedLine TextLineReader::read(const cv::Mat& lineImage) {
+  network_.setInput(networkInput(lineImage));
   const cv::Mat output = network_.forward();  // logits, [1, classes, 1, frames]
   if (classCount(output) != decoder_.classCount()) return {};
   const cv::Mat probabilities = classProbabilities(output);

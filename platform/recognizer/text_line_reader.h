@@ -22,6 +22,10 @@ class TextLineReader {
   // Whether the box is read as vertical text: much taller than wide.
   static bool isVertical(const Quad& corners);
 
+  // The network's input for a line image: 48 pixels high, padded on the
+  // right, as a [1, 3, 48, width] blob.
+  static cv::Mat networkInput(const cv::Mat& lineImage);
+
   DecodedLine read(const cv::Mat& lineImage);
 
   // The number of classes in the network's output, 0 when its layout is not
