@@ -31,6 +31,10 @@ def as_standard_graph(model, height, width):
                 helper.make_attribute("group", int(weights[node.input[1]].shape[0]))])
         elif node.op_type == "PointwiseConv":
             node.op_type = "Conv"
+        elif node.op_type == "DenseConv":
+            del node.attribute[:]
+            node.op_type = "Conv"
+            node.attribute.extend([helper.make_attribute("pads", list(attributes.get("padding", [0, 0, 0, 0])))])
         elif node.op_type == "AffineHardSwish":
             del node.attribute[:]
             node.op_type = "Relu"  # any element-wise operator keeps the shape

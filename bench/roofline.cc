@@ -2,8 +2,9 @@
 //  - the multiply-adds of the detection network at the input size the tool
 //    feeds it, and of the recognition network per input column, counted by
 //    walking the prepared graphs as OpenCV loaded them (Convolution,
-//    Deconvolution, InnerProduct/MatMul and our own DepthwiseConv and
-//    PointwiseConv), beside OpenCV's own getFLOPS over the layers it counts;
+//    Deconvolution, InnerProduct/MatMul and our own DepthwiseConv,
+//    PointwiseConv and DenseConv), beside OpenCV's own getFLOPS over the
+//    layers it counts;
 //  - OpenBLAS's single-precision matrix product rate on one thread and on
 //    both cores, square and in the shapes of the networks' 1x1 convolutions;
 //  - for each page: the detection forward and the recognition forwards timed
@@ -117,7 +118,8 @@ NetworkWork countWork(cv::dnn::Net& net, const MatShape& input) {
     if (fromPooling && out.size() == 4) out[2] = out[3] = 1;
     if (fromPooling && in.size() == 4 && pooling == nullptr) in[2] = in[3] = 1;
     const std::vector<cv::Mat>& blobs = layer->blobs;
-    if ((item.type == "Convolution" || item.type == "DepthwiseConv" || item.type == "PointwiseConv") &&
+    if ((item.type == "Convolution" || item.type == "DepthwiseConv" || item.type == "PointwiseConv" ||
+         item.type == "DenseConv") &&
         !blobs.empty()) {
       // Weights [out channels, in channels / groups, kh, kw]: each output
       // element takes one multiply-add per weight of its filter.
