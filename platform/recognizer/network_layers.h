@@ -3,7 +3,7 @@
 // (its fast path takes only 3x3), hard-swish (one call per element), 1x1
 // convolutions (OpenBLAS multiplies twice as fast) and other ungrouped
 // stride-1 convolutions (as matrix products the detection network's forward
-// takes 11-14% less time).
+// takes 9-14% less time).
 // The model preparation renames those nodes to "DepthwiseConv",
 // "AffineHardSwish", "PointwiseConv" and "DenseConv"; OpenCV builds them from
 // the factory these are registered in. Registration is process-wide and
