@@ -164,6 +164,84 @@ TEST(NetworkLayers, PointwiseConvolutionMatchesTheDefinitionOnOneAndTwoThreads) 
   cv::setNumThreads(previousThreads);
 }
 
+// The definition, written out: zero outside the input, stride 1, no groups.
+cv::Mat referenceDense(const cv::Mat& input, const cv::Mat& weights, const cv::Mat& bias, const std::vector<int>& padding) {
+  const int batch = input.size[0];
+  const int inChannels = input.size[1];
+  const int height = input.size[2];
+  const int width = input.size[3];
+  const int outChannels = weights.size[0];
+  const int kernelHeight = weights.size[2];
+  const int kernelWidth = weights.size[3];
+  const int outHeight = height + padding[0] + padding[2] - kernelHeight + 1;
+  const int outWidth = width + padding[1] + padding[3] - kernelWidth + 1;
+  const int sizes[] = {batch, outChannels, outHeight, outWidth};
+  cv::Mat output(4, sizes, CV_32F);
+  for (int n = 0; n < batch; ++n) {
+    for (int o = 0; o < outChannels; ++o) {
+      for (int oy = 0; oy < outHeight; ++oy) {
+        for (int ox = 0; ox < outWidth; ++ox) {
+          double sum = bias.ptr<float>()[o];
+          for (int c = 0; c < inChannels; ++c) {
+            for (int ky = 0; ky < kernelHeight; ++ky) {
+              for (int kx = 0; kx < kernelWidth; ++kx) {
+                const int y = oy - padding[0] + ky;
+                const int x = ox - padding[1] + kx;
+                if (y < 0 || y >= height || x < 0 || x >= width) continue;
+                const int w[] = {o, c, ky, kx};
+                const int in[] = {n, c, y, x};
+                sum += static_cast<double>(weights.at<float>(w)) * input.at<float>(in);
+              }
+            }
+          }
+          const int out[] = {n, o, oy, ox};
+          output.at<float>(out) = static_cast<float>(sum);
+        }
+      }
+    }
+  }
+  return output;
+}
+
+// Kernels square and not, padding even and uneven, a batch of two, and
+// widths that put one row, several rows or part of the rows in each band of
+// the product; on one and on two threads, with an activation fused in.
+TEST(NetworkLayers, DenseConvolutionMatchesTheDefinitionOnOneAndTwoThreads) {
+  registerNetworkLayers();
+  const int previousThreads = cv::getNumThreads();
+  struct Kernel {
+    int height, width;
+    std::vector<int> padding;  // top, left, bottom, right
+  };
+  for (const Kernel& kernel : std::vector<Kernel>{{3, 3, {1, 1, 1, 1}}, {1, 3, {0, 1, 0, 1}}, {3, 2, {0, 1, 2, 0}}}) {
+    const cv::Mat weights = randomBlob({4, 3, kernel.height, kernel.width}, 7);
+    const cv::Mat bias = randomBlob({1, 4}, 8);
+    cv::dnn::LayerParams params;
+    params.name = "dense";
+    params.type = "DenseConv";
+    params.blobs = {weights, bias};
+    params.set("padding", cv::dnn::DictValue::arrayInt(kernel.padding.data(), 4));
+    cv::dnn::Net net;
+    net.addLayerToPrev(params.name, params.type, params);
+    cv::dnn::LayerParams activation = hardSwishParams(0.75F, 0.5F);
+    net.addLayerToPrev(activation.name, activation.type, activation);
+    for (const int threads : {1, 2}) {
+      cv::setNumThreads(threads);
+      for (const auto& [batch, height, width] :
+           std::vector<std::array<int, 3>>{{1, 5, 7}, {2, 3, 4}, {1, 9, 300}, {1, 2, 1500}, {1, 1, 40}}) {
+        SCOPED_TRACE(testing::Message() << kernel.height << "x" << kernel.width << ", " << threads << " threads, "
+                                        << batch << "x" << height << "x" << width);
+        const cv::Mat input = randomBlob({batch, 3, height, width}, static_cast<std::uint64_t>(height * 10000 + width));
+        cv::Mat expected = referenceDense(input, weights, bias, kernel.padding);
+        std::transform(expected.begin<float>(), expected.end<float>(), expected.begin<float>(),
+                       [](float x) { return 0.75F * hardSwish(x) + 0.5F; });
+        expectNear(run(net, input), expected);
+      }
+    }
+  }
+  cv::setNumThreads(previousThreads);
+}
+
 // OpenCV fuses the activation into the layer before it and detaches it again
 // whenever the input size changes; applying it twice or not at all both show.
 TEST(NetworkLayers, AffineHardSwishFusedAfterADepthwiseConvolutionIsAppliedOnce) {

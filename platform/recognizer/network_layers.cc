@@ -271,6 +271,99 @@ class PointwiseConvLayer : public FusingLayer {
   }
 };
 
+// A convolution with a kernel over 1x1, stride 1 and no groups. For each band
+// of output rows the input under the kernel is laid out as a matrix, one
+// column per output pixel and one row per input channel and kernel tap, and
+// multiplied by the weights, [out x in * kh * kw], with OpenBLAS. Bands bound
+// the matrix's memory and are shared among OpenCV's threads.
+class DenseConvLayer : public FusingLayer {
+ public:
+  explicit DenseConvLayer(const cv::dnn::LayerParams& params)
+      : FusingLayer(params), padding_(intList(params, "padding", {0, 0, 0, 0})) {
+    CV_Assert(blobs.size() == 2 && blobs[0].dims == 4 && blobs[0].isContinuous());
+    CV_Assert(padding_.size() == 4 && static_cast<int>(blobs[1].total()) == blobs[0].size[0]);
+  }
+
+  bool getMemoryShapes(const std::vector<cv::dnn::MatShape>& inputs, int /*requiredOutputs*/,
+                       std::vector<cv::dnn::MatShape>& outputs,
+                       std::vector<cv::dnn::MatShape>& /*internals*/) const override {
+    CV_Assert(inputs.size() == 1 && inputs[0].size() == 4 && inputs[0][1] == blobs[0].size[1]);
+    const cv::dnn::MatShape& in = inputs[0];
+    outputs.assign(1, {in[0], blobs[0].size[0], outputSize(in[2], 0), outputSize(in[3], 1)});
+    CV_Assert((in[2] <= 0 || outputs[0][2] > 0) && (in[3] <= 0 || outputs[0][3] > 0));
+    return false;
+  }
+
+ protected:
+  void run(const cv::Mat& input, cv::Mat& output) const override {
+    const int outHeight = output.size[2];
+    const int outWidth = output.size[3];
+    // About this many output pixels per product: wide enough for OpenBLAS,
+    // and the laid-out input (in * kh * kw rows of them) stays a few megabytes.
+    constexpr int kBandPixels = 1024;
+    const int bandRows = std::max(1, kBandPixels / std::max(1, outWidth));
+    const int bands = (outHeight + bandRows - 1) / bandRows;
+    cv::parallel_for_(cv::Range(0, input.size[0] * bands), [&](const cv::Range& range) {
+      std::vector<float> columns;
+      for (int task = range.start; task < range.end; ++task) {
+        const int first = task % bands * bandRows;
+        convolveBand(input, output, task / bands, first, std::min(outHeight, first + bandRows), columns);
+      }
+    });
+  }
+
+ private:
+  int outputSize(int inputSize, int axis) const {
+    if (inputSize <= 0) return inputSize;  // a placeholder while a graph with free sizes is read
+    return inputSize + padding_[axis] + padding_[axis + 2] - blobs[0].size[2 + axis] + 1;
+  }
+
+  void convolveBand(const cv::Mat& input, cv::Mat& output, int image, int firstRow, int lastRow,
+                    std::vector<float>& columns) const {
+    const int inChannels = input.size[1];
+    const int height = input.size[2];
+    const int width = input.size[3];
+    const int outChannels = blobs[0].size[0];
+    const int kernelHeight = blobs[0].size[2];
+    const int kernelWidth = blobs[0].size[3];
+    const int outWidth = output.size[3];
+    const std::size_t plane = static_cast<std::size_t>(output.size[2]) * outWidth;
+    const int pixels = (lastRow - firstRow) * outWidth;
+    const int depth = inChannels * kernelHeight * kernelWidth;
+    // Taps that fall on the padding stay zero.
+    columns.assign(static_cast<std::size_t>(depth) * pixels, 0.0F);
+    const float* source = input.ptr<float>() + static_cast<std::size_t>(image) * inChannels * height * width;
+    for (int channel = 0; channel < inChannels; ++channel) {
+      for (int ky = 0; ky < kernelHeight; ++ky) {
+        for (int kx = 0; kx < kernelWidth; ++kx) {
+          // Output column x reads input column x + shift.
+          const int shift = kx - padding_[1];
+          const int begin = std::max(0, -shift);
+          const int end = std::min(outWidth, width - shift);
+          float* tap = columns.data() +
+                       static_cast<std::size_t>((channel * kernelHeight + ky) * kernelWidth + kx) * pixels;
+          for (int oy = firstRow; oy < lastRow && begin < end; ++oy) {
+            const int iy = oy + ky - padding_[0];
+            if (iy < 0 || iy >= height) continue;
+            const float* row = source + (static_cast<std::size_t>(channel) * height + iy) * width;
+            std::copy(row + begin + shift, row + end + shift,
+                      tap + static_cast<std::ptrdiff_t>(oy - firstRow) * outWidth + begin);
+          }
+        }
+      }
+    }
+    float* target = output.ptr<float>() + static_cast<std::size_t>(image) * outChannels * plane +
+                    static_cast<std::size_t>(firstRow) * outWidth;
+    const float* bias = blobs[1].ptr<float>();
+    for (int channel = 0; channel < outChannels; ++channel) std::fill_n(target + channel * plane, pixels, bias[channel]);
+    cblas_sgemm(CblasRowMajor, CblasNoTrans, CblasNoTrans, outChannels, pixels, depth, 1.0F, blobs[0].ptr<float>(),
+                depth, columns.data(), pixels, 1.0F, target, static_cast<int>(plane));
+    activate(target, pixels, plane, outChannels);
+  }
+
+  std::vector<int> padding_;  // top, left, bottom, right
+};
+
 template <class LayerType>
 cv::Ptr<cv::dnn::Layer> create(cv::dnn::LayerParams& params) {
   return cv::makePtr<LayerType>(params);
@@ -285,6 +378,7 @@ void registerNetworkLayers() {
     openblas_set_num_threads(1);
     cv::dnn::LayerFactory::registerLayer("DepthwiseConv", create<DepthwiseConvLayer>);
     cv::dnn::LayerFactory::registerLayer("PointwiseConv", create<PointwiseConvLayer>);
+    cv::dnn::LayerFactory::registerLayer("DenseConv", create<DenseConvLayer>);
     cv::dnn::LayerFactory::registerLayer("AffineHardSwish", create<AffineHardSwishLayer>);
   });
 }

@@ -61,7 +61,7 @@ NormalizedBox normalizedBounds(const Quad& corners, cv::Size size) {
 TextDetector::TextDetector(cv::dnn::Net network, DetectionSettings settings)
     : network_(std::move(network)), settings_(settings) {}
 
-cv::Mat TextDetector::probabilityMap(const cv::Mat& bgr, double scale) {
+cv::Mat TextDetector::networkInput(const cv::Mat& bgr, double scale) {
   const cv::Size inputSize = networkInputSize(bgr.size(), scale);
   cv::Mat resized;
   cv::resize(bgr, resized, inputSize, 0, 0, cv::INTER_LINEAR);
@@ -70,7 +70,12 @@ cv::Mat TextDetector::probabilityMap(const cv::Mat& bgr, double scale) {
   rgb.convertTo(rgb, CV_32FC3, 1.0 / 255.0);
   cv::subtract(rgb, cv::Scalar(0.485, 0.456, 0.406), rgb);
   cv::divide(rgb, cv::Scalar(0.229, 0.224, 0.225), rgb);
-  network_.setInput(cv::dnn::blobFromImage(rgb));
+  return cv::dnn::blobFromImage(rgb);
+}
+
+cv::Mat TextDetector::probabilityMap(const cv::Mat& bgr, double scale) {
+  const cv::Size inputSize = networkInputSize(bgr.size(), scale);
+  network_.setInput(networkInput(bgr, scale));
   cv::Mat map = network_.forward();
   map = cv::Mat(inputSize.height, inputSize.width, CV_32F, map.ptr<float>()).clone();
   // The network keeps its intermediate results, hundreds of megabytes, until

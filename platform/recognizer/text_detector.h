@@ -36,6 +36,10 @@ class TextDetector {
  public:
   explicit TextDetector(cv::dnn::Net network, DetectionSettings settings = {});
 
+  // The network's input for `bgr` seen at `scale`: [1, 3, height, width],
+  // both multiples of 32.
+  static cv::Mat networkInput(const cv::Mat& bgr, double scale);
+
   // The raw probability map for `bgr` seen at `scale` (CV_32F, network input size).
   cv::Mat probabilityMap(const cv::Mat& bgr, double scale);
 

@@ -66,7 +66,7 @@ DecodedLine TextLineReader::read(const cv::Mat& lineImage) {
   return decoder_.decode(rows.ptr<float>(), rows.rows);
 }
 
-cv::Mat TextLineReader::probabilities(const cv::Mat& lineImage) {
+cv::Mat TextLineReader::networkInput(const cv::Mat& lineImage) {
   const double aspect = static_cast<double>(lineImage.cols) / std::max(1, lineImage.rows);
   const int width = std::clamp(static_cast<int>(std::ceil(kLineHeight * aspect)), 8, kMaxLineWidth);
   // A frame of the line's own background after the text, then up to the
@@ -82,7 +82,11 @@ cv::Mat TextLineReader::probabilities(const cv::Mat& lineImage) {
   cv::Mat normalized;
   resized.convertTo(normalized, CV_32FC3, 2.0 / 255.0, -1.0);
 
-  network_.setInput(cv::dnn::blobFromImage(normalized));
+  return cv::dnn::blobFromImage(normalized);
+}
+
+cv::Mat TextLineReader::probabilities(const cv::Mat& lineImage) {
+  network_.setInput(networkInput(lineImage));
   const cv::Mat output = network_.forward();  // logits, [1, classes, 1, frames]
   if (classCount(output) != decoder_.classCount()) return {};
   return classProbabilities(output);

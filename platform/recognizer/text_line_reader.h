@@ -25,6 +25,10 @@ class TextLineReader {
   // The box's size straightened: its longer top or bottom edge by its longer side.
   static cv::Size straightenedSize(const Quad& corners);
 
+  // The network's input for a line image: 48 pixels high, padded on the
+  // right, as a [1, 3, 48, width] blob.
+  static cv::Mat networkInput(const cv::Mat& lineImage);
+
   DecodedLine read(const cv::Mat& lineImage);
 
   // The network's class probabilities for the line, one row per frame; empty

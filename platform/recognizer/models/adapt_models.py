@@ -24,8 +24,10 @@ before its classifier folds to constants.
 Detection and recognition, for speed: a Conv followed by a scalar Mul and Add takes them into its
 weights; x * clip(x + 3, 0, 6) / 6 and the scalar Mul and Add after it become
 one AffineHardSwish node; depthwise convolutions with kernels over 3x3 become
-DepthwiseConv nodes. The last two are layers of our own (network_layers.cc):
-OpenCV 4.6 runs those operations one element at a time.
+DepthwiseConv nodes; 1x1 convolutions become PointwiseConv nodes and other
+ungrouped stride-1 convolutions DenseConv nodes. These are layers of our own
+(network_layers.cc): OpenCV 4.6 runs hard-swish one element at a time and the
+convolutions well below OpenBLAS's matrix product rate.
 """
 import sys
 
@@ -304,12 +306,32 @@ def pointwise_convolutions(graph):
     return replaced
 
 
+def dense_convolutions(graph):
+    """Conv nodes with a kernel over 1x1, stride 1 and no groups become DenseConv nodes."""
+    inits = initializer_map(graph)
+    replaced = 0
+    for index, conv in enumerate(graph.node):
+        if conv.op_type != "Conv" or len(conv.input) != 3 or list(inits[conv.input[1]].dims[2:]) == [1, 1]:
+            continue
+        if attribute(conv, "group", 1) != 1 or attribute(conv, "strides", [1, 1]) != [1, 1] or \
+                attribute(conv, "dilations", [1, 1]) != [1, 1] or \
+                attribute(conv, "auto_pad", b"NOTSET") != b"NOTSET":
+            continue
+        graph.node.remove(conv)
+        graph.node.insert(index, helper.make_node(
+            "DenseConv", list(conv.input), list(conv.output), name=conv.name,
+            padding=attribute(conv, "pads", [0, 0, 0, 0])))
+        replaced += 1
+    return replaced
+
+
 def speed_up(graph):
     bias_every_convolution(graph)
     if fold_conv_affine(graph) == 0 or affine_hard_swish(graph) == 0 or large_depthwise_convolutions(graph) == 0:
         fail("the graph does not have the convolution blocks expected of PP-OCRv4")
     if pointwise_convolutions(graph) == 0:
         fail("the graph has no 1x1 convolutions")
+    dense_convolutions(graph)
     drop_unused_initializers(graph)
 
 
