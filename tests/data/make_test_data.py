@@ -199,13 +199,18 @@ DENSE_CHINESE = [
 ]
 
 
-def draw_dense_page(context, lines, family):
-    """Lines at 10 points on 12-point leading from (72, 100); a subscript 2
-    after "H" where a line has "H O"."""
+def blank_page(context, family):
+    """A white page, black ink, in `family`."""
     context.set_source_rgb(1, 1, 1)
     context.paint()
     context.set_source_rgb(0, 0, 0)
     context.select_font_face(family)
+
+
+def draw_dense_page(context, lines, family):
+    """Lines at 10 points on 12-point leading from (72, 100); a subscript 2
+    after "H" where a line has "H O"."""
+    blank_page(context, family)
     for i, text in enumerate(lines):
         y = 100 + i * 12
         context.set_font_size(10)
@@ -228,10 +233,7 @@ def draw_dense_page(context, lines, family):
 def draw_layout_page(context):
     """A centred heading, a dense paragraph with an indented first line, and
     two columns at a wide pitch."""
-    context.set_source_rgb(1, 1, 1)
-    context.paint()
-    context.set_source_rgb(0, 0, 0)
-    context.select_font_face("DejaVu Sans")
+    blank_page(context, "DejaVu Sans")
     context.set_font_size(18)
     context.move_to(230, 80)
     context.show_text("Annual Report")
@@ -276,10 +278,7 @@ TURNED_CHINESE = ["从今天开始我们将对所有的项目进行检查", "命
 
 
 def draw_lines_page(context, lines, family):
-    context.set_source_rgb(1, 1, 1)
-    context.paint()
-    context.set_source_rgb(0, 0, 0)
-    context.select_font_face(family)
+    blank_page(context, family)
     context.set_font_size(14)
     for i, text in enumerate(lines):
         context.move_to(72, 100 + i * 24)
@@ -299,10 +298,7 @@ def draw_labelled_page(context):
 
 def draw_table_page(context):
     """A table whose column headers run up the page, over rows of figures."""
-    context.set_source_rgb(1, 1, 1)
-    context.paint()
-    context.set_source_rgb(0, 0, 0)
-    context.select_font_face("DejaVu Sans")
+    blank_page(context, "DejaVu Sans")
     context.set_font_size(14)
     context.move_to(72, 80)
     context.show_text("Figures by quarter")
