@@ -99,10 +99,11 @@ class ThreadCount {
   int previous_;
 };
 
-// Detection, then the lines read by several readers at once. OpenCV's own
-// threads barely speed up the recognition network, so each reader (with its
-// own copy of the network) takes every n-th line on a thread of its own.
-// Results land by index: the output does not depend on the timing.
+// Detection, the page turned upright when it lies otherwise, then the lines
+// read by several readers at once. OpenCV's own threads barely speed up the
+// recognition network, so each reader (with its own copy of the network)
+// takes every n-th line on a thread of its own. Results land by index: the
+// output does not depend on the timing.
 class OCREngine {
  public:
   OCREngine(TextDetector detector, std::vector<TextLineReader> readers, LineOrientation orientation,
