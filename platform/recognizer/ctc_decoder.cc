@@ -233,11 +233,7 @@ DecodedLine CTCDecoder::decode(const float* probabilities, int frames) const {
     }
   }
   std::optional<int> usualGap;
-  if (letterGaps.size() >= kGapsForUsualSpacing) {
-    std::nth_element(letterGaps.begin(), letterGaps.begin() + static_cast<std::ptrdiff_t>(letterGaps.size() / 2),
-                     letterGaps.end());
-    usualGap = letterGaps[letterGaps.size() / 2];
-  }
+  if (letterGaps.size() >= kGapsForUsualSpacing) usualGap = median(letterGaps);
   const auto isSpace = [&](std::size_t i) { return i < emitted.size() && emitted[i].classIndex == spaceClass; };
   const auto spaceProbability = [&](int from, int to) {
     float most = 0;

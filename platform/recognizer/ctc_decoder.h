@@ -37,8 +37,8 @@ class CTCDecoder {
  private:
   std::vector<std::string> dictionary_;
   bool restoreSpaces_;
-  std::vector<std::size_t> fullWidthPunctuation_;
-  std::map<std::size_t, std::string> unknownTraditional_;  // their classes, for reading a lone mark in CJK text
+  std::vector<std::size_t> fullWidthPunctuation_;  // their classes, for reading a lone mark in CJK text
+  std::map<std::size_t, std::string> unknownTraditional_;
 };
 
 }  // namespace brindlewox
