@@ -41,6 +41,7 @@
 #include "platform/image_decoder.h"
 #include "platform/pdf_document.h"
 #include "platform/recognizer/line_geometry.h"
+#include "platform/recognizer/thread_count.h"
 
 namespace {
 
@@ -53,18 +54,6 @@ double median(std::vector<double> values) {
   std::sort(values.begin(), values.end());
   return values[values.size() / 2];
 }
-
-// Sets OpenCV's thread count for a scope, as the engine does around its readers.
-class ThreadCount {
- public:
-  explicit ThreadCount(int count) : previous_(cv::getNumThreads()) { cv::setNumThreads(count); }
-  ThreadCount(const ThreadCount&) = delete;
-  ThreadCount& operator=(const ThreadCount&) = delete;
-  ~ThreadCount() { cv::setNumThreads(previous_); }
-
- private:
-  int previous_;
-};
 
 // ---------------------------------------------------------------- counting
 

@@ -16,6 +16,7 @@
 #include "platform/recognizer/model_files.h"
 #include "platform/recognizer/line_finder.h"
 #include "platform/recognizer/line_geometry.h"
+#include "platform/recognizer/thread_count.h"
 #include "platform/recognizer/line_layout.h"
 #include "platform/recognizer/line_orientation.h"
 #include "platform/recognizer/page_orientation.h"
@@ -86,18 +87,6 @@ DecodedLine readEitherWay(TextLineReader& reader, const cv::Mat& turnedLeft) {
   DecodedLine right = reader.read(turnedRight);
   return right.confidence > left.confidence ? right : left;
 }
-
-// Sets OpenCV's thread count for a scope and restores it on every way out.
-class ThreadCount {
- public:
-  explicit ThreadCount(int count) : previous_(cv::getNumThreads()) { cv::setNumThreads(count); }
-  ThreadCount(const ThreadCount&) = delete;
-  ThreadCount& operator=(const ThreadCount&) = delete;
-  ~ThreadCount() { cv::setNumThreads(previous_); }
-
- private:
-  int previous_;
-};
 
 // Detection, the page turned upright when it lies otherwise, then the lines
 // read by several readers at once. OpenCV's own threads barely speed up the
