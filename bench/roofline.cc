@@ -5,8 +5,9 @@
 //    Deconvolution, InnerProduct/MatMul and our own DepthwiseConv,
 //    PointwiseConv and DenseConv), beside OpenCV's own getFLOPS over the
 //    layers it counts;
-//  - OpenBLAS's single-precision matrix product rate on one thread and on
-//    both cores, square and in the shapes of the networks' 1x1 convolutions;
+//  - the single-precision matrix product rate, of OpenBLAS and of the layers'
+//    own kernel, on one thread and on both cores, square and in the shapes of
+//    the networks' 1x1 convolutions;
 //  - for each page: the detection forward and the recognition forwards timed
 //    as the engine runs them, and the share of the matrix product rate each
 //    reaches (2 * multiply-adds / seconds / rate);
@@ -26,6 +27,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -41,6 +43,7 @@
 #include "platform/image_decoder.h"
 #include "platform/pdf_document.h"
 #include "platform/recognizer/line_geometry.h"
+#include "platform/recognizer/matrix_product.h"
 #include "platform/recognizer/thread_count.h"
 
 namespace {
@@ -216,14 +219,21 @@ void printLayerProfile(const char* title, cv::dnn::Net& net, const MatShape& sha
 
 // --------------------------------------------------------- matrix products
 
-// Row-major [rows x depth] by [depth x columns], as the 1x1 convolutions call it.
+// Row-major [rows x depth] by [depth x columns], as the 1x1 convolutions call
+// it: through OpenBLAS directly, or through the layers' own product and the
+// kernel given.
 struct Product {
   int rows, depth, columns;
+  std::optional<ProductKernel> kernel;  // none: cblas_sgemm
   std::vector<float> a, b, c;
-  Product(int m, int k, int n)
-      : rows(m), depth(k), columns(n), a(static_cast<std::size_t>(m) * k, 0.5F),
+  Product(int m, int k, int n, std::optional<ProductKernel> with)
+      : rows(m), depth(k), columns(n), kernel(with), a(static_cast<std::size_t>(m) * k, 0.5F),
         b(static_cast<std::size_t>(k) * n, 0.25F), c(static_cast<std::size_t>(m) * n, 0.0F) {}
   void run() {
+    if (kernel) {
+      accumulateProduct(rows, columns, depth, {a.data(), depth}, {b.data(), columns}, {c.data(), columns}, *kernel);
+      return;
+    }
     cblas_sgemm(CblasRowMajor, CblasNoTrans, CblasNoTrans, rows, columns, depth, 1.0F, a.data(), depth, b.data(),
                 columns, 0.0F, c.data(), columns);
   }
@@ -234,10 +244,10 @@ struct Product {
 // thread, or of one product on `blasThreads` threads. Best of three trials of
 // at least 0.3 s each: the machine is shared, and the best is the nearest to
 // what it can do.
-double productRate(int m, int k, int n, int copies, int blasThreads) {
+double productRate(int m, int k, int n, int copies, int blasThreads, std::optional<ProductKernel> kernel) {
   openblas_set_num_threads(blasThreads);
   std::vector<Product> products;
-  for (int i = 0; i < copies; ++i) products.emplace_back(m, k, n);
+  for (int i = 0; i < copies; ++i) products.emplace_back(m, k, n, kernel);
   double best = 0;
   for (int trial = 0; trial < 3; ++trial) {
     std::vector<long> runs(static_cast<std::size_t>(copies), 0);
@@ -533,17 +543,26 @@ int main(int argc, char** argv) {
   }
   std::printf("\n");
 
-  std::printf("\nOpenBLAS %s, sgemm GFLOP/s (best of 3 trials of 0.3 s)\n", openblas_get_config());
-  std::printf("  %-44s %10s %14s %16s\n", "shape [m x k] . [k x n]", "1 thread", "2 threads",
+  const bool ownKernel = fastestProductKernel() == ProductKernel::kAvx512;
+  std::printf("\nmatrix products, GFLOP/s (best of 3 trials of 0.3 s): OpenBLAS %s, cblas_sgemm%s\n",
+              openblas_get_config(), ownKernel ? "; ours: the layers' own AVX-512 kernel" : " (no AVX-512 here: the layers use it too)");
+  std::printf("  %-44s %-9s %10s %14s %16s\n", "shape [m x k] . [k x n]", "kernel", "1 thread", "2 threads",
               "2 x 1 thread");
-  auto printRates = [](const std::string& what, int m, int k, int n, bool threaded) {
-    const double one = productRate(m, k, n, 1, 1);
-    const double two = threaded ? productRate(m, k, n, 1, 2) : 0;
-    const double pair = productRate(m, k, n, 2, 1);
-    char twoText[32] = "-";
-    if (threaded) std::snprintf(twoText, sizeof twoText, "%.1f", two);
-    std::printf("  %-44s %10.1f %14s %16.1f\n", what.c_str(), one, twoText, pair);
-    return Rates{one, std::max(two, pair)};
+  auto printRates = [ownKernel](const std::string& what, int m, int k, int n, bool threaded) {
+    Rates best{0, 0};
+    for (const std::optional<ProductKernel> kernel : {std::optional<ProductKernel>(), std::optional(ProductKernel::kAvx512)}) {
+      if (kernel && !ownKernel) continue;
+      const double one = productRate(m, k, n, 1, 1, kernel);
+      // One product on two threads is OpenBLAS's own threading; ours runs on the caller's thread.
+      const double two = threaded && !kernel ? productRate(m, k, n, 1, 2, kernel) : 0;
+      const double pair = productRate(m, k, n, 2, 1, kernel);
+      char twoText[32] = "-";
+      if (two > 0) std::snprintf(twoText, sizeof twoText, "%.1f", two);
+      std::printf("  %-44s %-9s %10.1f %14s %16.1f\n", kernel ? "" : what.c_str(), kernel ? "ours" : "OpenBLAS", one,
+                  twoText, pair);
+      best = Rates{std::max(best.one, one), std::max({best.both, two, pair})};
+    }
+    return best;
   };
   context.peak = printRates("square 1024", 1024, 1024, 1024, true);
   const Rates square2048 = printRates("square 2048", 2048, 2048, 2048, true);

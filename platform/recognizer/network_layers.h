@@ -1,7 +1,7 @@
 // Network layers of our own, for the operations of the PP-OCRv4 graphs that
 // OpenCV 4.6 runs slowly: depthwise convolutions with kernels larger than 3x3
 // (its fast path takes only 3x3), hard-swish (one call per element), 1x1
-// convolutions (OpenBLAS multiplies twice as fast) and other ungrouped
+// convolutions (as matrix products they run 2-4 times as fast) and other ungrouped
 // stride-1 convolutions (as matrix products the detection network's forward
 // takes 9-14% less time).
 // The model preparation renames those nodes to "DepthwiseConv",
