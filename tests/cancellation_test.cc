@@ -23,6 +23,11 @@ using testing::RunResult;
 using testing::StartedBinary;
 
 const std::string kData = BRINDLEWOX_TESTDATA;
+#ifdef BRINDLEWOX_SANITIZED
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
 // The handler ends the run at once; the bound only leaves room for a busy machine.
 constexpr auto kPromptly = std::chrono::seconds(5);
 
@@ -104,6 +109,35 @@ TEST_F(Cancellation, ASignalWhileTheOutputIsWrittenRemovesTheTemporaryFile) {
   EXPECT_EQ(testing::waitForBinary(resumed).exitStatus, 0);
   EXPECT_NE(readFile(output_).find("Quarterly report"), std::string::npos);
   EXPECT_EQ(entries(), std::vector<std::string>{"out.json"});
+}
+
+// The run starts itself again, once, to have glibc back its memory with
+// huge pages: the parent's process (same pid) goes on with the parent's
+// tunables kept and the huge-page one added, its buffers in huge pages where
+// the kernel offers them, and finishes as usual.
+TEST_F(Cancellation, TheRunRestartsInItsOwnProcessWithHugePages) {
+  const StartedBinary started = start(kData + "/english.png", {"/usr/bin/env", "GLIBC_TUNABLES=glibc.malloc.tcache_count=7"},
+                                      BRINDLEWOX_STOPPING_BINARY);
+  int status = 0;
+  ASSERT_EQ(::waitpid(started.pid, &status, WUNTRACED), started.pid);
+  ASSERT_TRUE(WIFSTOPPED(status));
+  const std::string process = "/proc/" + std::to_string(started.pid);
+  // glibc splits the variable's pairs in place as it reads them: look for each.
+  std::string environment = readFile(process + "/environ");
+  std::replace(environment.begin(), environment.end(), '\0', '\n');
+  EXPECT_NE(environment.find("\nGLIBC_TUNABLES=glibc.malloc.tcache_count=7"), std::string::npos) << environment;
+  EXPECT_NE(environment.find("glibc.malloc.hugetlb=1\n"), std::string::npos) << environment;
+  // The sanitizers' allocator stands in for glibc's, and the kernel may offer no huge pages.
+  if (!kSanitized && readFile("/sys/kernel/mm/transparent_hugepage/enabled").find("[never]") == std::string::npos) {
+    const std::string memory = readFile(process + "/smaps_rollup");
+    const std::size_t at = memory.find("AnonHugePages:");
+    ASSERT_NE(at, std::string::npos) << memory;
+    EXPECT_GT(std::stol(memory.substr(at + 14)), 0) << memory;
+  }
+  ::kill(started.pid, SIGCONT);
+  const RunResult result = testing::waitForBinary(started);
+  EXPECT_EQ(result.exitStatus, 0) << result.standardError;
+  EXPECT_NE(readFile(output_).find("Quarterly report"), std::string::npos);
 }
 
 // nohup's parent means the run to outlive its terminal: an ignored hang-up

@@ -3,6 +3,8 @@
 # on any invalid read or write, or on memory definitely lost. Slow (the
 # recognition networks run under emulation: minutes per recognised page), so
 # it is run by hand, on all hostile inputs or on the ones named:
+# The binary starts itself again once, as it begins (huge pages), so valgrind
+# follows it into that start.
 # usage: valgrind_hostile.sh BUILD_DIR [INPUT...]
 set -eu
 build=$1
@@ -17,7 +19,7 @@ for input in "$@"; do
   if valgrind --quiet --error-exitcode=99 --leak-check=full --errors-for-leak-kinds=definite \
       --suppressions="$here/valgrind.supp" \
       --show-leak-kinds=definite --log-file="$work/$name.log" \
-      "$build/brindlewox-ocr" "$input" "$work/out.json" 2>/dev/null; then
+      --trace-children=yes "$build/brindlewox-ocr" "$input" "$work/out.json" 2>/dev/null; then
     code=0
   else
     code=$?
