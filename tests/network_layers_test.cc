@@ -90,7 +90,8 @@ void expectNear(const cv::Mat& actual, const cv::Mat& expected) {
   EXPECT_LT(cv::norm(actual.reshape(1, 1), expected.reshape(1, 1), cv::NORM_INF), 1e-4);
 }
 
-// Odd widths leave a remainder after the vector loop; the shapes include the
+// Odd widths leave a remainder after the vector loop, heights one after the
+// rows taken four at a time; the shapes include the
 // network's own (5x5 with vertical stride 2) and the general strided path.
 TEST(NetworkLayers, DepthwiseConvolutionMatchesTheDefinitionAcrossInputSizes) {
   registerNetworkLayers();

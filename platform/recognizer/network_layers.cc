@@ -1,6 +1,7 @@
 #include "platform/recognizer/network_layers.h"
 
 #include <algorithm>
+#include <array>
 #include <mutex>
 #include <vector>
 
@@ -21,16 +22,87 @@
 #define BRINDLEWOX_VECTOR_CLONES
 #endif
 
+#if defined(__GNUC__) && defined(__x86_64__)
+#include <immintrin.h>
+#define BRINDLEWOX_AVX512_DEPTHWISE 1
+#endif
+
 namespace brindlewox {
 
-BRINDLEWOX_VECTOR_CLONES
-void accumulateKernelRow(const float* __restrict input, const float* __restrict weights, int kernelWidth,
-                         float* __restrict output, int width) {
-  for (int kx = 0; kx < kernelWidth; ++kx) {
-    const float weight = weights[kx];
-    const float* source = input + kx;
-    for (int x = 0; x < width; ++x) output[x] += weight * source[x];
+namespace {
+
+#ifdef BRINDLEWOX_AVX512_DEPTHWISE
+// Four output rows at a time, sixteen outputs of each in a register, summed
+// over every tap before they are stored: the four sums are independent, so
+// the multiply-adds overlap.
+__attribute__((target("avx512f"))) void depthwisePlaneAvx512(const float* input, int inputWidth,
+                                                            const float* weights, int kernelHeight, int kernelWidth,
+                                                            int stepY, float bias, float* output, int outHeight,
+                                                            int outWidth) {
+  constexpr int kRows = 4;
+  for (int firstRow = 0; firstRow < outHeight; firstRow += kRows) {
+    const int rows = std::min(kRows, outHeight - firstRow);
+    for (int x0 = 0; x0 < outWidth; x0 += 16) {
+      const int count = std::min(16, outWidth - x0);
+      const auto mask = static_cast<__mmask16>(count == 16 ? 0xFFFFU : (1U << count) - 1U);
+      __m512 sums[kRows];  // NOLINT: a std::array would drop the vector type's alignment attribute
+      for (__m512& sum : sums) sum = _mm512_set1_ps(bias);
+      for (int ky = 0; ky < kernelHeight; ++ky) {
+        std::array<const float*, kRows> in;
+        for (int r = 0; r < kRows; ++r) {
+          // Rows past the plane's end repeat its first one; they are not stored.
+          const int oy = firstRow + (r < rows ? r : 0);
+          in[r] = input + static_cast<std::ptrdiff_t>(oy * stepY + ky) * inputWidth + x0;
+        }
+        for (int kx = 0; kx < kernelWidth; ++kx) {
+          const __m512 weight = _mm512_set1_ps(weights[ky * kernelWidth + kx]);
+          for (int r = 0; r < kRows; ++r) {
+            sums[r] = _mm512_fmadd_ps(weight, _mm512_maskz_loadu_ps(mask, in[r] + kx), sums[r]);
+          }
+        }
+      }
+      for (int r = 0; r < rows; ++r) {
+        _mm512_mask_storeu_ps(output + static_cast<std::ptrdiff_t>(firstRow + r) * outWidth + x0, mask, sums[r]);
+      }
+    }
   }
+}
+#endif  // BRINDLEWOX_AVX512_DEPTHWISE
+
+BRINDLEWOX_VECTOR_CLONES
+void depthwisePlaneByRows(const float* __restrict input, int inputWidth, const float* __restrict weights,
+                          int kernelHeight, int kernelWidth, int stepY, float bias, float* __restrict output,
+                          int outHeight, int outWidth) {
+  for (int oy = 0; oy < outHeight; ++oy) {
+    float* row = output + static_cast<std::ptrdiff_t>(oy) * outWidth;
+    for (int x = 0; x < outWidth; ++x) row[x] = bias;
+    for (int ky = 0; ky < kernelHeight; ++ky) {
+      const float* in = input + static_cast<std::ptrdiff_t>(oy * stepY + ky) * inputWidth;
+      for (int kx = 0; kx < kernelWidth; ++kx) {
+        const float weight = weights[ky * kernelWidth + kx];
+        const float* source = in + kx;
+        for (int x = 0; x < outWidth; ++x) row[x] += weight * source[x];
+      }
+    }
+  }
+}
+
+}  // namespace
+
+// One call per plane, not per kernel row: the recognition network's planes
+// are a few pixels wide, and a call per row cost more than its arithmetic.
+void convolveDepthwisePlane(const float* input, int inputWidth, const float* weights, int kernelHeight,
+                            int kernelWidth, int stepY, float bias, float* output, int outHeight, int outWidth) {
+#ifdef BRINDLEWOX_AVX512_DEPTHWISE
+  static const bool avx512 = __builtin_cpu_supports("avx512f");
+  if (avx512) {
+    depthwisePlaneAvx512(input, inputWidth, weights, kernelHeight, kernelWidth, stepY, bias, output, outHeight,
+                         outWidth);
+    return;
+  }
+#endif
+  depthwisePlaneByRows(input, inputWidth, weights, kernelHeight, kernelWidth, stepY, bias, output, outHeight,
+                       outWidth);
 }
 
 BRINDLEWOX_VECTOR_CLONES
@@ -200,21 +272,22 @@ class DepthwiseConvLayer : public FusingLayer {
     const float* weights = blobs[0].ptr<float>() + static_cast<std::size_t>(channel) * kernelHeight * kernelWidth;
     const float bias = blobs[1].ptr<float>()[channel];
     float* target = output.ptr<float>() + static_cast<std::size_t>(plane) * outHeight * outWidth;
-    for (int oy = 0; oy < outHeight; ++oy) {
-      float* row = target + static_cast<std::size_t>(oy) * outWidth;
-      std::fill_n(row, outWidth, bias);
-      for (int ky = 0; ky < kernelHeight; ++ky) {
-        const float* in = padded.data() + static_cast<std::size_t>(oy * step_[0] + ky) * paddedWidth;
-        if (step_[1] == 1) {
-          accumulateKernelRow(in, weights + static_cast<std::ptrdiff_t>(ky) * kernelWidth, kernelWidth, row, outWidth);
-        } else {
+    if (step_[1] == 1) {
+      convolveDepthwisePlane(padded.data(), paddedWidth, weights, kernelHeight, kernelWidth, step_[0], bias, target,
+                             outHeight, outWidth);
+    } else {
+      for (int oy = 0; oy < outHeight; ++oy) {
+        float* row = target + static_cast<std::size_t>(oy) * outWidth;
+        std::fill_n(row, outWidth, bias);
+        for (int ky = 0; ky < kernelHeight; ++ky) {
+          const float* in = padded.data() + static_cast<std::size_t>(oy * step_[0] + ky) * paddedWidth;
           for (int kx = 0; kx < kernelWidth; ++kx) {
             for (int ox = 0; ox < outWidth; ++ox) row[ox] += weights[ky * kernelWidth + kx] * in[ox * step_[1] + kx];
           }
         }
       }
-      activate(row, outWidth, 0, 1);
     }
+    activate(target, outHeight * outWidth, 0, 1);
   }
 
   std::vector<int> padding_;  // top, left, bottom, right

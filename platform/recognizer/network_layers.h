@@ -25,10 +25,12 @@ void registerNetworkLayers();
 // cv::Exception as cv::dnn::readNetFromONNX does.
 cv::dnn::Net readNetwork(const std::string& path);
 
-// One output row of a depthwise convolution with horizontal stride 1:
-// output[x] += sum over kx of weights[kx] * input[x + kx], for x < width.
+// One channel plane of a depthwise convolution with horizontal stride 1:
+// output[oy][x] = bias + sum over ky < kernelHeight, kx < kernelWidth of
+// weights[ky * kernelWidth + kx] * input[(oy * stepY + ky) * inputWidth + x + kx].
 // The caller has padded `input` so that every read is in bounds.
-void accumulateKernelRow(const float* input, const float* weights, int kernelWidth, float* output, int width);
+void convolveDepthwisePlane(const float* input, int inputWidth, const float* weights, int kernelHeight,
+                            int kernelWidth, int stepY, float bias, float* output, int outHeight, int outWidth);
 
 // y = scale * x * clamp(x + 3, 0, 6) / 6 + shift, element by element; in place is fine.
 void affineHardSwish(const float* input, float* output, std::size_t count, float scale, float shift);
