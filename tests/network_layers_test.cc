@@ -279,6 +279,35 @@ TEST(NetworkLayers, AffineHardSwishOnItsOwnFollowsTheFormula) {
   }
 }
 
+// Wired as the graph wires it, map first and its weights second: every plane
+// is scaled by its own channel's weight, on one thread and on two.
+TEST(NetworkLayers, ChannelScaleScalesEachPlaneByItsChannelsWeight) {
+  registerNetworkLayers();
+  const int previousThreads = cv::getNumThreads();
+  for (const int threads : {1, 2}) {
+    cv::setNumThreads(threads);
+    cv::dnn::Net net;
+    net.setInputsNames({"map", "weights"});
+    cv::dnn::LayerParams params;
+    params.name = "scale";
+    params.type = "ChannelScale";
+    const int id = net.addLayer(params.name, params.type, params);
+    net.connect(0, 0, id, 0);
+    net.connect(0, 1, id, 1);
+    const cv::Mat map = randomBlob({1, 5, 7, 9}, 11);
+    const cv::Mat weights = randomBlob({1, 5, 1, 1}, 12);
+    net.setInput(map, "map");
+    net.setInput(weights, "weights");
+    const cv::Mat output = net.forward().clone();
+    cv::Mat expected = map.clone();
+    for (int c = 0; c < 5; ++c) {
+      for (int i = 0; i < 7 * 9; ++i) expected.ptr<float>()[c * 63 + i] *= weights.ptr<float>()[c];
+    }
+    expectNear(output, expected);
+  }
+  cv::setNumThreads(previousThreads);
+}
+
 // Logits arrive class-major ([1, classes, 1, frames]); the decoder wants one
 // row of probabilities per frame.
 TEST(NetworkLayers, ClassProbabilitiesAreASoftmaxPerFrame) {

@@ -106,6 +106,11 @@ void convolveDepthwisePlane(const float* input, int inputWidth, const float* wei
 }
 
 BRINDLEWOX_VECTOR_CLONES
+void scalePlane(const float* __restrict input, float weight, float* __restrict output, std::size_t count) {
+  for (std::size_t i = 0; i < count; ++i) output[i] = input[i] * weight;
+}
+
+BRINDLEWOX_VECTOR_CLONES
 void affineHardSwish(const float* input, float* output, std::size_t count, float scale, float shift) {
   const float sixth = scale / 6.0F;
   for (std::size_t i = 0; i < count; ++i) {
@@ -439,6 +444,39 @@ class DenseConvLayer : public FusingLayer {
   std::vector<int> padding_;  // top, left, bottom, right
 };
 
+// A map times one weight per channel (squeeze-and-excitation): out[n, c] =
+// map[n, c] * weights[n, c], plane by plane on OpenCV's threads. OpenCV 4.6
+// broadcasts the weights one element at a time.
+class ChannelScaleLayer : public cv::dnn::Layer {
+ public:
+  explicit ChannelScaleLayer(const cv::dnn::LayerParams& params) { setParamsFrom(params); }
+
+  bool getMemoryShapes(const std::vector<cv::dnn::MatShape>& inputs, int /*requiredOutputs*/,
+                       std::vector<cv::dnn::MatShape>& outputs,
+                       std::vector<cv::dnn::MatShape>& /*internals*/) const override {
+    // While the graph is read, OpenCV gives a global pooling's output the
+    // size of its input; the weights' shape is checked when they arrive.
+    CV_Assert(inputs.size() == 2 && inputs[0].size() == 4 && inputs[1].size() == 4 && inputs[1][1] == inputs[0][1]);
+    outputs.assign(1, inputs[0]);
+    return false;
+  }
+
+  void forward(cv::InputArrayOfArrays inputsArray, cv::OutputArrayOfArrays outputsArray,
+               cv::OutputArrayOfArrays /*internals*/) override {
+    LayerBlobs blobs = floatBlobs(inputsArray, outputsArray);
+    const cv::Mat& map = blobs.inputs.at(0);
+    CV_Assert(blobs.inputs.at(1).total() == static_cast<std::size_t>(map.size[0]) * map.size[1]);
+    const float* weights = blobs.inputs.at(1).ptr<float>();
+    float* output = blobs.outputs.at(0).ptr<float>();
+    const std::size_t planeSize = static_cast<std::size_t>(map.size[2]) * map.size[3];
+    cv::parallel_for_(cv::Range(0, map.size[0] * map.size[1]), [&](const cv::Range& range) {
+      for (int plane = range.start; plane < range.end; ++plane) {
+        scalePlane(map.ptr<float>() + plane * planeSize, weights[plane], output + plane * planeSize, planeSize);
+      }
+    });
+  }
+};
+
 template <class LayerType>
 cv::Ptr<cv::dnn::Layer> create(cv::dnn::LayerParams& params) {
   return cv::makePtr<LayerType>(params);
@@ -455,6 +493,7 @@ void registerNetworkLayers() {
     cv::dnn::LayerFactory::registerLayer("PointwiseConv", create<PointwiseConvLayer>);
     cv::dnn::LayerFactory::registerLayer("DenseConv", create<DenseConvLayer>);
     cv::dnn::LayerFactory::registerLayer("AffineHardSwish", create<AffineHardSwishLayer>);
+    cv::dnn::LayerFactory::registerLayer("ChannelScale", create<ChannelScaleLayer>);
   });
 }
 

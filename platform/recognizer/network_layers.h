@@ -3,9 +3,10 @@
 // (its fast path takes only 3x3), hard-swish (one call per element), 1x1
 // convolutions (as matrix products they run 2-4 times as fast) and other ungrouped
 // stride-1 convolutions (as matrix products the detection network's forward
-// takes 9-14% less time).
+// takes 9-14% less time), and a map scaled by one weight per channel (OpenCV
+// broadcasts the weights one element at a time: a third of a detection).
 // The model preparation renames those nodes to "DepthwiseConv",
-// "AffineHardSwish", "PointwiseConv" and "DenseConv"; OpenCV builds them from
+// "AffineHardSwish", "PointwiseConv", "DenseConv" and "ChannelScale"; OpenCV builds them from
 // the factory these are registered in. Registration is process-wide and
 // happens once, before any graph is read.
 #ifndef BRINDLEWOX_PLATFORM_NETWORK_LAYERS_H_
@@ -31,6 +32,9 @@ cv::dnn::Net readNetwork(const std::string& path);
 // The caller has padded `input` so that every read is in bounds.
 void convolveDepthwisePlane(const float* input, int inputWidth, const float* weights, int kernelHeight,
                             int kernelWidth, int stepY, float bias, float* output, int outHeight, int outWidth);
+
+// output = input * weight, element by element.
+void scalePlane(const float* input, float weight, float* output, std::size_t count);
 
 // y = scale * x * clamp(x + 3, 0, 6) / 6 + shift, element by element; in place is fine.
 void affineHardSwish(const float* input, float* output, std::size_t count, float scale, float shift);
