@@ -43,6 +43,31 @@ TEST(TextDetector, GivesRealMapsForDifferentSizesInOneProcess) {
   }
 }
 
+// The detection network takes RGB planes, each normalised with its own mean
+// and deviation: a swapped channel or a wrong constant would still give a
+// map, only a worse one.
+TEST(TextDetector, InputIsTheNormalisedRGBPlanesOfTheImage) {
+  cv::Mat bgr(32, 64, CV_8UC3);  // sides the network takes as they are
+  cv::randu(bgr, 0, 256);
+  const cv::Mat blob = TextDetector::networkInput(bgr, 1.0);
+  ASSERT_EQ(blob.dims, 4);
+  ASSERT_EQ(blob.size[1], 3);
+  ASSERT_EQ(blob.size[2], bgr.rows);
+  ASSERT_EQ(blob.size[3], bgr.cols);
+  const double mean[] = {0.485, 0.456, 0.406};
+  const double deviation[] = {0.229, 0.224, 0.225};
+  for (int channel = 0; channel < 3; ++channel) {
+    for (int y = 0; y < bgr.rows; ++y) {
+      for (int x = 0; x < bgr.cols; ++x) {
+        const double value = bgr.at<cv::Vec3b>(y, x)[2 - channel];
+        const int at[] = {0, channel, y, x};
+        ASSERT_NEAR(blob.at<float>(at), (value / 255.0 - mean[channel]) / deviation[channel], 1e-5)
+            << "channel " << channel << " at " << x << "," << y;
+      }
+    }
+  }
+}
+
 // The margin is laid only where ink reaches the edge band, in the image's
 // own background colour; a page with white margins is detected as it is.
 TEST(LineFinder, LaysAMarginOfTheBackgroundOnlyWhereInkReachesAnEdge) {

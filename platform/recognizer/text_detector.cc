@@ -1,6 +1,7 @@
 #include "platform/recognizer/text_detector.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <utility>
 
@@ -65,12 +66,20 @@ cv::Mat TextDetector::networkInput(const cv::Mat& bgr, double scale) {
   const cv::Size inputSize = networkInputSize(bgr.size(), scale);
   cv::Mat resized;
   cv::resize(bgr, resized, inputSize, 0, 0, cv::INTER_LINEAR);
-  cv::Mat rgb;
-  cv::cvtColor(resized, rgb, cv::COLOR_BGR2RGB);
-  rgb.convertTo(rgb, CV_32FC3, 1.0 / 255.0);
-  cv::subtract(rgb, cv::Scalar(0.485, 0.456, 0.406), rgb);
-  cv::divide(rgb, cv::Scalar(0.229, 0.224, 0.225), rgb);
-  return cv::dnn::blobFromImage(rgb);
+  // (value / 255 - mean) / deviation, red plane first, written straight into
+  // the blob: one pass per channel instead of five over the whole image.
+  static constexpr double kMean[] = {0.485, 0.456, 0.406};       // red, green, blue
+  static constexpr double kDeviation[] = {0.229, 0.224, 0.225};  // red, green, blue
+  std::array<cv::Mat, 3> bgrPlanes;
+  cv::split(resized, bgrPlanes.data());
+  const int shape[] = {1, 3, inputSize.height, inputSize.width};
+  cv::Mat blob(4, shape, CV_32F);
+  for (int channel = 0; channel < 3; ++channel) {
+    cv::Mat plane(inputSize, CV_32F, blob.ptr<float>(0, channel));
+    bgrPlanes[2 - channel].convertTo(plane, CV_32F, 1.0 / (255.0 * kDeviation[channel]),
+                                     -kMean[channel] / kDeviation[channel]);
+  }
+  return blob;
 }
 
 cv::Mat TextDetector::probabilityMap(const cv::Mat& bgr, double scale) {
