@@ -1,7 +1,8 @@
-#include "app/huge_pages.h"
+#include "app/memory_tunables.h"
 
 #include <unistd.h>
 
+#include <array>
 #include <cstdlib>
 #include <string_view>
 
@@ -9,34 +10,46 @@ namespace brindlewox {
 
 namespace {
 
-constexpr std::string_view kTunable = "glibc.malloc.hugetlb";
+struct Tunable {
+  std::string_view name;
+  std::string_view value;
+};
 
-}  // namespace
+constexpr std::array<Tunable, 2> kTunables = {{{"glibc.malloc.hugetlb", "1"}, {"glibc.malloc.arena_max", "1"}}};
 
-std::optional<std::string> tunablesWithHugePages(const char* current) {
-  const std::string_view tunables = current != nullptr ? current : "";
-  // Tunables are name=value pairs separated by colons.
+// Whether the colon-separated name=value pairs of `tunables` set `name`.
+bool sets(std::string_view tunables, std::string_view name) {
   std::size_t start = 0;
   while (start <= tunables.size()) {
     const std::size_t end = std::min(tunables.find(':', start), tunables.size());
     const std::string_view pair = tunables.substr(start, end - start);
-    if (pair.substr(0, pair.find('=')) == kTunable) return std::nullopt;
+    if (pair.substr(0, pair.find('=')) == name) return true;
     start = end + 1;
   }
-  std::string result(tunables);
-  if (!result.empty()) result += ':';
-  result += kTunable;
-  result += "=1";
+  return false;
+}
+
+}  // namespace
+
+std::optional<std::string> tunablesWithOurs(const char* current) {
+  const std::string_view given = current != nullptr ? current : "";
+  std::string result(given);
+  for (const Tunable& tunable : kTunables) {
+    if (sets(given, tunable.name)) continue;
+    if (!result.empty()) result += ':';
+    result.append(tunable.name).append("=").append(tunable.value);
+  }
+  if (result.size() == given.size()) return std::nullopt;
   return result;
 }
 
-void restartWithHugePages(char** argv) {
-  const std::optional<std::string> tunables = tunablesWithHugePages(std::getenv("GLIBC_TUNABLES"));
+void restartWithTunables(char** argv) {
+  const std::optional<std::string> tunables = tunablesWithOurs(std::getenv("GLIBC_TUNABLES"));
   if (!tunables || argv == nullptr || argv[0] == nullptr) return;
   if (setenv("GLIBC_TUNABLES", tunables->c_str(), 1) != 0) return;
   execv("/proc/self/exe", argv);
-  // Without /proc the run goes on with ordinary pages; the variable, now set,
-  // changes nothing else.
+  // Without /proc the run goes on as it is; the variable, now set, changes
+  // nothing else.
 }
 
 }  // namespace brindlewox

@@ -1,23 +1,25 @@
-#include "app/huge_pages.h"
+#include "app/memory_tunables.h"
 
 #include <gtest/gtest.h>
 
 namespace brindlewox {
 namespace {
 
-TEST(HugePages, TheTunableIsAddedToWhatThereIs) {
-  EXPECT_EQ(tunablesWithHugePages(nullptr), "glibc.malloc.hugetlb=1");
-  EXPECT_EQ(tunablesWithHugePages(""), "glibc.malloc.hugetlb=1");
-  EXPECT_EQ(tunablesWithHugePages("glibc.malloc.arena_max=2"), "glibc.malloc.arena_max=2:glibc.malloc.hugetlb=1");
-  // A longer name that starts with ours is another tunable.
-  EXPECT_EQ(tunablesWithHugePages("glibc.malloc.hugetlbx=3"), "glibc.malloc.hugetlbx=3:glibc.malloc.hugetlb=1");
+TEST(MemoryTunables, OursAreAddedToWhatThereIs) {
+  const std::string ours = "glibc.malloc.hugetlb=1:glibc.malloc.arena_max=1";
+  EXPECT_EQ(tunablesWithOurs(nullptr), ours);
+  EXPECT_EQ(tunablesWithOurs(""), ours);
+  EXPECT_EQ(tunablesWithOurs("glibc.malloc.tcache_count=7"), "glibc.malloc.tcache_count=7:" + ours);
+  // A longer name that starts with one of ours is another tunable.
+  EXPECT_EQ(tunablesWithOurs("glibc.malloc.hugetlbx=3"), "glibc.malloc.hugetlbx=3:" + ours);
 }
 
-TEST(HugePages, AnExistingSettingStandsAndStopsASecondRestart) {
-  EXPECT_EQ(tunablesWithHugePages("glibc.malloc.hugetlb=1"), std::nullopt);
-  EXPECT_EQ(tunablesWithHugePages("glibc.malloc.hugetlb=0"), std::nullopt);
-  EXPECT_EQ(tunablesWithHugePages("glibc.malloc.arena_max=2:glibc.malloc.hugetlb=2"), std::nullopt);
-  EXPECT_EQ(tunablesWithHugePages("glibc.malloc.hugetlb"), std::nullopt);
+TEST(MemoryTunables, ASettingAlreadyMadeStandsAndStopsASecondRestart) {
+  EXPECT_EQ(tunablesWithOurs("glibc.malloc.hugetlb=0"), "glibc.malloc.hugetlb=0:glibc.malloc.arena_max=1");
+  EXPECT_EQ(tunablesWithOurs("glibc.malloc.arena_max=4:glibc.malloc.tcache_count=7"),
+            "glibc.malloc.arena_max=4:glibc.malloc.tcache_count=7:glibc.malloc.hugetlb=1");
+  EXPECT_EQ(tunablesWithOurs("glibc.malloc.hugetlb=1:glibc.malloc.arena_max=1"), std::nullopt);
+  EXPECT_EQ(tunablesWithOurs("glibc.malloc.arena_max=2:glibc.malloc.hugetlb"), std::nullopt);
 }
 
 }  // namespace

@@ -3,7 +3,7 @@
 # on any invalid read or write, or on memory definitely lost. Slow (the
 # recognition networks run under emulation: minutes per recognised page), so
 # it is run by hand, on all hostile inputs or on the ones named:
-# The binary starts itself again once, as it begins (huge pages), so valgrind
+# The binary starts itself again once, as it begins (glibc tunables), so valgrind
 # follows it into that start.
 # usage: valgrind_hostile.sh BUILD_DIR [INPUT...]
 set -eu
