@@ -3,11 +3,13 @@
 #include "model/progress_event.h"
 #include "pipeline/text_recognition.h"
 #include "platform/image_decoder.h"
+#include "platform/text_recognizer.h"
 
 namespace brindlewox {
 
 Result<OCRDocument> convertImage(const std::string& input, std::int64_t progressStart, std::int64_t progressEnd) {
   emitProgress(progressStart, kOCRStage, 0, 1);
+  const RecognizerLoad load;  // while the image is decoded
   Result<RecognizedText> recognized = [&]() -> Result<RecognizedText> {
     // The bitmap lives only until its text is read.
     const Result<Bitmap> image = imageFromFile(input);

@@ -6,6 +6,7 @@
 #include "pipeline/page_rendering.h"
 #include "pipeline/text_recognition.h"
 #include "platform/pdf_document.h"
+#include "platform/text_recognizer.h"
 
 namespace brindlewox {
 
@@ -45,6 +46,7 @@ Result<OCRDocument> convertPDF(const std::string& input, const PageSelection& se
                                std::int64_t progressEnd) {
   Result<PDFDocument> document = PDFDocument::open(input);
   if (!document) return document.failure();
+  const RecognizerLoad load;  // while the first page is drawn
   const std::int64_t pageCount = document.value().pageCount();
   const std::vector<std::int64_t> workList = pdfWorkList(pageCount, selection);
   const auto total = static_cast<std::int64_t>(workList.size());

@@ -6,7 +6,10 @@
 #include <future>
 #include <thread>
 #include <memory>
+#include <mutex>
+#include <new>
 #include <optional>
+#include <system_error>
 
 #include <opencv2/core/utils/logger.hpp>
 #include <opencv2/imgproc.hpp>
@@ -295,17 +298,55 @@ Result<std::unique_ptr<OCREngine>> loadEngine() {
                                      LineOrientation(std::move(*orientation)), std::move(script));
 }
 
-// Loaded on first use and kept for the life of the process, a failure too.
-Result<OCREngine*> sharedEngine() {
-  static Result<std::unique_ptr<OCREngine>> engine = loadEngine();
-  if (!engine) return engine.failure();
-  return engine.value().get();
+// The engine of the process, loaded once on a thread of its own and kept
+// for the life of the process, a failure too.
+class EngineSlot {
+ public:
+  void startLoading() {
+    std::call_once(started_, [this] { loading_ = std::async(std::launch::async, loadEngine); });
+  }
+
+  Result<OCREngine*> engine() {
+    startLoading();
+    std::call_once(finished_, [this] {
+      try {
+        engine_.emplace(loading_.get());
+      } catch (const std::bad_alloc&) {
+        engine_.emplace(PlatformError{"Text recognition failed: out of memory."});
+      } catch (const std::exception& error) {  // the loading thread could not be started
+        engine_.emplace(PlatformError{std::string("Text recognition failed: ") + error.what()});
+      }
+    });
+    if (!*engine_) return engine_->failure();
+    return engine_->value().get();
+  }
+
+ private:
+  std::once_flag started_;
+  std::once_flag finished_;
+  std::future<Result<std::unique_ptr<OCREngine>>> loading_;
+  std::optional<Result<std::unique_ptr<OCREngine>>> engine_;
+};
+
+EngineSlot& engineSlot() {
+  static EngineSlot slot;
+  return slot;
 }
 
 }  // namespace
 
+RecognizerLoad::RecognizerLoad() {
+  try {
+    engineSlot().startLoading();
+  } catch (const std::system_error&) {
+    // No thread to spare: the first recognition loads the engine itself.
+  }
+}
+
+RecognizerLoad::~RecognizerLoad() { static_cast<void>(engineSlot().engine()); }
+
 Result<std::vector<TextObservation>> recognizeObservations(const Bitmap& image) {
-  Result<OCREngine*> engine = sharedEngine();
+  Result<OCREngine*> engine = engineSlot().engine();
   if (!engine) return engine.failure();
   try {
     return engine.value()->recognize(image.pixels().bgr);

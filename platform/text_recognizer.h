@@ -1,6 +1,7 @@
 // The text recogniser: finds the text in a bitmap and reads each piece with
 // the PP-OCRv4 detection and recognition networks. The networks are loaded
-// once per process, on first use, and reused for every page.
+// once per process, when a RecognizerLoad starts it or on first use, and
+// reused for every page.
 #pragma once
 
 #include <vector>
@@ -10,6 +11,18 @@
 #include "platform/text_observation.h"
 
 namespace brindlewox {
+
+// Starts loading the networks on a thread of their own, so that reading and
+// drawing the input overlaps the load; the first recognition waits for it.
+// The destructor waits for the load too, so that no thread is left running
+// when the run ends early. One per run, around the conversion.
+class RecognizerLoad {
+ public:
+  RecognizerLoad();
+  RecognizerLoad(const RecognizerLoad&) = delete;
+  RecognizerLoad& operator=(const RecognizerLoad&) = delete;
+  ~RecognizerLoad();
+};
 
 // One observation per detected box, in the detector's order. Boxes lower
 // than 0.006 of the image height are not returned. Fails when the networks
