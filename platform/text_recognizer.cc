@@ -1,6 +1,7 @@
 #include "platform/text_recognizer.h"
 
 #include <algorithm>
+#include <atomic>
 #include <exception>
 #include <fstream>
 #include <future>
@@ -91,11 +92,80 @@ DecodedLine readEitherWay(TextLineReader& reader, const cv::Mat& turnedLeft) {
   return right.confidence > left.confidence ? right : left;
 }
 
+// The lines of one page read by several readers at once. Each reader takes
+// the next unread line until none is left, and a line's text lands by its
+// index, so the output does not depend on the timing. The helpers (every
+// reader but the first) start at once; the calling thread joins in with the
+// first reader when finish() is called. A reading that is not finished is
+// abandoned: the helpers stop after their current line, and the destructor
+// waits for them, so none outlives the page it reads.
+class PageReading {
+ public:
+  PageReading(const FoundLines& found, const std::vector<Quad>& crops, std::vector<TextLineReader>& readers)
+      : found_(found), crops_(crops), readers_(readers), read_(crops.size()), text_(crops.size()) {
+    for (std::size_t reader = 1; reader < readers_.size() && reader < crops_.size(); ++reader) {
+      helpers_.push_back(std::async(std::launch::async, [this, reader] { readShare(reader); }));
+    }
+  }
+  PageReading(const PageReading&) = delete;
+  PageReading& operator=(const PageReading&) = delete;
+  ~PageReading() { stop_ = true; }  // the helpers' futures wait for them
+
+  struct Lines {
+    std::vector<TextCandidate> read;
+    std::vector<Quad> text;  // each line's ink, where the text is
+  };
+
+  // Reads the remaining lines with the first reader too and waits for the
+  // helpers; a failure on any thread is rethrown here, after all have ended.
+  Lines finish() {
+    std::exception_ptr failure;
+    try {
+      readShare(0);
+    } catch (...) {
+      failure = std::current_exception();
+      stop_ = true;
+    }
+    for (std::future<void>& helper : helpers_) {
+      try {
+        helper.get();
+      } catch (...) {
+        if (!failure) failure = std::current_exception();
+      }
+    }
+    if (failure) std::rethrow_exception(failure);
+    return {std::move(read_), std::move(text_)};
+  }
+
+ private:
+  void readShare(std::size_t reader) {
+    while (!stop_) {
+      const std::size_t i = next_++;
+      if (i >= crops_.size()) return;
+      const cv::Mat crop = TextLineReader::uprightCrop(found_.image, crops_[i]);
+      const bool vertical = TextLineReader::isVertical(crops_[i]);
+      text_[i] = vertical ? crops_[i] : lineInk(found_.image, crops_[i], crop);
+      DecodedLine line = vertical ? readEitherWay(readers_[reader], crop) : readers_[reader].read(crop);
+      read_[i] = TextCandidate{std::move(line.text), line.confidence};
+    }
+  }
+
+  const FoundLines& found_;
+  const std::vector<Quad>& crops_;
+  std::vector<TextLineReader>& readers_;
+  std::vector<TextCandidate> read_;
+  std::vector<Quad> text_;
+  std::atomic<std::size_t> next_{0};
+  std::atomic<bool> stop_{false};
+  std::vector<std::future<void>> helpers_;  // last: waited for before the rest goes
+};
+
 // Detection, the page turned upright when it lies otherwise, then the lines
 // read by several readers at once. OpenCV's own threads barely speed up the
 // recognition network, so each reader (with its own copy of the network)
-// takes every n-th line on a thread of its own. Results land by index: the
-// output does not depend on the timing.
+// works on a thread of its own (PageReading). The other readers start while
+// the first thread checks the page's orientation, which on almost every page
+// finds it upright.
 class OCREngine {
  public:
   OCREngine(TextDetector detector, std::vector<TextLineReader> readers, LineOrientation orientation,
@@ -108,14 +178,17 @@ class OCREngine {
   std::vector<TextObservation> recognize(const cv::Mat& bgr) {
     const FoundLines found = findLines(detector_, bgr);
     const std::vector<Quad> crops = linesToRead(found, bgr.size());
-    const PageTurn turn = uprightTurn(found.image, crops);
-    if (turn == PageTurn::none) return readLines(found, crops, bgr.size());
+    AsItStands read = readIfUpright(found, crops, bgr.size());
+    if (read.turn == PageTurn::none) return std::move(read.observations);
     // The page is read as if it had been upright: found again, turned, so
     // the boxes and the reading order are the upright page's.
-    cv::Mat upright;
-    cv::rotate(bgr, upright, rotationOf(turn));
-    const FoundLines turned = findLines(detector_, upright);
-    return readLines(turned, linesToRead(turned, upright.size()), upright.size());
+    cv::Mat turned;
+    cv::rotate(bgr, turned, rotationOf(read.turn));
+    const FoundLines foundTurned = findLines(detector_, turned);
+    const std::vector<Quad> cropsTurned = linesToRead(foundTurned, turned.size());
+    const ThreadCount single(readerThreads());
+    PageReading reading(foundTurned, cropsTurned, readers_);
+    return observations(foundTurned, cropsTurned, reading.finish(), turned.size());
   }
 
  private:
@@ -196,43 +269,30 @@ class OCREngine {
     return weights > 0 ? sum / weights : 0;
   }
 
-  std::vector<TextObservation> readLines(const FoundLines& found, const std::vector<Quad>& crops, cv::Size size) {
-    std::vector<TextCandidate> read(crops.size());
-    std::vector<Quad> text(crops.size());
-    auto readShare = [&](std::size_t reader) {
-      for (std::size_t i = reader; i < crops.size(); i += readers_.size()) {
-        const cv::Mat crop = TextLineReader::uprightCrop(found.image, crops[i]);
-        const bool vertical = TextLineReader::isVertical(crops[i]);
-        text[i] = vertical ? crops[i] : lineInk(found.image, crops[i], crop);
-        DecodedLine line = vertical ? readEitherWay(readers_[reader], crop) : readers_[reader].read(crop);
-        read[i] = TextCandidate{std::move(line.text), line.confidence};
-      }
-    };
-    // One OpenCV thread per reader: its own pool would only contend with them.
-    const ThreadCount single(readers_.size() > 1 ? 1 : cv::getNumThreads());
-    std::vector<std::future<void>> helpers;
-    for (std::size_t reader = 1; reader < readers_.size() && reader < crops.size(); ++reader) {
-      helpers.push_back(std::async(std::launch::async, readShare, reader));
-    }
-    // Every helper is joined before a failure leaves, so none outlives the bitmap.
-    std::exception_ptr failure;
-    try {
-      readShare(0);
-    } catch (...) {
-      failure = std::current_exception();
-    }
-    for (std::future<void>& helper : helpers) {
-      try {
-        helper.get();
-      } catch (...) {
-        if (!failure) failure = std::current_exception();
-      }
-    }
-    if (failure) std::rethrow_exception(failure);
+  // One OpenCV thread per reader: its own pool would only contend with them.
+  int readerThreads() const { return readers_.size() > 1 ? 1 : cv::getNumThreads(); }
+
+  struct AsItStands {
+    PageTurn turn;
+    std::vector<TextObservation> observations;  // when the page is upright
+  };
+
+  // The page's lines read as they stand while the first thread checks that
+  // the page is upright; the reading is abandoned when it is not.
+  AsItStands readIfUpright(const FoundLines& found, const std::vector<Quad>& crops, cv::Size size) {
+    const ThreadCount single(readerThreads());
+    PageReading reading(found, crops, readers_);
+    const PageTurn turn = uprightTurn(found.image, crops);
+    if (turn != PageTurn::none) return {turn, {}};
+    return {turn, observations(found, crops, reading.finish(), size)};
+  }
+
+  std::vector<TextObservation> observations(const FoundLines& found, const std::vector<Quad>& crops,
+                                            PageReading::Lines lines, cv::Size size) const {
     if (script_) {
-      for (TextCandidate& candidate : read) candidate.string = script_->consistent(candidate.string);
+      for (TextCandidate& candidate : lines.read) candidate.string = script_->consistent(candidate.string);
     }
-    return observationsInReadingFrame(crops, text, std::move(read), found.margin, size);
+    return observationsInReadingFrame(crops, lines.text, std::move(lines.read), found.margin, size);
   }
 
   // The longest lines the classifier looks at, and the fewer read both ways.
