@@ -55,24 +55,27 @@ class PackBuffer {
   std::size_t capacity_ = 0;
 };
 
-// c[rows x columns] += a (packed [depth][6]) * b (packed [depth][64]); rows <= 6, columns <= 64.
+// c[rows x columns] += a (packed [depth][6]) * b (packed [depth][64]); rows <= 6,
+// columns <= 16 * Vectors. The last block of a narrow product needs fewer
+// than four vectors: a line of 75 pixels would otherwise multiply 128.
+template <std::ptrdiff_t Vectors>
 __attribute__((target("avx512f"))) void panelProduct(int depth, const float* a, const float* b, float* c,
                                                      int cStride, int rows, int columns) {
-  __m512 sums[kPanelRows][kVectors];
+  __m512 sums[kPanelRows][Vectors];
 #pragma GCC unroll 6
   for (int i = 0; i < kPanelRows; ++i) {
 #pragma GCC unroll 4
-    for (std::ptrdiff_t j = 0; j < kVectors; ++j) sums[i][j] = _mm512_setzero_ps();
+    for (std::ptrdiff_t j = 0; j < Vectors; ++j) sums[i][j] = _mm512_setzero_ps();
   }
   for (int step = 0; step < depth; ++step, a += kPanelRows, b += kPanelColumns) {
-    __m512 bRow[kVectors];
+    __m512 bRow[Vectors];
 #pragma GCC unroll 4
-    for (std::ptrdiff_t j = 0; j < kVectors; ++j) bRow[j] = _mm512_load_ps(b + kLanes * j);
+    for (std::ptrdiff_t j = 0; j < Vectors; ++j) bRow[j] = _mm512_load_ps(b + kLanes * j);
 #pragma GCC unroll 6
     for (int i = 0; i < kPanelRows; ++i) {
       const __m512 aValue = _mm512_set1_ps(a[i]);
 #pragma GCC unroll 4
-      for (std::ptrdiff_t j = 0; j < kVectors; ++j) sums[i][j] = _mm512_fmadd_ps(aValue, bRow[j], sums[i][j]);
+      for (std::ptrdiff_t j = 0; j < Vectors; ++j) sums[i][j] = _mm512_fmadd_ps(aValue, bRow[j], sums[i][j]);
     }
   }
 #pragma GCC unroll 6
@@ -80,13 +83,29 @@ __attribute__((target("avx512f"))) void panelProduct(int depth, const float* a, 
     if (i >= rows) break;
     float* row = c + static_cast<std::ptrdiff_t>(i) * cStride;
 #pragma GCC unroll 4
-    for (std::ptrdiff_t j = 0; j < kVectors; ++j) {
+    for (std::ptrdiff_t j = 0; j < Vectors; ++j) {
       const std::ptrdiff_t left = columns - kLanes * j;
       if (left <= 0) break;
       const auto mask = static_cast<__mmask16>(left >= kLanes ? 0xFFFFU : (1U << left) - 1U);
       const __m512 old = _mm512_maskz_loadu_ps(mask, row + kLanes * j);
       _mm512_mask_storeu_ps(row + kLanes * j, mask, _mm512_add_ps(old, sums[i][j]));
     }
+  }
+}
+
+using PanelProduct = void (*)(int, const float*, const float*, float*, int, int, int);
+
+// The panel product for a block `columns` wide.
+PanelProduct panelProductFor(int columns) {
+  switch ((columns + kLanes - 1) / kLanes) {
+    case 1:
+      return panelProduct<1>;
+    case 2:
+      return panelProduct<2>;
+    case 3:
+      return panelProduct<3>;
+    default:
+      return panelProduct<kVectors>;
   }
 }
 
@@ -119,9 +138,10 @@ __attribute__((target("avx512f"))) void avx512Product(int rows, int columns, int
         std::copy_n(source, width, target);
         std::fill(target + width, target + kPanelColumns, 0.0F);
       }
+      const PanelProduct product = panelProductFor(width);
       for (int panel = 0; panel < panels; ++panel) {
         const int firstRow = panel * kPanelRows;
-        panelProduct(steps, aPacked + static_cast<std::size_t>(panel) * kPanelRows * steps, bPacked,
+        product(steps, aPacked + static_cast<std::size_t>(panel) * kPanelRows * steps, bPacked,
                      c.data + static_cast<std::ptrdiff_t>(firstRow) * c.stride + firstColumn, c.stride,
                      std::min(kPanelRows, rows - firstRow), width);
       }
