@@ -8,6 +8,7 @@
 #include <thread>
 #include <memory>
 #include <mutex>
+#include <numeric>
 #include <new>
 #include <optional>
 #include <system_error>
@@ -94,7 +95,9 @@ DecodedLine readEitherWay(TextLineReader& reader, const cv::Mat& turnedLeft) {
 
 // The lines of one page read by several readers at once. Each reader takes
 // the next unread line until none is left, and a line's text lands by its
-// index, so the output does not depend on the timing. The helpers (every
+// index, so the output does not depend on the timing. Lines are taken
+// longest first: the readers then finish together, and a reader meets the
+// same input width in a row, for which the network is not set up again. The helpers (every
 // reader but the first) start at once; the calling thread joins in with the
 // first reader when finish() is called. A reading that is not finished is
 // abandoned: the helpers stop after their current line, and the destructor
@@ -102,7 +105,8 @@ DecodedLine readEitherWay(TextLineReader& reader, const cv::Mat& turnedLeft) {
 class PageReading {
  public:
   PageReading(const FoundLines& found, const std::vector<Quad>& crops, std::vector<TextLineReader>& readers)
-      : found_(found), crops_(crops), readers_(readers), read_(crops.size()), text_(crops.size()) {
+      : found_(found), crops_(crops), readers_(readers), order_(longestFirst(crops)), read_(crops.size()),
+        text_(crops.size()) {
     for (std::size_t reader = 1; reader < readers_.size() && reader < crops_.size(); ++reader) {
       helpers_.push_back(std::async(std::launch::async, [this, reader] { readShare(reader); }));
     }
@@ -138,10 +142,24 @@ class PageReading {
   }
 
  private:
+  // Line indices by the width the reader gives each line, widest first.
+  static std::vector<std::size_t> longestFirst(const std::vector<Quad>& crops) {
+    std::vector<double> aspect;
+    for (const Quad& corners : crops) {
+      const cv::Size size = TextLineReader::straightenedSize(corners);
+      aspect.push_back(static_cast<double>(size.width) / size.height);
+    }
+    std::vector<std::size_t> order(crops.size());
+    std::iota(order.begin(), order.end(), 0);
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return aspect[a] > aspect[b]; });
+    return order;
+  }
+
   void readShare(std::size_t reader) {
     while (!stop_) {
-      const std::size_t i = next_++;
-      if (i >= crops_.size()) return;
+      const std::size_t taken = next_++;
+      if (taken >= order_.size()) return;
+      const std::size_t i = order_[taken];
       const cv::Mat crop = TextLineReader::uprightCrop(found_.image, crops_[i]);
       const bool vertical = TextLineReader::isVertical(crops_[i]);
       text_[i] = vertical ? crops_[i] : lineInk(found_.image, crops_[i], crop);
@@ -153,6 +171,7 @@ class PageReading {
   const FoundLines& found_;
   const std::vector<Quad>& crops_;
   std::vector<TextLineReader>& readers_;
+  const std::vector<std::size_t> order_;
   std::vector<TextCandidate> read_;
   std::vector<Quad> text_;
   std::atomic<std::size_t> next_{0};
