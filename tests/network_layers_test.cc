@@ -91,8 +91,9 @@ void expectNear(const cv::Mat& actual, const cv::Mat& expected) {
 }
 
 // Odd widths leave a remainder after the vector loop, heights one after the
-// rows taken four at a time; the shapes include the
-// network's own (5x5 with vertical stride 2) and the general strided path.
+// rows taken four at a time, and a wide plane takes the row-by-row path; the
+// shapes include the network's own (5x5 with vertical stride 2) and the
+// general strided path.
 TEST(NetworkLayers, DepthwiseConvolutionMatchesTheDefinitionAcrossInputSizes) {
   registerNetworkLayers();
   const std::vector<DepthwiseShape> shapes = {
@@ -107,7 +108,7 @@ TEST(NetworkLayers, DepthwiseConvolutionMatchesTheDefinitionAcrossInputSizes) {
     cv::dnn::LayerParams params = depthwiseParams(weights, bias, shape);
     net.addLayerToPrev(params.name, params.type, params);
     // One network, several sizes in turn, as the line reader uses it.
-    for (const auto& [height, width] : std::vector<std::pair<int, int>>{{12, 37}, {3, 80}, {7, 5}, {12, 37}}) {
+    for (const auto& [height, width] : std::vector<std::pair<int, int>>{{12, 37}, {3, 80}, {7, 5}, {5, 150}, {12, 37}}) {
       const cv::Mat input = randomBlob({1, channels, height, width}, static_cast<std::uint64_t>(height) * 1000 + static_cast<std::uint64_t>(width));
       expectNear(run(net, input), referenceDepthwise(input, weights, bias, shape));
     }

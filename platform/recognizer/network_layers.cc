@@ -89,13 +89,18 @@ void depthwisePlaneByRows(const float* __restrict input, int inputWidth, const f
 
 }  // namespace
 
+// Planes up to this wide are summed in registers; wider ones row by row,
+// whose long rows vectorise well (a 1600-column line's planes are 400 wide:
+// 16% faster so).
+constexpr int kRegisterPlaneWidth = 128;
+
 // One call per plane, not per kernel row: the recognition network's planes
 // are a few pixels wide, and a call per row cost more than its arithmetic.
 void convolveDepthwisePlane(const float* input, int inputWidth, const float* weights, int kernelHeight,
                             int kernelWidth, int stepY, float bias, float* output, int outHeight, int outWidth) {
 #ifdef BRINDLEWOX_AVX512_DEPTHWISE
   static const bool avx512 = __builtin_cpu_supports("avx512f");
-  if (avx512) {
+  if (avx512 && outWidth <= kRegisterPlaneWidth) {
     depthwisePlaneAvx512(input, inputWidth, weights, kernelHeight, kernelWidth, stepY, bias, output, outHeight,
                          outWidth);
     return;
