@@ -382,7 +382,14 @@ Result<std::unique_ptr<OCREngine>> loadEngine() {
 class EngineSlot {
  public:
   void startLoading() {
-    std::call_once(started_, [this] { loading_ = std::async(std::launch::async, loadEngine); });
+    std::call_once(started_, [this] {
+      try {
+        loading_ = std::async(std::launch::async, loadEngine);
+      } catch (const std::system_error&) {
+        // No thread to spare: the first recognition loads the engine itself.
+        loading_ = std::async(std::launch::deferred, loadEngine);
+      }
+    });
   }
 
   Result<OCREngine*> engine() {
@@ -392,7 +399,7 @@ class EngineSlot {
         engine_.emplace(loading_.get());
       } catch (const std::bad_alloc&) {
         engine_.emplace(PlatformError{"Text recognition failed: out of memory."});
-      } catch (const std::exception& error) {  // the loading thread could not be started
+      } catch (const std::exception& error) {  // any other failure while loading
         engine_.emplace(PlatformError{std::string("Text recognition failed: ") + error.what()});
       }
     });
@@ -414,13 +421,7 @@ EngineSlot& engineSlot() {
 
 }  // namespace
 
-RecognizerLoad::RecognizerLoad() {
-  try {
-    engineSlot().startLoading();
-  } catch (const std::system_error&) {
-    // No thread to spare: the first recognition loads the engine itself.
-  }
-}
+RecognizerLoad::RecognizerLoad() { engineSlot().startLoading(); }
 
 RecognizerLoad::~RecognizerLoad() { static_cast<void>(engineSlot().engine()); }
 
