@@ -97,9 +97,9 @@ DecodedLine readEitherWay(TextLineReader& reader, const cv::Mat& turnedLeft) {
 // the next unread line until none is left, and a line's text lands by its
 // index, so the output does not depend on the timing. Lines are taken
 // longest first: the readers then finish together, and a reader meets the
-// same input width in a row, for which the network is not set up again. The helpers (every
-// reader but the first) start at once; the calling thread joins in with the
-// first reader when finish() is called. A reading that is not finished is
+// same input width in a row, for which the network is not set up again. The
+// helpers (every reader but the first) start at once; the calling thread
+// joins in with the first reader when finish() is called. A reading that is not finished is
 // abandoned: the helpers stop after their current line, and the destructor
 // waits for them, so none outlives the page it reads.
 class PageReading {
@@ -204,10 +204,7 @@ class OCREngine {
     cv::Mat turned;
     cv::rotate(bgr, turned, rotationOf(read.turn));
     const FoundLines foundTurned = findLines(detector_, turned);
-    const std::vector<Quad> cropsTurned = linesToRead(foundTurned, turned.size());
-    const ThreadCount single(readerThreads());
-    PageReading reading(foundTurned, cropsTurned, readers_);
-    return observations(foundTurned, cropsTurned, reading.finish(), turned.size());
+    return readLines(foundTurned, linesToRead(foundTurned, turned.size()), turned.size());
   }
 
  private:
@@ -304,6 +301,13 @@ class OCREngine {
     const PageTurn turn = uprightTurn(found.image, crops);
     if (turn != PageTurn::none) return {turn, {}};
     return {turn, observations(found, crops, reading.finish(), size)};
+  }
+
+  // The page's lines read, with no question of its orientation left.
+  std::vector<TextObservation> readLines(const FoundLines& found, const std::vector<Quad>& crops, cv::Size size) {
+    const ThreadCount single(readerThreads());
+    PageReading reading(found, crops, readers_);
+    return observations(found, crops, reading.finish(), size);
   }
 
   std::vector<TextObservation> observations(const FoundLines& found, const std::vector<Quad>& crops,

@@ -35,27 +35,18 @@ constexpr int kDepthBlock = 256;
 // mostly multiply padding; OpenBLAS takes them.
 constexpr int kNarrowest = 16;
 
-// Scratch memory for the packed blocks, aligned for vector loads. One per
-// call: thread-local storage in this dynamically loaded library confused
+// Scratch memory for a packed block, aligned for vector loads. One per call:
+// thread-local storage in this dynamically loaded library confused
 // LeakSanitizer's scan of the threads at exit, and a freed block comes back
 // from the heap without new page faults.
-class PackBuffer {
- public:
-  float* reserve(std::size_t count) {
-    if (count > capacity_) {
-      data_.reset(static_cast<float*>(::operator new[](count * sizeof(float), std::align_val_t{64})));
-      capacity_ = count;
-    }
-    return data_.get();
-  }
-
- private:
-  struct Release {
-    void operator()(float* data) const { ::operator delete[](data, std::align_val_t{64}); }
-  };
-  std::unique_ptr<float[], Release> data_;
-  std::size_t capacity_ = 0;
+struct ReleaseAligned {
+  void operator()(float* data) const { ::operator delete[](data, std::align_val_t{64}); }
 };
+using PackBuffer = std::unique_ptr<float[], ReleaseAligned>;
+
+PackBuffer packBuffer(std::size_t count) {
+  return PackBuffer(static_cast<float*>(::operator new[](count * sizeof(float), std::align_val_t{64})));
+}
 
 // c[rows x columns] += a (packed [depth][6]) * b (packed [depth][64]); rows <= 6,
 // columns <= 16 * Vectors. The last block of a narrow product needs fewer
@@ -116,12 +107,15 @@ PanelProduct panelProductFor(int columns) {
 // that the panel product reads both in order and without bounds.
 __attribute__((target("avx512f"))) void avx512Product(int rows, int columns, int depth, ConstMatrix a,
                                                       ConstMatrix b, Matrix c) {
-  PackBuffer aBuffer;
-  PackBuffer bBuffer;
   const int panels = (rows + kPanelRows - 1) / kPanelRows;
+  // Sized for the first block of the shared dimension, the largest.
+  const auto blockSteps = static_cast<std::size_t>(std::min(kDepthBlock, depth));
+  const PackBuffer aBuffer = packBuffer(static_cast<std::size_t>(panels) * kPanelRows * blockSteps);
+  const PackBuffer bBuffer = packBuffer(blockSteps * kPanelColumns);
+  float* aPacked = aBuffer.get();
+  float* bPacked = bBuffer.get();
   for (int firstStep = 0; firstStep < depth; firstStep += kDepthBlock) {
     const int steps = std::min(kDepthBlock, depth - firstStep);
-    float* aPacked = aBuffer.reserve(static_cast<std::size_t>(panels) * kPanelRows * steps);
     for (int row = 0; row < panels * kPanelRows; ++row) {
       float* target = aPacked + static_cast<std::size_t>(row / kPanelRows) * kPanelRows * steps + row % kPanelRows;
       if (row >= rows) {
@@ -131,7 +125,6 @@ __attribute__((target("avx512f"))) void avx512Product(int rows, int columns, int
       const float* source = a.data + static_cast<std::ptrdiff_t>(row) * a.stride + firstStep;
       for (std::ptrdiff_t step = 0; step < steps; ++step) target[step * kPanelRows] = source[step];
     }
-    float* bPacked = bBuffer.reserve(static_cast<std::size_t>(steps) * kPanelColumns);
     for (int firstColumn = 0; firstColumn < columns; firstColumn += kPanelColumns) {
       const int width = std::min(kPanelColumns, columns - firstColumn);
       for (int step = 0; step < steps; ++step) {
@@ -144,8 +137,8 @@ __attribute__((target("avx512f"))) void avx512Product(int rows, int columns, int
       for (int panel = 0; panel < panels; ++panel) {
         const int firstRow = panel * kPanelRows;
         product(steps, aPacked + static_cast<std::size_t>(panel) * kPanelRows * steps, bPacked,
-                     c.data + static_cast<std::ptrdiff_t>(firstRow) * c.stride + firstColumn, c.stride,
-                     std::min(kPanelRows, rows - firstRow), width);
+                c.data + static_cast<std::ptrdiff_t>(firstRow) * c.stride + firstColumn, c.stride,
+                std::min(kPanelRows, rows - firstRow), width);
       }
     }
   }

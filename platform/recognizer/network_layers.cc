@@ -99,7 +99,8 @@ constexpr int kRegisterPlaneWidth = 128;
 void convolveDepthwisePlane(const float* input, int inputWidth, const float* weights, int kernelHeight,
                             int kernelWidth, int stepY, float bias, float* output, int outHeight, int outWidth) {
 #ifdef BRINDLEWOX_AVX512_DEPTHWISE
-  static const bool avx512 = __builtin_cpu_supports("avx512f");
+  // The processor that runs the AVX-512 products runs this too.
+  static const bool avx512 = fastestProductKernel() == ProductKernel::kAvx512;
   if (avx512 && outWidth <= kRegisterPlaneWidth) {
     depthwisePlaneAvx512(input, inputWidth, weights, kernelHeight, kernelWidth, stepY, bias, output, outHeight,
                          outWidth);
