@@ -64,7 +64,9 @@ Status runToOutput(const Arguments& arguments) {
   if (!document) return document.failure();
   Result<std::string> bytes = encodeDocument(document.value());
   if (!bytes) return bytes.failure();
-  return writeFileAtomically(arguments[1], bytes.value());
+  Result<OutputFile> output = OutputFile::open(arguments[1]);
+  if (!output) return output.failure();
+  return std::move(output).value().write(bytes.value());
 }
 
 }  // namespace
