@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <optional>
 #include <string_view>
 
 #include "app/engine_loader.h"
@@ -38,7 +39,7 @@ std::string extensionKey(const std::string& path) {
   return lowercased(component.substr(dot + 1));
 }
 
-Result<OCRDocument> convertInput(const Arguments& arguments) {
+Result<OCRDocument> convertInput(const Arguments& arguments, const OpenOutput& openOutput) {
   const std::string& input = arguments[0];
   const ProgressRange range = progressRange(arguments);
   const std::string key = extensionKey(input);
@@ -52,21 +53,33 @@ Result<OCRDocument> convertInput(const Arguments& arguments) {
   }
   const Result<const EngineInterface*> engine = loadEngine();
   if (!engine) return engine.failure();
-  if (pdf) return engine.value()->convertPDF(input, selectedPageNumbers(arguments), range.start, range.end);
-  return engine.value()->convertImage(input, range.start, range.end);
+  if (pdf) {
+    return engine.value()->convertPDF(input, selectedPageNumbers(arguments), range.start, range.end, openOutput);
+  }
+  return engine.value()->convertImage(input, range.start, range.end, openOutput);
 }
 
 namespace {
 
 Status runToOutput(const Arguments& arguments) {
   if (arguments.size() < 2) return OCRError::invalidArguments();
-  Result<OCRDocument> document = convertInput(arguments);
+  // Opened by the conversion once the input is open; whatever ends the run
+  // before the write removes its temporary file with it.
+  std::optional<OutputFile> output;
+  const OpenOutput openOutput = [&]() -> Status {
+    Result<OutputFile> opened = OutputFile::open(arguments[1]);
+    if (!opened) return opened.failure();
+    output.emplace(std::move(opened).value());
+    return Done{};
+  };
+  Result<OCRDocument> document = convertInput(arguments, openOutput);
   if (!document) return document.failure();
+  if (!output) {  // a conversion that returned before opening it
+    if (const Status opened = openOutput(); !opened) return opened.failure();
+  }
   Result<std::string> bytes = encodeDocument(document.value());
   if (!bytes) return bytes.failure();
-  Result<OutputFile> output = OutputFile::open(arguments[1]);
-  if (!output) return output.failure();
-  return std::move(output).value().write(bytes.value());
+  return std::move(*output).write(bytes.value());
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 
 #include "app/options.h"
 #include "model/ocr_document.h"
+#include "pipeline/open_output.h"
 
 namespace brindlewox {
 
@@ -24,9 +25,10 @@ ProgressRange progressRange(const Arguments& arguments);
 // full Unicode rules; empty when there is none.
 std::string extensionKey(const std::string& path);
 
-// INPUT to document: dispatch on the extension key and convert. Refuses an
-// OUTPUT that is the input file itself.
-Result<OCRDocument> convertInput(const Arguments& arguments);
+// INPUT to document: dispatch on the extension key and convert, calling
+// `openOutput` once the input is open. Refuses an OUTPUT that is the input
+// file itself.
+Result<OCRDocument> convertInput(const Arguments& arguments, const OpenOutput& openOutput);
 
 // The whole run; returns the exit status after printing any failure line.
 int run(const Arguments& arguments);

@@ -8,15 +8,19 @@
 #include <string>
 
 #include "model/ocr_document.h"
+#include "pipeline/image_conversion.h"
 #include "pipeline/pdf_conversion.h"
 
 namespace brindlewox {
 
+// `openOutput` is the front end's own code: OUTPUT, its temporary file and
+// the cancellation that removes it all stay on the front end's side.
 struct EngineInterface {
   Result<OCRDocument> (*convertPDF)(const std::string& input, const PageSelection& selection,
-                                    std::int64_t progressStart, std::int64_t progressEnd);
+                                    std::int64_t progressStart, std::int64_t progressEnd,
+                                    const OpenOutput& openOutput);
   Result<OCRDocument> (*convertImage)(const std::string& input, std::int64_t progressStart,
-                                      std::int64_t progressEnd);
+                                      std::int64_t progressEnd, const OpenOutput& openOutput);
 };
 
 // The engine library's one exported symbol. It takes the descriptor that

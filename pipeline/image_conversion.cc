@@ -7,13 +7,15 @@
 
 namespace brindlewox {
 
-Result<OCRDocument> convertImage(const std::string& input, std::int64_t progressStart, std::int64_t progressEnd) {
+Result<OCRDocument> convertImage(const std::string& input, std::int64_t progressStart, std::int64_t progressEnd,
+                                 const OpenOutput& openOutput) {
   emitProgress(progressStart, kOCRStage, 0, 1);
   const RecognizerLoad load;  // while the image is decoded
   Result<RecognizedText> recognized = [&]() -> Result<RecognizedText> {
     // The bitmap lives only until its text is read.
     const Result<Bitmap> image = imageFromFile(input);
     if (!image) return image.failure();
+    if (const Status output = openOutput(); !output) return output.failure();
     return recognizeText(image.value());
   }();
   if (!recognized) return recognized.failure();

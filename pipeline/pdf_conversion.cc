@@ -43,9 +43,11 @@ Result<OCRPage> convertPage(PDFDocument& document, std::int64_t pageNumber) {
 }  // namespace
 
 Result<OCRDocument> convertPDF(const std::string& input, const PageSelection& selection, std::int64_t progressStart,
-                               std::int64_t progressEnd) {
+                               std::int64_t progressEnd, const OpenOutput& openOutput) {
   Result<PDFDocument> document = PDFDocument::open(input);
   if (!document) return document.failure();
+  // Before the networks load, so that a bad OUTPUT costs nothing more.
+  if (const Status output = openOutput(); !output) return output.failure();
   const RecognizerLoad load;  // while the first page is drawn
   const std::int64_t pageCount = document.value().pageCount();
   const std::vector<std::int64_t> workList = pdfWorkList(pageCount, selection);

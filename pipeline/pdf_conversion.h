@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "model/ocr_document.h"
+#include "pipeline/open_output.h"
 
 namespace brindlewox {
 
@@ -22,7 +23,8 @@ std::vector<std::int64_t> pdfWorkList(std::int64_t pageCount, const PageSelectio
 // start + round(completed / total * (end - start)), halves away from zero.
 std::int64_t progressPercent(std::int64_t start, std::int64_t end, std::int64_t completed, std::int64_t total);
 
+// Calls `openOutput` once the document is open, before any page is drawn.
 Result<OCRDocument> convertPDF(const std::string& input, const PageSelection& selection, std::int64_t progressStart,
-                               std::int64_t progressEnd);
+                               std::int64_t progressEnd, const OpenOutput& openOutput);
 
 }  // namespace brindlewox

@@ -342,16 +342,6 @@ TEST_F(EndToEnd, DrawsRotatedPagesUpright) {
   }
 }
 
-TEST_F(EndToEnd, AnOutputInAMissingDirectoryFailsAfterTheWork) {
-  const RunResult result = run({kData + "/english.png", (directory_ / "no" / "out.json").string()});
-  EXPECT_EQ(result.exitStatus, 1);
-  const std::vector<std::string> got = lines(result.standardError);
-  ASSERT_EQ(got.size(), 3U);
-  EXPECT_EQ(got[1], progress(100, 1, 1));
-  EXPECT_NE(got[2].find("out.json"), std::string::npos);
-  EXPECT_FALSE(fs::exists(directory_ / "no"));
-}
-
 TEST_F(EndToEnd, AMissingEngineOrModelsAreNamedWithHowToRestoreThem) {
   // A copy of the binary away from the build tree's engine and models.
   const fs::path binary = directory_ / "brindlewox-ocr";

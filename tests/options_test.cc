@@ -110,9 +110,14 @@ TEST(ConvertInput, RefusesUnsupportedExtensionsBeforeOpeningAnything) {
            {"missing", "OCR does not support . files."},
            {"missing.jpe", "OCR does not support .jpe files."},
            {"--pages", "OCR does not support . files."}}) {
-    const Result<OCRDocument> result = convertInput({input, "out.json"});
+    bool outputOpened = false;
+    const Result<OCRDocument> result = convertInput({input, "out.json"}, [&]() -> Status {
+      outputOpened = true;
+      return Done{};
+    });
     ASSERT_FALSE(result.ok()) << input;
     EXPECT_EQ(localizedDescription(result.failure()), message);
+    EXPECT_FALSE(outputOpened) << input;
   }
 }
 
