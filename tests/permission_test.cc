@@ -17,14 +17,11 @@ namespace brindlewox {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::kModelFiles;
 using testing::lines;
 using testing::readFile;
 using testing::RunResult;
 
 const std::string kData = BRINDLEWOX_TESTDATA;
-constexpr fs::perms kOpen = fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
-                            fs::perms::others_read | fs::perms::others_exec;  // 0755
 constexpr fs::perms kReadOnly = fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read;
 constexpr fs::perms kOwnerOnly = fs::perms::owner_read | fs::perms::owner_write;
 
@@ -45,29 +42,16 @@ class AsNobody : public ::testing::Test {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
     root_ = fs::path("/tmp") / ("brindlewox-nobody-" + std::to_string(::getpid()) + "-" + info->name());
     fs::remove_all(root_);
-    const fs::path built = fs::path(BRINDLEWOX_BINARY).parent_path();
-    fs::create_directories(root_ / "bin" / "models");
-    fs::copy_file(BRINDLEWOX_BINARY, root_ / "bin" / "brindlewox-ocr");
-    fs::copy_file(BRINDLEWOX_ENGINE, root_ / "bin" / "libbrindlewox-engine.so");
-    for (const char* name : kModelFiles) {
-      fs::copy_file(built / "models" / name, root_ / "bin" / "models" / name);
-      fs::permissions(root_ / "bin" / "models" / name, kReadOnly);
-    }
+    binary_ = testing::copyBinaryForEveryUser(root_);
     fs::copy_file(kData + "/english.png", root_ / "english.png");
     fs::permissions(root_ / "english.png", kReadOnly);
-    for (const fs::path& path : {root_, root_ / "bin", root_ / "bin" / "models", root_ / "bin" / "brindlewox-ocr",
-                                 root_ / "bin" / "libbrindlewox-engine.so"}) {
-      fs::permissions(path, kOpen);
-    }
   }
   void TearDown() override {
     if (!root_.empty()) fs::remove_all(root_);
   }
 
   RunResult runAsNobody(const std::vector<std::string>& arguments) const {
-    return testing::runBinary(arguments, root_.string(),
-                              {"/usr/bin/setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", "--"},
-                              (root_ / "bin" / "brindlewox-ocr").string());
+    return testing::runBinary(arguments, root_.string(), testing::kAsNobody, binary_.string());
   }
 
   // The run failed with `line` last, after nothing but progress lines.
@@ -82,6 +66,7 @@ class AsNobody : public ::testing::Test {
   }
 
   fs::path root_;
+  fs::path binary_;
 };
 
 TEST_F(AsNobody, AReadOnlyOutputFolderFailsTheWriteAndKeepsTheOldDocument) {

@@ -28,6 +28,25 @@ std::filesystem::path freshTestDirectory(const std::string& prefix) {
   return directory;
 }
 
+std::filesystem::path copyBinaryForEveryUser(const std::filesystem::path& folder) {
+  namespace fs = std::filesystem;
+  constexpr fs::perms kOpen = fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                              fs::perms::others_read | fs::perms::others_exec;  // 0755
+  const fs::path built = fs::path(BRINDLEWOX_BINARY).parent_path();
+  const fs::path bin = folder / "bin";
+  fs::create_directories(bin / "models");
+  fs::copy_file(BRINDLEWOX_BINARY, bin / "brindlewox-ocr");
+  fs::copy_file(BRINDLEWOX_ENGINE, bin / "libbrindlewox-engine.so");
+  for (const char* name : kModelFiles) {
+    fs::copy_file(built / "models" / name, bin / "models" / name);
+    fs::permissions(bin / "models" / name, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  }
+  for (const fs::path& path : {folder, bin, bin / "models", bin / "brindlewox-ocr", bin / "libbrindlewox-engine.so"}) {
+    fs::permissions(path, kOpen);
+  }
+  return bin / "brindlewox-ocr";
+}
+
 StartedBinary startBinary(const std::vector<std::string>& arguments, const std::string& workingDirectory,
                           const std::vector<std::string>& wrapper, const std::string& binary) {
   char outPath[] = "/tmp/brindlewox-out-XXXXXX";

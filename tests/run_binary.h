@@ -51,4 +51,13 @@ std::string readFile(const std::string& path);
 // A fresh, empty directory for the current test, named after it.
 std::filesystem::path freshTestDirectory(const std::string& prefix);
 
+// Runs what follows it as the user nobody; needs root.
+inline const std::vector<std::string> kAsNobody = {"/usr/bin/setpriv", "--reuid=nobody", "--regid=nogroup",
+                                                   "--clear-groups", "--"};
+
+// A copy of the built binary, its engine and models under `folder`/bin,
+// which every user may run and read wherever the build tree lies; `folder`
+// is created open to every user. Returns the binary's path.
+std::filesystem::path copyBinaryForEveryUser(const std::filesystem::path& folder);
+
 }  // namespace brindlewox::testing
