@@ -11,6 +11,7 @@
 
 #include "model/result.h"
 #include "platform/bitmap.h"
+#include "platform/pdf_page_cost.h"
 
 class PDFDoc;
 class SplashOutputDev;
@@ -53,11 +54,10 @@ class PDFDocument {
   // The page at a 0-based index; absent when the document has no such page.
   std::optional<PDFPage> page(std::int64_t index) const;
 
-  // The decoded size of every content stream that drawing the page parses:
-  // its own, and its forms', patterns', Type 3 glyphs' and annotation
-  // appearances', each once. Absent beyond the per-page limit, which render
-  // refuses as it refuses a page that draws past its time limit.
-  std::optional<std::int64_t> contentBytes(const PDFPage& page) const;
+  // What drawing the page will cost, measured before any of it is drawn
+  // (see pdf_page_cost.h); render refuses a page past a bound, as it refuses
+  // one that draws past its time limit.
+  PageCost cost(const PDFPage& page) const;
 
   // Draws the page's media box, as a viewer shows it (its /Rotate applied),
   // at `scale` pixels per point into a pixelWidth x pixelHeight bitmap on
