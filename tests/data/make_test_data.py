@@ -16,7 +16,7 @@ import sys
 import zlib
 
 import cairo
-from PIL import Image, ImageDraw, ImageFont
+from PIL import Image, ImageDraw, ImageFont, TiffImagePlugin
 
 CJK = "/usr/share/fonts/opentype/noto/NotoSansCJK-Regular.ttc"
 CJK_SC, CJK_TC = 2, 3  # face indices inside the collection
@@ -430,6 +430,224 @@ def flate_bomb(size):
     return b"".join(parts)
 
 
+def pdf_file(bodies):
+    """A PDF whose objects are the given bodies, numbered from 1; the first is
+    the catalog."""
+    out = io.BytesIO()
+    out.write(b"%PDF-1.5\n")
+    offsets = []
+    for number, body in enumerate(bodies, start=1):
+        offsets.append(out.tell())
+        out.write(b"%d 0 obj\n" % number + body + b"\nendobj\n")
+    xref = out.tell()
+    out.write(b"xref\n0 %d\n0000000000 65535 f \n" % (len(bodies) + 1))
+    for offset in offsets:
+        out.write(b"%010d 00000 n \n" % offset)
+    out.write(b"trailer\n<< /Size %d /Root 1 0 R >>\nstartxref\n%d\n%%%%EOF\n" % (len(bodies) + 1, xref))
+    return out.getvalue()
+
+
+def stream_object(entries, data):
+    return b"<< %s /Length %d >>\nstream\n" % (entries, len(data)) + data + b"\nendstream"
+
+
+class PagesPdf:
+    """Letter pages, each with its content stream, its resources and the
+    objects they refer to (added with `add`, numbered as they come)."""
+
+    def __init__(self):
+        self.bodies = [b"<< /Type /Catalog /Pages 2 0 R >>", None]
+        self.kids = []
+
+    def add(self, body):
+        self.bodies.append(body)
+        return len(self.bodies)
+
+    def page(self, content, resources=b"", content_entries=b""):
+        contents = self.add(stream_object(content_entries, content))
+        self.kids.append(self.add(b"<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Resources << %s >> "
+                                  b"/Contents %d 0 R >>" % (resources, contents)))
+
+    def bytes(self):
+        self.bodies[1] = b"<< /Type /Pages /Kids [%s] /Count %d >>" % (
+            b" ".join(b"%d 0 R" % k for k in self.kids), len(self.kids))
+        return pdf_file(self.bodies)
+
+
+def progressive_jpeg(width, height, mode="L"):
+    """A progressive JPEG of a few hundred bytes whose frame header says
+    width x height: libjpeg allocates and clears two bytes a sample for its
+    coefficients before it gives out the first row (colour at full resolution
+    in every channel)."""
+    buffer = io.BytesIO()
+    Image.new(mode, (64, 64), "white").save(buffer, "JPEG", progressive=True, subsampling=0)
+    data = bytearray(buffer.getvalue())
+    at = 2
+    while data[at + 1] != 0xC2:  # to the progressive frame header
+        at += 2 + struct.unpack(">H", data[at + 2:at + 4])[0]
+    data[at + 5:at + 9] = struct.pack(">HH", height, width)
+    return bytes(data)
+
+
+def jpeg2000_codestream(width, height, components=1):
+    """A JPEG 2000 codestream, written out by hand, of a blank grey picture of
+    the given size: one tile, no wavelet levels, one empty packet a component.
+    OpenJPEG decodes it into four bytes a sample."""
+    size = struct.pack(">HHH8IH", 0xFF51, 38 + 3 * components, 0, width, height, 0, 0, width, height, 0, 0, components)
+    size += bytes([7, 1, 1]) * components  # 8-bit samples, no subsampling
+    coding = struct.pack(">HHBBHBBBBBB", 0xFF52, 12, 0, 0, 1, 0, 0, 4, 4, 0, 1)  # 64 x 64 blocks, reversible
+    quantisation = struct.pack(">HHBB", 0xFF5C, 4, 0x40, 0x40)
+    packets = bytes(components)
+    tile = struct.pack(">HHHIBB", 0xFF90, 10, 0, 12 + 2 + len(packets), 0, 1) + b"\xff\x93" + packets
+    return b"\xff\x4f" + size + coding + quantisation + tile + b"\xff\xd9"
+
+
+def jbig2_segment(number, kind, data):
+    """One segment in PDF's embedded JBIG2 form, on page 1, referring to none."""
+    return struct.pack(">IBBBI", number, kind, 0, 1, len(data)) + data
+
+
+def jbig2_page_info(width, height):
+    return jbig2_segment(0, 48, struct.pack(">IIIIBH", width, height, 0, 0, 0, 0))
+
+
+def jbig2_noise_page(width, height):
+    """A JBIG2 page of the given size, filled by one arithmetic-coded generic
+    region over a few random bytes: the decoder fills every pixel of the page
+    and of the region whatever the bytes say."""
+    rng = random.Random(5)
+    # Arithmetic coding with template 0 and its four usual adaptive pixels.
+    region = struct.pack(">IIIIB", width, height, 0, 0, 0) + bytes([0, 3, 0xFF, 0xFD, 0xFF, 2, 0xFE, 0xFE, 0xFE])
+    return jbig2_page_info(width, height) + jbig2_segment(1, 38, region + bytes(rng.getrandbits(8) for _ in range(256)))
+
+
+def fax_g4(image):
+    """A page of dark ink on white as one CCITT group 4 strip, ink coded as
+    black: libtiff codes runs of 0 bits as white, so the page is inverted
+    before it becomes one bit a pixel."""
+    inverted = image.point(lambda v: 255 - v).convert("1")
+    TiffImagePlugin.STRIP_SIZE = 1 << 30  # one strip: strips cannot simply be joined
+    buffer = io.BytesIO()
+    inverted.save(buffer, "TIFF", compression="group4")
+    tiff = Image.open(io.BytesIO(buffer.getvalue()))
+    offsets, counts = tiff.tag_v2[273], tiff.tag_v2[279]
+    assert len(offsets) == 1
+    return buffer.getvalue()[offsets[0]:offsets[0] + counts[0]]
+
+
+def write_bilevel_scans(out):
+    """A page scanned at 300 dpi and kept as a CCITT group 4 image, and one
+    kept as JBIG2 (a generic region coded with the same group 4 bits, as a
+    JBIG2 encoder's lossless mode may)."""
+    width, height = 2550, 3300
+    font = ImageFont.truetype(LATIN, 80)
+    document = PagesPdf()
+    image = b"/Type /XObject /Subtype /Image /Width %d /Height %d /ColorSpace /DeviceGray /BitsPerComponent 1 " % (
+        width, height)
+    for line, codec in (("Faxed page from the office", "fax"), ("Bitmap page from the archive", "jbig2")):
+        scan = Image.new("L", (width, height), 255)
+        ImageDraw.Draw(scan).text((200, 300), line, font=font, fill=0)
+        g4 = fax_g4(scan)
+        if codec == "fax":
+            entries = image + b"/Filter /CCITTFaxDecode /DecodeParms << /K -1 /Columns %d /Rows %d >>" % (width, height)
+            data = g4
+        else:
+            entries = image + b"/Filter /JBIG2Decode"
+            region = struct.pack(">IIIIB", width, height, 0, 0, 0) + b"\x01"  # coded with MMR
+            data = jbig2_page_info(width, height) + jbig2_segment(1, 39, region + g4) + jbig2_segment(2, 49, b"")
+        scan_object = document.add(stream_object(entries, data))
+        document.page(b"q 612 0 0 792 0 0 cm /Scan Do Q\n", b"/XObject << /Scan %d 0 R >>" % scan_object)
+    with open(os.path.join(out, "bilevel_scans.pdf"), "wb") as f:
+        f.write(document.bytes())
+
+
+# The pages of hostile_codec_bombs.pdf, in order, for the tests to name.
+CODEC_BOMB_PAGES = [
+    "content under DCTDecode", "content under JPXDecode", "content under JBIG2Decode",
+    "content under CCITTFaxDecode", "JPEG image", "JPEG 2000 image", "JBIG2 image", "CCITT fax image",
+    "form under JBIG2Decode", "tiling pattern under DCTDecode", "Type 3 glyph under JPXDecode",
+    "inline JPEG image", "Flate image"]
+
+
+def write_codec_bombs(out):
+    """hostile_codec_bombs.pdf: one bomb a page, each a few kilobytes that an
+    image codec's decoder turns into gigabytes (or declares as many) before it
+    hands out a byte. Content streams under an image codec, images whose
+    dictionary declares 1000 x 1000 pixels and whose codec decodes gigabytes,
+    images that declare gigabytes, and the same codecs on a form, a tiling
+    pattern and a Type 3 glyph."""
+    # Within the pixel bound, and past the memory one.
+    jpeg = progressive_jpeg(16000, 16000, "RGB")   # 1.5 GB of coefficients
+    jpeg2000 = jpeg2000_codestream(16000, 16000, 2)  # 2 GB of samples
+    jbig2 = jbig2_noise_page(60000, 60000)         # two 450 MB bitmaps, 7 billion pixels decoded
+    fax = b"\xff" * 16384                          # 131072 rows of 100000 columns: 1.6 GB
+    fax_parameters = b"/DecodeParms << /K -1 /Columns 100000 >>"
+    document = PagesPdf()
+    for name, data, parameters in (("DCTDecode", jpeg, b""), ("JPXDecode", jpeg2000, b""),
+                                   ("JBIG2Decode", jbig2, b""), ("CCITTFaxDecode", fax, fax_parameters)):
+        document.page(data, content_entries=b"/Filter /%s %s" % (name.encode(), parameters))
+    draw = b"q 612 0 0 792 0 0 cm /Im1 Do Q\n"
+
+    def image_page(width, height, bits, filters, data):
+        image = document.add(stream_object(
+            b"/Type /XObject /Subtype /Image /Width %d /Height %d /ColorSpace /DeviceGray /BitsPerComponent %d %s"
+            % (width, height, bits, filters), data))
+        document.page(draw, b"/XObject << /Im1 %d 0 R >>" % image)
+
+    image_page(1000, 1000, 8, b"/Filter /DCTDecode", jpeg)
+    image_page(1000, 1000, 8, b"/Filter /JPXDecode", jpeg2000)
+    image_page(1000, 1000, 1, b"/Filter /JBIG2Decode", jbig2)
+    image_page(100000, 100000, 1, b"/Filter /CCITTFaxDecode " + fax_parameters, fax)
+    form = document.add(stream_object(b"/Type /XObject /Subtype /Form /BBox [0 0 612 792] /Filter /JBIG2Decode", jbig2))
+    document.page(b"q /X1 Do Q\n", b"/XObject << /X1 %d 0 R >>" % form)
+    pattern = document.add(stream_object(
+        b"/Type /Pattern /PatternType 1 /PaintType 1 /TilingType 1 /BBox [0 0 100 100] /XStep 100 /YStep 100 "
+        b"/Resources << >> /Filter /DCTDecode", jpeg))
+    document.page(b"/Pattern cs /P1 scn 0 0 612 792 re f\n", b"/Pattern << /P1 %d 0 R >>" % pattern)
+    glyph = document.add(stream_object(b"/Filter /JPXDecode", jpeg2000))
+    font = document.add(b"<< /Type /Font /Subtype /Type3 /FontBBox [0 0 1000 1000] /FontMatrix [0.001 0 0 0.001 0 0] "
+                        b"/CharProcs << /g %d 0 R >> /Encoding << /Type /Encoding /Differences [65 /g] >> "
+                        b"/FirstChar 65 /LastChar 65 /Widths [1000] /Resources << >> >>" % glyph)
+    document.page(b"BT /T3 48 Tf 72 700 Td (AAAA) Tj ET\n", b"/Font << /T3 %d 0 R >>" % font)
+    document.page(b"q 612 0 0 792 0 0 cm BI /W 1000 /H 1000 /CS /G /BPC 8 /F /DCT ID " + jpeg + b"\nEI Q\n")
+    # A time bomb for the filters that stream: 3.6 billion pixels declared over 100 kB of zeros.
+    image_page(60000, 60000, 8, b"/Filter /FlateDecode", zlib.compress(bytes(100000), 9))
+    assert len(document.kids) == len(CODEC_BOMB_PAGES)
+    with open(os.path.join(out, "hostile_codec_bombs.pdf"), "wb") as f:
+        f.write(document.bytes())
+
+
+# The pages of hostile_data_bombs.pdf, in order.
+DATA_BOMB_PAGES = ["embedded font under Flate", "colour profile under Flate", "sampled function"]
+
+
+def write_data_bombs(out):
+    """hostile_data_bombs.pdf: data that drawing reads whole into memory,
+    a page each: an embedded font and a colour profile of tens of kilobytes
+    that inflate to over a gigabyte, and a function whose table of 262 million
+    samples Poppler holds as 2 GB of doubles (just under its own limit)."""
+    bomb = flate_bomb(1100 << 20)
+    flate = b"/Filter [/FlateDecode /FlateDecode]"
+    document = PagesPdf()
+    font_file = document.add(stream_object(flate, bomb))
+    descriptor = document.add(b"<< /Type /FontDescriptor /FontName /Bomb /Flags 32 /FontBBox [0 0 1000 1000] "
+                              b"/ItalicAngle 0 /Ascent 800 /Descent -200 /CapHeight 700 /StemV 80 "
+                              b"/FontFile2 %d 0 R >>" % font_file)
+    font = document.add(b"<< /Type /Font /Subtype /TrueType /BaseFont /Bomb /FirstChar 65 /LastChar 65 "
+                        b"/Widths [600] /FontDescriptor %d 0 R >>" % descriptor)
+    document.page(b"BT /F1 24 Tf 72 700 Td (AAAA) Tj ET\n", b"/Font << /F1 %d 0 R >>" % font)
+    profile = document.add(stream_object(b"/N 3 " + flate, bomb))
+    document.page(b"/P1 cs 0.5 0.5 0.5 sc 72 72 200 200 re f\n", b"/ColorSpace << /P1 [/ICCBased %d 0 R] >>" % profile)
+    function = document.add(stream_object(
+        b"/FunctionType 0 /Domain [0 1 0 1] /Range [0 1] /Size [16384 16000] /BitsPerSample 8", bytes(256)))
+    shading = document.add(b"<< /ShadingType 1 /ColorSpace /DeviceGray /Domain [0 1 0 1] /Function %d 0 R >>"
+                           % function)
+    document.page(b"q 612 0 0 792 0 0 cm /S1 sh Q\n", b"/Shading << /S1 %d 0 R >>" % shading)
+    assert len(document.kids) == len(DATA_BOMB_PAGES)
+    with open(os.path.join(out, "hostile_data_bombs.pdf"), "wb") as f:
+        f.write(document.bytes())
+
+
 def write_hostile(out):
     """Broken and hostile inputs, named hostile_*."""
     def save(name, data):
@@ -483,7 +701,10 @@ def main():
     write_layout_pages(out)
     write_turned_pages(out)
     write_pdfs(out)
+    write_bilevel_scans(out)
     write_hostile(out)
+    write_codec_bombs(out)
+    write_data_bombs(out)
 
 
 if __name__ == "__main__":
