@@ -39,6 +39,8 @@ int main(int argc, char** argv) {
       {"fax columns", &PageCost::faxColumns, kFaxColumnLimit, 0, ""},
       {"function samples", &PageCost::functionSamples, kFunctionSampleLimit, 0, ""},
   };
+  std::int64_t largestDrawnImage = 0;
+  std::string largestDrawnWhere;
   double longestDrawing = 0;
   double longestMeasuring = 0;
   std::string longestWhere;
@@ -74,6 +76,10 @@ int main(int argc, char** argv) {
           figure.where = where;
         }
       }
+      if (drawn && document.value().drawnImagePixels() > largestDrawnImage) {
+        largestDrawnImage = document.value().drawnImagePixels();
+        largestDrawnWhere = where;
+      }
       if (drawn && measuring + drawing > longestDrawing) {
         longestDrawing = measuring + drawing;
         longestWhere = where;
@@ -86,6 +92,8 @@ int main(int argc, char** argv) {
     std::printf("%-18s %14lld %14lld  %s\n", figure.name, static_cast<long long>(figure.bound),
                 static_cast<long long>(figure.largest), figure.where.c_str());
   }
+  std::printf("%-18s %14lld %14lld  %s\n", "drawn image pixels", static_cast<long long>(kDrawnImagePixelLimit),
+              static_cast<long long>(largestDrawnImage), largestDrawnWhere.c_str());
   std::printf("%-18s %13llds %13.3fs  %s (measuring at most %.3f s)\n", "measure + draw",
               static_cast<long long>(kPageDrawingLimit.count()), longestDrawing, longestWhere.c_str(),
               longestMeasuring);

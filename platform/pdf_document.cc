@@ -6,8 +6,10 @@
 #include <SplashOutputDev.h>
 #include <splash/SplashBitmap.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <vector>
 
 #include <opencv2/imgproc.hpp>
 
@@ -32,15 +34,100 @@ void initialisePoppler() {
   (void)initialised;
 }
 
+}  // namespace
+
+// Splash scales an image to its whole extent on the page before clipping it
+// to the page, so a two-pixel image drawn ten thousand times its size fills
+// gigabytes within one operator. Such an image is not drawn, and the page is
+// refused as one past any other bound.
+class PageRenderer : public SplashOutputDev {
+ public:
+  PageRenderer() : SplashOutputDev(splashModeXBGR8, 4, false, paper()) {}
+
+  // True once an image on the page was too large to draw; cleared for each page.
+  bool refused() const { return refused_; }
+  void startPage(int pageNumber, GfxState* state, XRef* xref) override {
+    refused_ = false;
+    largestImage_ = 0;
+    skippedMasks_.clear();
+    SplashOutputDev::startPage(pageNumber, state, xref);
+  }
+  // The largest image the page drew, in pixels of the bitmap.
+  std::int64_t largestImage() const { return largestImage_; }
+
+  void drawImageMask(GfxState* state, Object* ref, Stream* str, int width, int height, bool invert, bool interpolate,
+                     bool inlineImg) override {
+    if (!tooLarge(state)) SplashOutputDev::drawImageMask(state, ref, str, width, height, invert, interpolate, inlineImg);
+  }
+  void drawImage(GfxState* state, Object* ref, Stream* str, int width, int height, GfxImageColorMap* colorMap,
+                 bool interpolate, const int* maskColors, bool inlineImg) override {
+    if (tooLarge(state)) return;
+    SplashOutputDev::drawImage(state, ref, str, width, height, colorMap, interpolate, maskColors, inlineImg);
+  }
+  void drawMaskedImage(GfxState* state, Object* ref, Stream* str, int width, int height, GfxImageColorMap* colorMap,
+                       bool interpolate, Stream* maskStr, int maskWidth, int maskHeight, bool maskInvert,
+                       bool maskInterpolate) override {
+    if (tooLarge(state)) return;
+    SplashOutputDev::drawMaskedImage(state, ref, str, width, height, colorMap, interpolate, maskStr, maskWidth,
+                                     maskHeight, maskInvert, maskInterpolate);
+  }
+  void drawSoftMaskedImage(GfxState* state, Object* ref, Stream* str, int width, int height,
+                           GfxImageColorMap* colorMap, bool interpolate, Stream* maskStr, int maskWidth,
+                           int maskHeight, GfxImageColorMap* maskColorMap, bool maskInterpolate) override {
+    if (tooLarge(state)) return;
+    SplashOutputDev::drawSoftMaskedImage(state, ref, str, width, height, colorMap, interpolate, maskStr, maskWidth,
+                                         maskHeight, maskColorMap, maskInterpolate);
+  }
+  // A mask set is undone by the next unset; a skipped one must skip its unset.
+  void setSoftMaskFromImageMask(GfxState* state, Object* ref, Stream* str, int width, int height, bool invert,
+                                bool inlineImg, double* baseMatrix) override {
+    skippedMasks_.push_back(tooLarge(state));
+    if (!skippedMasks_.back()) {
+      SplashOutputDev::setSoftMaskFromImageMask(state, ref, str, width, height, invert, inlineImg, baseMatrix);
+    }
+  }
+  void unsetSoftMaskFromImageMask(GfxState* state, double* baseMatrix) override {
+    const bool skipped = !skippedMasks_.empty() && skippedMasks_.back();
+    if (!skippedMasks_.empty()) skippedMasks_.pop_back();
+    if (!skipped) SplashOutputDev::unsetSoftMaskFromImageMask(state, baseMatrix);
+  }
+
+ private:
+  // Opaque white; Splash copies it.
+  static SplashColorPtr paper() {
+    static SplashColor white = {255, 255, 255, 255};
+    return white;
+  }
+
+  // The bitmap-space box of the image's unit square, as Splash scales it.
+  bool tooLarge(GfxState* state) {
+    const double* m = state->getCTM();
+    const double pixels = (std::fabs(m[0]) + std::fabs(m[2])) * (std::fabs(m[1]) + std::fabs(m[3]));
+    if (!(pixels <= static_cast<double>(kDrawnImagePixelLimit))) {  // NaN too
+      refused_ = true;
+      return true;
+    }
+    largestImage_ = std::max(largestImage_, static_cast<std::int64_t>(pixels));
+    return refused_;
+  }
+
+  bool refused_ = false;
+  std::int64_t largestImage_ = 0;
+  std::vector<bool> skippedMasks_;
+};
+
+namespace {
+
 struct DrawingDeadline {
   std::chrono::steady_clock::time_point end;
+  const PageRenderer* renderer;
   bool expired = false;
 };
 
 bool drawingTooLong(void* data) {
   auto* deadline = static_cast<DrawingDeadline*>(data);
   if (std::chrono::steady_clock::now() > deadline->end) deadline->expired = true;
-  return deadline->expired;
+  return deadline->expired || deadline->renderer->refused();
 }
 
 }  // namespace
@@ -83,13 +170,12 @@ PageCost PDFDocument::cost(const PDFPage& page) const {
 
 std::optional<Bitmap> PDFDocument::render(const PDFPage& page, double scale, int pixelWidth, int pixelHeight) {
   if (!renderer_) {
-    SplashColor white = {255, 255, 255, 255};
-    renderer_ = std::make_unique<SplashOutputDev>(splashModeXBGR8, 4, false, white);
+    renderer_ = std::make_unique<PageRenderer>();
     renderer_->setFontAntialias(true);
     renderer_->setVectorAntialias(true);
     renderer_->startDoc(document_.get());
   }
-  DrawingDeadline deadline{std::chrono::steady_clock::now() + kPageDrawingLimit};
+  DrawingDeadline deadline{std::chrono::steady_clock::now() + kPageDrawingLimit, renderer_.get()};
   // Poppler notices the drawing limit only between operators, and some of
   // its decoders fill gigabytes within one: the page is measured first.
   if (measurePageCost(page.page_, document_->getXRef(), deadline.end).refusal != nullptr) return std::nullopt;
@@ -98,8 +184,8 @@ std::optional<Bitmap> PDFDocument::render(const PDFPage& page, double scale, int
   document_->displayPageSlice(renderer_.get(), page.number_, dpi, dpi, 0, true, false, false, 0, 0, pixelWidth,
                               pixelHeight, drawingTooLong, &deadline);
   SplashBitmap* drawn = renderer_->getBitmap();
-  if (deadline.expired || drawn == nullptr || drawn->getWidth() != pixelWidth || drawn->getHeight() != pixelHeight ||
-      drawn->getDataPtr() == nullptr) {
+  if (deadline.expired || renderer_->refused() || drawn == nullptr || drawn->getWidth() != pixelWidth ||
+      drawn->getHeight() != pixelHeight || drawn->getDataPtr() == nullptr) {
     return std::nullopt;
   }
   // XBGR8 keeps blue, green, red, unused in memory order.
@@ -108,5 +194,7 @@ std::optional<Bitmap> PDFDocument::render(const PDFPage& page, double scale, int
   cv::cvtColor(bgrx, bgr, cv::COLOR_BGRA2BGR);
   return makeBitmap(std::move(bgr));
 }
+
+std::int64_t PDFDocument::drawnImagePixels() const { return renderer_ ? renderer_->largestImage() : 0; }
 
 }  // namespace brindlewox

@@ -14,10 +14,11 @@
 #include "platform/pdf_page_cost.h"
 
 class PDFDoc;
-class SplashOutputDev;
 class Page;
 
 namespace brindlewox {
+
+class PageRenderer;
 
 struct PageBox {
   double x = 0;
@@ -64,10 +65,14 @@ class PDFDocument {
   // opaque white. Absent when the page cannot be drawn, or is too costly to.
   std::optional<Bitmap> render(const PDFPage& page, double scale, int pixelWidth, int pixelHeight);
 
+  // The largest image the last render drew, in pixels of its bitmap (the box
+  // its corners span, before clipping), to set beside kDrawnImagePixelLimit.
+  std::int64_t drawnImagePixels() const;
+
  private:
   explicit PDFDocument(std::unique_ptr<PDFDoc> document);
   std::unique_ptr<PDFDoc> document_;
-  std::unique_ptr<SplashOutputDev> renderer_;  // made on first render, reused for every page
+  std::unique_ptr<PageRenderer> renderer_;  // made on first render, reused for every page
 };
 
 }  // namespace brindlewox

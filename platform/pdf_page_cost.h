@@ -40,6 +40,13 @@ inline constexpr std::int64_t kPageWholeDataLimit = std::int64_t{64} << 20;
 // same bound as an image file's. A 600 dpi A3 scan has 70 million.
 inline constexpr std::int64_t kImagePixelLimit = std::int64_t{1} << 28;
 
+// An image as drawn: the box its corners span in the page's bitmap. Splash
+// scales an image to that whole box before clipping it to the page, at up to
+// four bytes a pixel, so a tiny image drawn huge fills gigabytes. 2^26 pixels
+// (256 MiB) is six times the largest page bitmap. Checked as the page is
+// drawn, since only drawing knows the transformation.
+inline constexpr std::int64_t kDrawnImagePixelLimit = std::int64_t{1} << 26;
+
 // The encoded bytes one image's codec reads (JPEG 2000 reads them whole).
 inline constexpr std::int64_t kCodecInputLimit = std::int64_t{64} << 20;
 

@@ -170,11 +170,12 @@ TEST_F(HostileInput, DecompressionBombsFailTheirPageInTime) {
 // under a dictionary that says a megapixel, as an XObject and inline; images
 // that declare billions of pixels. Then data drawing reads whole: an embedded
 // font and a colour profile that inflate to a gigabyte, a function's 2 GB
-// sample table. These decoders fill their memory before the first byte comes
-// out, so no byte count stops them: each page fails with its own line, in
-// time, and no run ever holds a gigabyte.
+// sample table; and a tiny image mask drawn so large that its scaled copy
+// takes 1.5 GB. All of these fill their memory within one step, so no byte
+// count or clock between operators stops them: each page fails with its own
+// line, in time, and no run ever holds a gigabyte.
 TEST_F(HostileInput, BombsInEveryDecoderFailTheirPageInTimeAndMemory) {
-  for (const auto& [file, pages] : {std::pair{"hostile_codec_bombs.pdf", 13}, std::pair{"hostile_data_bombs.pdf", 3}}) {
+  for (const auto& [file, pages] : {std::pair{"hostile_codec_bombs.pdf", 13}, std::pair{"hostile_data_bombs.pdf", 4}}) {
     for (int page = 1; page <= pages; ++page) {
       SCOPED_TRACE("page " + std::to_string(page));
       check({kData + "/" + file, 1, pageFailure(page)}, {"--pages", std::to_string(page)}, kWatchdog);

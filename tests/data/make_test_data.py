@@ -618,14 +618,17 @@ def write_codec_bombs(out):
 
 
 # The pages of hostile_data_bombs.pdf, in order.
-DATA_BOMB_PAGES = ["embedded font under Flate", "colour profile under Flate", "sampled function"]
+DATA_BOMB_PAGES = ["embedded font under Flate", "colour profile under Flate", "sampled function",
+                   "image mask drawn huge"]
 
 
 def write_data_bombs(out):
-    """hostile_data_bombs.pdf: data that drawing reads whole into memory,
-    a page each: an embedded font and a colour profile of tens of kilobytes
-    that inflate to over a gigabyte, and a function whose table of 262 million
-    samples Poppler holds as 2 GB of doubles (just under its own limit)."""
+    """hostile_data_bombs.pdf: bombs that need no image codec, a page each:
+    an embedded font and a colour profile of tens of kilobytes that inflate to
+    over a gigabyte (drawing reads both whole), a function whose table of 262
+    million samples Poppler holds as 2 GB of doubles (just under its own
+    limit), and a 2 x 2 image mask drawn 15000 times its size, which Splash
+    scales to a 1.5 GB mask before it clips it to the page."""
     bomb = flate_bomb(1100 << 20)
     flate = b"/Filter [/FlateDecode /FlateDecode]"
     document = PagesPdf()
@@ -643,6 +646,9 @@ def write_data_bombs(out):
     shading = document.add(b"<< /ShadingType 1 /ColorSpace /DeviceGray /Domain [0 1 0 1] /Function %d 0 R >>"
                            % function)
     document.page(b"q 612 0 0 792 0 0 cm /S1 sh Q\n", b"/Shading << /S1 %d 0 R >>" % shading)
+    mask = document.add(stream_object(b"/Type /XObject /Subtype /Image /Width 2 /Height 2 /ImageMask true "
+                                      b"/BitsPerComponent 1", bytes([0x40, 0x80])))
+    document.page(b"q 15000 0 0 15000 -7000 -7000 cm /M1 Do Q\n", b"/XObject << /M1 %d 0 R >>" % mask)
     assert len(document.kids) == len(DATA_BOMB_PAGES)
     with open(os.path.join(out, "hostile_data_bombs.pdf"), "wb") as f:
         f.write(document.bytes())
