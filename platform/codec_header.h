@@ -36,7 +36,9 @@ CodecCost jpegCost(std::span<const std::uint8_t> bytes, std::uint64_t declaredWi
 CodecCost jpxCost(std::span<const std::uint8_t> bytes);
 
 // A JBIG2 stream in PDF's embedded form (segments without a file header),
-// after its global segments, as Poppler reads them.
+// after its global segments, as Poppler reads them. A symbol dictionary's
+// symbols are not counted: their sizes are coded inside its compressed data
+// and known only by decoding it.
 CodecCost jbig2Cost(std::span<const std::uint8_t> globals, std::span<const std::uint8_t> bytes);
 
 }  // namespace brindlewox
