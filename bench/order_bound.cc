@@ -2,12 +2,13 @@
 // page's ground-truth lines (a JSON list of {"left", "top", "right", "bottom",
 // "text"} with the box normalised to the page, y down from the top), turns
 // each into an observation with that exact box and confidence 1, puts them
-// through the same assembly as the recogniser's output (comparison, sort,
+// through the same assembly as the recogniser's output (reading order,
 // paragraph gaps) and prints the page text. Any error left in that text
-// against the ground truth is the sort's, not the recogniser's.
+// against the ground truth is the reading order's, not the recogniser's.
 //
-// usage: order_bound LINES.json
+// usage: order_bound LINES.json [PAGE_ASPECT]   (page width over height; default 1)
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <optional>
@@ -23,6 +24,7 @@ namespace {
 
 struct TruthLine {
   double left = 0, top = 0, right = 0, bottom = 0;
+  bool vertical = false;  // optional in the file
   std::string text;
 };
 
@@ -65,6 +67,10 @@ class LinesReader {
         std::optional<double> value = readNumber();
         if (!value) return std::nullopt;
         *number = *value;
+      } else if (*key == "vertical") {
+        skipSpace();
+        line.vertical = text_.compare(position_, 4, "true") == 0;
+        if (!skipValue()) return std::nullopt;
       } else if (*key == "text") {
         std::optional<std::string> value = readString();
         if (!value) return std::nullopt;
@@ -207,10 +213,11 @@ class LinesReader {
 
 int main(int argc, char** argv) {
   using namespace brindlewox;
-  if (argc != 2) {
-    std::fputs("usage: order_bound LINES.json\n", stderr);
+  if (argc != 2 && argc != 3) {
+    std::fputs("usage: order_bound LINES.json [PAGE_ASPECT]\n", stderr);
     return 2;
   }
+  const double aspect = argc == 3 ? std::strtod(argv[2], nullptr) : 1.0;
   std::ifstream in(argv[1], std::ios::binary);
   if (!in) {
     std::fprintf(stderr, "order_bound: cannot read %s\n", argv[1]);
@@ -229,9 +236,9 @@ int main(int argc, char** argv) {
   for (const TruthLine& line : *lines) {
     observations.push_back(TextObservation{
         NormalizedBox{line.left, 1.0 - line.bottom, line.right - line.left, line.bottom - line.top},
-        TextCandidate{line.text, 1.0F}});
+        TextCandidate{line.text, 1.0F}, line.vertical});
   }
-  const RecognizedText page = assembleText(std::move(observations));
+  const RecognizedText page = assembleText(observations, aspect);
   std::fwrite(page.text.data(), 1, page.text.size(), stdout);
   std::fputc('\n', stdout);
   return 0;

@@ -64,8 +64,9 @@ int main(int argc, char** argv) {
       without.push_back({normalized, TextCandidate{off.text, off.confidence}});
     }
     const std::vector<std::string> expected = words(truth.str());
-    const std::size_t on = editDistance(expected, words(assembleText(with).text));
-    const std::size_t off = editDistance(expected, words(assembleText(without).text));
+    const double aspect = static_cast<double>(bgr.cols) / static_cast<double>(bgr.rows);
+    const std::size_t on = editDistance(expected, words(assembleText(with, aspect).text));
+    const std::size_t off = editDistance(expected, words(assembleText(without, aspect).text));
     std::printf("%-40s words %5zu  word error with restoration %.4f, without %.4f\n", argv[i], expected.size(),
                 static_cast<double>(on) / static_cast<double>(expected.size()),
                 static_cast<double>(off) / static_cast<double>(expected.size()));

@@ -1,6 +1,6 @@
 // Text assembly turns the recogniser's observations into a page's text: it
-// puts them in reading order, drops those without usable text, separates
-// paragraphs with an empty line and averages the line confidences.
+// drops those without usable text, puts the rest in reading order,
+// separates paragraphs with an empty line and averages the line confidences.
 #pragma once
 
 #include <string>
@@ -10,7 +10,6 @@
 
 namespace brindlewox {
 
-inline constexpr double kSameLineTolerance = 0.018;
 inline constexpr double kParagraphGap = 0.045;
 
 struct RecognizedText {
@@ -18,10 +17,7 @@ struct RecognizedText {
   double confidence = 0.0;  // mean over the text lines; 0 with no line
 };
 
-// Higher first; among observations whose centres lie within the tolerance,
-// the one further left first. Not transitive on dense pages.
-bool comesBefore(const TextObservation& a, const TextObservation& b);
-
-RecognizedText assembleText(std::vector<TextObservation> observations);
+// `pageAspect` is the page's width over its height (see readingOrder).
+RecognizedText assembleText(const std::vector<TextObservation>& observations, double pageAspect);
 
 }  // namespace brindlewox

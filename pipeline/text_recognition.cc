@@ -9,7 +9,8 @@ namespace brindlewox {
 Result<RecognizedText> recognizeText(const Bitmap& image) {
   Result<std::vector<TextObservation>> observations = recognizeObservations(image);
   if (!observations) return observations.failure();
-  return assembleText(std::move(observations).value());
+  const double aspect = static_cast<double>(image.width()) / static_cast<double>(image.height());
+  return assembleText(observations.value(), aspect);
 }
 
 }  // namespace brindlewox

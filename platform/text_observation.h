@@ -29,6 +29,7 @@ struct TextCandidate {
 struct TextObservation {
   NormalizedBox box;
   std::optional<TextCandidate> best;
+  bool vertical = false;  // the text runs down the page
 };
 
 }  // namespace brindlewox

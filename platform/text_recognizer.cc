@@ -22,7 +22,6 @@
 #include "platform/recognizer/line_finder.h"
 #include "platform/recognizer/line_geometry.h"
 #include "platform/recognizer/thread_count.h"
-#include "platform/recognizer/line_layout.h"
 #include "platform/recognizer/line_orientation.h"
 #include "platform/recognizer/page_orientation.h"
 #include "platform/recognizer/text_detector.h"
@@ -35,10 +34,18 @@ namespace {
 
 constexpr double kMinimumTextHeight = 0.006;
 
+// A box in image pixels, y down.
+struct PixelBox {
+  double left = 0;
+  double top = 0;
+  double right = 0;
+  double bottom = 0;
+};
+
 // The bounds of a box found on the bitmap laid on a margin, in the bitmap's
 // own pixels: moved back by the margin and clipped to the bitmap.
-LineBox boundsInBitmap(const Quad& corners, int margin, cv::Size size) {
-  LineBox box{corners[0].x, corners[0].y, corners[0].x, corners[0].y};
+PixelBox boundsInBitmap(const Quad& corners, int margin, cv::Size size) {
+  PixelBox box{corners[0].x, corners[0].y, corners[0].x, corners[0].y};
   for (const cv::Point2f& p : corners) {
     box.left = std::min<double>(box.left, p.x);
     box.right = std::max<double>(box.right, p.x);
@@ -52,33 +59,27 @@ LineBox boundsInBitmap(const Quad& corners, int margin, cv::Size size) {
 }
 
 // Pixel bounds normalised to the unit square, origin at the lower left.
-NormalizedBox normalized(const LineBox& box, cv::Size size) {
+NormalizedBox normalized(const PixelBox& box, cv::Size size) {
   const auto width = static_cast<double>(size.width);
   const auto height = static_cast<double>(size.height);
-  return {box.left / width, 1.0 - box.bottom / height, (box.right - box.left) / width, box.height() / height};
+  return {box.left / width, 1.0 - box.bottom / height, (box.right - box.left) / width, (box.bottom - box.top) / height};
 }
 
-// Lines whose left edges differ by less than this share of their height are
-// taken to start at one margin. Side bearings move the ink by a few hundredths
-// of the height, a full-width opening bracket (（ 《) by half to two thirds;
-// a first-line indent is an em or more. Chosen on the tuning pages: 0.7
-// ordered better than 0.35 on every group.
-constexpr double kSharedMarginTolerance = 0.7;
-
-// The observations as the reading order needs them: each line's ink bounds,
-// turned level with the page's text when the page was scanned a little
-// askew, moved back from the margin and clipped to the bitmap; left edges
-// that share a margin made equal; listed top to bottom.
-std::vector<TextObservation> observationsInReadingFrame(const std::vector<Quad>& crops, const std::vector<Quad>& text,
-                                                        std::vector<TextCandidate> read, int margin, cv::Size size) {
+// The observations as the reading order needs them, in the detector's
+// order: each line's ink bounds, turned level with the page's text when the
+// page was scanned a little askew, moved back from the margin and clipped
+// to the bitmap.
+std::vector<TextObservation> levelledObservations(const std::vector<Quad>& crops, const std::vector<Quad>& text,
+                                                  std::vector<TextCandidate> read, int margin, cv::Size size) {
   const double angle = dominantTextAngle(crops);
   const cv::Point2f centre(static_cast<float>(size.width) / 2 + static_cast<float>(margin),
                            static_cast<float>(size.height) / 2 + static_cast<float>(margin));
-  std::vector<LineBox> boxes;
-  for (const Quad& corners : text) boxes.push_back(boundsInBitmap(levelled(corners, angle, centre), margin, size));
-  snapSharedLeftEdges(boxes, kSharedMarginTolerance);
   std::vector<TextObservation> observations;
-  for (const std::size_t i : topToBottomOrder(boxes)) observations.push_back({normalized(boxes[i], size), std::move(read[i])});
+  observations.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const PixelBox box = boundsInBitmap(levelled(text[i], angle, centre), margin, size);
+    observations.push_back({normalized(box, size), std::move(read[i]), TextLineReader::isVertical(crops[i])});
+  }
   return observations;
 }
 
@@ -315,7 +316,7 @@ class OCREngine {
     if (script_) {
       for (TextCandidate& candidate : lines.read) candidate.string = script_->consistent(candidate.string);
     }
-    return observationsInReadingFrame(crops, lines.text, std::move(lines.read), found.margin, size);
+    return levelledObservations(crops, lines.text, std::move(lines.read), found.margin, size);
   }
 
   // The longest lines the classifier looks at, and the fewer read both ways.

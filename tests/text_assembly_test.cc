@@ -11,13 +11,13 @@ TextObservation line(const char* text, double bottom, double top, double left = 
 }
 
 TEST(AssembleText, NothingGivesEmptyTextAndZeroConfidence) {
-  const RecognizedText result = assembleText({});
+  const RecognizedText result = assembleText({}, 1.0);
   EXPECT_EQ(result.text, "");
   EXPECT_EQ(result.confidence, 0.0);
 }
 
 TEST(AssembleText, OrdersTopToBottomAndTrimsEachLine) {
-  const RecognizedText result = assembleText({line("  second line \t", 0.80, 0.82), line("first line", 0.84, 0.86)});
+  const RecognizedText result = assembleText({line("  second line \t", 0.80, 0.82), line("first line", 0.84, 0.86)}, 1.0);
   EXPECT_EQ(result.text, "first line\nsecond line");
 }
 
@@ -28,7 +28,7 @@ TEST(AssembleText, SkipsBlankCandidatesAndMeasuresTheGapFromTheLastKeptLine) {
       {NormalizedBox{0.1, 0.70, 0.5, 0.02}, std::nullopt},  // no candidate at all
       line("bottom", 0.86, 0.88),  // 0.02 below "top": no paragraph gap
   };
-  const RecognizedText result = assembleText(observations);
+  const RecognizedText result = assembleText(observations, 1.0);
   EXPECT_EQ(result.text, "top\nbottom");
   EXPECT_DOUBLE_EQ(result.confidence, 1.0);
 }
@@ -38,41 +38,39 @@ TEST(AssembleText, ParagraphGapIsStrictlyLargerThanTheThreshold) {
   // computed gap equals the threshold without any rounding.
   const TextObservation upper = line("a", kParagraphGap, kParagraphGap + 0.05);
   const TextObservation atZero{NormalizedBox{0.1, 0.0, 0.5, 0.0}, TextCandidate{"b", 1}};
-  EXPECT_EQ(assembleText({upper, atZero}).text, "a\nb");
+  EXPECT_EQ(assembleText({upper, atZero}, 1.0).text, "a\nb");
   const TextObservation justBelow{NormalizedBox{0.1, -0.02, 0.5, 0.02 - 1e-9}, TextCandidate{"b", 1}};
-  EXPECT_EQ(assembleText({upper, justBelow}).text, "a\n\nb");
-  const RecognizedText huge = assembleText({line("a", 0.75, 0.8), line("b", 0.0, 0.05)});
+  EXPECT_EQ(assembleText({upper, justBelow}, 1.0).text, "a\n\nb");
+  const RecognizedText huge = assembleText({line("a", 0.75, 0.8), line("b", 0.0, 0.05)}, 1.0);
   EXPECT_EQ(huge.text, "a\n\nb");  // at most one empty line
 }
 
 TEST(AssembleText, ConfidenceIgnoresTheEmptySeparatorLines) {
   const RecognizedText result =
-      assembleText({line("first", 0.80, 0.85, 0.1, 0.5F), line("second", 0.20, 0.25, 0.1, 1.0F)});
+      assembleText({line("first", 0.80, 0.85, 0.1, 0.5F), line("second", 0.20, 0.25, 0.1, 1.0F)}, 1.0);
   EXPECT_EQ(result.text, "first\n\nsecond");
   EXPECT_DOUBLE_EQ(result.confidence, 0.75);
 }
 
-TEST(AssembleText, SameLineToleranceComparesCentresInclusively) {
-  // Centres 0.50 and 0.49: the lower one starts further left, so it comes first.
-  const RecognizedText near = assembleText({line("higher", 0.49, 0.51, 0.10), line("lower", 0.48, 0.50, 0.05)});
-  EXPECT_EQ(near.text, "lower\nhigher");
-  // Centres exactly the tolerance apart (zero-height boxes at 0.018 and 0)
-  // count as one line and are ordered by their left edges.
-  const TextObservation right{NormalizedBox{0.6, kSameLineTolerance, 0.2, 0.0}, TextCandidate{"right", 1}};
-  const TextObservation left{NormalizedBox{0.1, 0.0, 0.2, 0.0}, TextCandidate{"left", 1}};
-  EXPECT_EQ(assembleText({right, left}).text, "left\nright");
-  // Clearly apart: the higher one comes first whatever the left edges.
-  const TextObservation lowerLeft{NormalizedBox{0.1, -0.5, 0.2, 0.02}, TextCandidate{"lower", 1}};
-  EXPECT_EQ(assembleText({lowerLeft, right}).text, "right\n\nlower");
-}
-
-TEST(AssembleText, EqualPositionsKeepTheRecognisersOrder) {
-  const RecognizedText result = assembleText({line("one", 0.5, 0.52), line("two", 0.5, 0.52), line("three", 0.5, 0.52)});
-  EXPECT_EQ(result.text, "one\ntwo\nthree");
+TEST(AssembleText, PiecesWithoutTextDoNotJoinTheLayout) {
+  // Two columns of ten lines, and a box read as blank lying across the
+  // gutter: were it laid out, no white space would part the columns.
+  std::vector<TextObservation> observations;
+  std::string expected;
+  for (const auto& [name, left] : {std::pair<std::string, double>{"left", 0.05}, {"right", 0.55}}) {
+    for (int i = 0; i < 10; ++i) {
+      const double top = 0.9 - i * 0.03;
+      observations.push_back({NormalizedBox{left, top - 0.02, 0.4, 0.02}, TextCandidate{name + std::to_string(i), 1}});
+      expected += (expected.empty() ? "" : "\n") + (name + std::to_string(i));
+    }
+  }
+  observations.push_back(line(" ", 0.5, 0.52, 0.3));
+  observations.push_back({NormalizedBox{0.3, 0.6, 0.5, 0.02}, std::nullopt});
+  EXPECT_EQ(assembleText(observations, 1.0).text, expected);
 }
 
 TEST(AssembleText, SideBySideObservationsAreTwoLinesWithoutAGap) {
-  const RecognizedText result = assembleText({line("right", 0.5, 0.55, 0.6), line("left", 0.5, 0.55, 0.1)});
+  const RecognizedText result = assembleText({line("right", 0.5, 0.55, 0.6), line("left", 0.5, 0.55, 0.1)}, 1.0);
   EXPECT_EQ(result.text, "left\nright");
 }
 

@@ -27,8 +27,15 @@ def main():
     for i, text in enumerate(["plain", "Minutes of 12/05\nApproved", "quote \" back \\ tab \t \x01 \x1f",
                               "中文 繁體 é ü", "\u2028\u3000\U0001F600"]):
         seed("fuzz_json_string", "text%d" % i, text.encode())
-    for i, data in enumerate([b"\x00\x05\xff\x00", b"\x01\x00" + bytes(range(256)), b"\x0b\xb8" + b"\xaa" * 64]):
-        seed("fuzz_reading_order_sort", "sort%d" % i, data)
+    # Two columns of ten lines under a title, and a receipt's rows of an item and a price.
+    columns = bytes([64]) + bytes([20, 10, 215, 8, 0])
+    for row in range(10):
+        columns += bytes([20, 30 + 12 * row, 100, 8, 0, 135, 30 + 12 * row, 100, 8, 0])
+    receipt = bytes([64])
+    for row in range(12):
+        receipt += bytes([30, 40 + 10 * row, 60 + row * 3, 7, 0, 190, 40 + 10 * row, 20, 7, 0])
+    for i, data in enumerate([columns, receipt, bytes([64]) + bytes(range(200, 250)), b"\x01" + b"\xaa" * 60]):
+        seed("fuzz_reading_order", "boxes%d" % i, data)
     for name in sorted(os.listdir(testdata)):
         path = os.path.join(testdata, name)
         if os.path.getsize(path) > 200000:

@@ -1,0 +1,314 @@
+#include "pipeline/reading_order.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numeric>
+#include <optional>
+#include <tuple>
+
+namespace brindlewox {
+
+namespace {
+
+// White space between columns is at least this many line heights wide; the
+// space between words of one line, where the detector splits a line, is
+// narrower. A typeset gutter is two to three line heights.
+constexpr double kMinGutter = 0.8;
+
+// A text column is at least this many line heights wide: a sentence's worth
+// of words. A table's cells, a form's labels and a receipt's prices are
+// narrower.
+constexpr double kMinColumnWidth = 12.0;
+
+// A column's line fills it when it spans this share of the column's width,
+// and a text column has at least this share of its lines filling it and at
+// least two lines. A table column of ragged cells, or a column of labels,
+// does not.
+constexpr double kFilledLine = 0.6;
+constexpr double kFilledShare = 0.5;
+constexpr std::size_t kMinColumnLines = 2;
+
+// A run of rows read as columns is looked for this many rows past the last
+// row that ended one: columns can open with a few short lines (a list, a
+// heading), but a table's rows never make text columns, and giving up on
+// them keeps the search linear in the rows.
+constexpr std::size_t kRunPatience = 30;
+
+// A table's row has at least this many cells (see hasTableRow).
+constexpr std::size_t kTableRowCells = 3;
+
+// Columns do not run on past white space this many line heights tall: what
+// stands below it (a footnote, a page number) is read after the columns.
+constexpr double kRunGap = 4.0;
+
+// Rows are parted by the white space between the middle parts of the boxes,
+// without this share of each box's height at its top and at its bottom:
+// boxes of neighbouring lines on a dense page touch or overlap a little.
+constexpr double kRowCore = 0.3;
+
+// A piece of text in page-height units, y down from the top of the page.
+struct Piece {
+  double left = 0;
+  double top = 0;
+  double right = 0;
+  double bottom = 0;
+  std::size_t rank = 0;   // place in a canonical order of the observations: breaks every tie
+  std::size_t index = 0;  // in the caller's list
+
+  double width() const { return right - left; }
+  double height() const { return bottom - top; }
+  double coreTop() const { return top + kRowCore * height(); }
+  double coreBottom() const { return bottom - kRowCore * height(); }
+};
+
+using Block = std::vector<Piece>;
+
+double finite(double value) { return std::isfinite(value) ? value : 0.0; }
+
+// A canonical order of the observations, by everything they hold, so that
+// every tie below is broken the same way whatever the listing order.
+std::vector<std::size_t> canonicalRanks(const std::vector<TextObservation>& observations) {
+  const auto key = [&](std::size_t i) {
+    const TextObservation& o = observations[i];
+    return std::make_tuple(finite(o.box.y), finite(o.box.x), finite(o.box.height), finite(o.box.width), o.vertical,
+                           o.best.has_value(), o.best ? o.best->string : std::string(),
+                           o.best ? finite(o.best->confidence) : 0.0);
+  };
+  std::vector<std::size_t> order(observations.size());
+  std::iota(order.begin(), order.end(), 0);
+  std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return key(a) < key(b); });
+  std::vector<std::size_t> ranks(observations.size());
+  for (std::size_t position = 0; position < order.size(); ++position) ranks[order[position]] = position;
+  return ranks;
+}
+
+// The observations as pieces. A page whose text mostly runs down the page
+// is turned a quarter so that its columns, right to left, become rows, top
+// to bottom, and each column's text runs left to right.
+Block piecesOf(const std::vector<TextObservation>& observations, double pageAspect) {
+  const double aspect = std::isfinite(pageAspect) && pageAspect > 0 ? pageAspect : 1.0;
+  const std::vector<std::size_t> ranks = canonicalRanks(observations);
+  const auto vertical = static_cast<std::size_t>(
+      std::count_if(observations.begin(), observations.end(), [](const TextObservation& o) { return o.vertical; }));
+  const bool runsDown = 2 * vertical > observations.size();
+  Block pieces;
+  pieces.reserve(observations.size());
+  for (std::size_t i = 0; i < observations.size(); ++i) {
+    const NormalizedBox& box = observations[i].box;
+    const double x0 = finite(box.x) * aspect;
+    const double x1 = finite(box.x + box.width) * aspect;
+    const double y0 = 1.0 - finite(box.y + box.height);
+    const double y1 = 1.0 - finite(box.y);
+    Piece piece{std::min(x0, x1), std::min(y0, y1), std::max(x0, x1), std::max(y0, y1), ranks[i], i};
+    if (runsDown) piece = {piece.top, aspect - piece.right, piece.bottom, aspect - piece.left, piece.rank, piece.index};
+    pieces.push_back(piece);
+  }
+  return pieces;
+}
+
+double medianHeight(const Block& block) {
+  std::vector<double> heights;
+  heights.reserve(block.size());
+  for (const Piece& piece : block) heights.push_back(piece.height());
+  const auto middle = heights.begin() + static_cast<std::ptrdiff_t>(heights.size() / 2);
+  std::nth_element(heights.begin(), middle, heights.end());
+  return *middle;
+}
+
+bool isTextColumn(const Block& part, double lineHeight) {
+  double left = part.front().left;
+  double right = part.front().right;
+  for (const Piece& piece : part) {
+    left = std::min(left, piece.left);
+    right = std::max(right, piece.right);
+  }
+  const double width = right - left;
+  if (part.size() < kMinColumnLines || width < kMinColumnWidth * lineHeight) return false;
+  // Weighted by each line's length, so that the digits of a stacked
+  // fraction or a formula's scattered symbols count for little.
+  double filled = 0;
+  double all = 0;
+  for (const Piece& piece : part) {
+    all += piece.width();
+    if (piece.width() >= kFilledLine * width) filled += piece.width();
+  }
+  return filled >= kFilledShare * all;
+}
+
+// Rows top to bottom, parted by horizontal white space between the boxes'
+// middle parts.
+std::vector<Block> rowsOf(Block block) {
+  std::sort(block.begin(), block.end(), [](const Piece& a, const Piece& b) {
+    const double topA = a.coreTop();
+    const double topB = b.coreTop();
+    return std::tie(topA, a.rank) < std::tie(topB, b.rank);
+  });
+  std::vector<Block> rows;
+  double reach = 0;
+  for (const Piece& piece : block) {
+    if (rows.empty() || piece.coreTop() > reach) {
+      rows.emplace_back();
+      reach = piece.coreBottom();
+    }
+    rows.back().push_back(piece);
+    reach = std::max(reach, piece.coreBottom());
+  }
+  return rows;
+}
+
+// A row of a table that the gutters would cut: three or more cells, on both
+// sides of a gutter, none of them filling its column. Typeset columns share
+// their baselines too, but each side of such a row is a column's line; a
+// table's cells may leave white space where the gutter of the text around
+// it runs, and must not be read as two columns for that.
+bool hasTableRow(const Block& block, const std::vector<Block>& parts) {
+  std::vector<std::pair<double, double>> extents;
+  for (const Block& part : parts) {
+    double left = part.front().left;
+    double right = part.front().right;
+    for (const Piece& piece : part) {
+      left = std::min(left, piece.left);
+      right = std::max(right, piece.right);
+    }
+    extents.emplace_back(left, right);
+  }
+  for (const Block& row : rowsOf(block)) {
+    if (row.size() < kTableRowCells) continue;
+    std::vector<bool> touched(extents.size(), false);
+    bool fills = false;
+    for (const Piece& piece : row) {
+      for (std::size_t part = 0; part < extents.size(); ++part) {
+        const auto [left, right] = extents[part];
+        if (piece.left < left || piece.right > right) continue;
+        touched[part] = true;
+        fills = fills || piece.width() >= kFilledLine * (right - left);
+      }
+    }
+    if (!fills && std::count(touched.begin(), touched.end(), true) >= 2) return true;
+  }
+  return false;
+}
+
+struct ColumnSplit {
+  std::vector<Block> parts;  // left to right, parted by vertical white space; one when there is none
+  bool textColumns = false;  // every part is a text column
+};
+
+ColumnSplit splitAtGutters(Block block) {
+  const double lineHeight = medianHeight(block);
+  const double gutter = kMinGutter * lineHeight;
+  std::sort(block.begin(), block.end(),
+            [](const Piece& a, const Piece& b) { return std::tie(a.left, a.rank) < std::tie(b.left, b.rank); });
+  ColumnSplit split;
+  double reach = block.front().right;
+  split.parts.emplace_back();
+  for (const Piece& piece : block) {
+    if (!split.parts.back().empty() && piece.left - reach > gutter && piece.left > reach) split.parts.emplace_back();
+    split.parts.back().push_back(piece);
+    reach = std::max(reach, piece.right);
+  }
+  split.textColumns = split.parts.size() > 1 &&
+                      std::all_of(split.parts.begin(), split.parts.end(),
+                                  [&](const Block& part) { return isTextColumn(part, lineHeight); }) &&
+                      !hasTableRow(block, split.parts);
+  return split;
+}
+
+// Share of the smaller piece's height that two pieces overlap by.
+double overlapShare(const Piece& a, const Piece& b) {
+  const double overlap = std::min(a.bottom, b.bottom) - std::max(a.top, b.top);
+  const double smaller = std::min(a.height(), b.height());
+  if (smaller <= 0) return overlap >= 0 ? 1.0 : 0.0;
+  return overlap / smaller;
+}
+
+// A block that cannot be cut: visual lines top to bottom, each left to right.
+void appendVisualLines(Block block, std::vector<std::size_t>& order) {
+  std::sort(block.begin(), block.end(),
+            [](const Piece& a, const Piece& b) { return std::tie(a.top, a.rank) < std::tie(b.top, b.rank); });
+  std::vector<Block> lines;
+  for (const Piece& piece : block) {
+    std::optional<std::size_t> joined;
+    double best = kSameLineOverlap;
+    for (std::size_t line = 0; line < lines.size(); ++line) {
+      for (const Piece& member : lines[line]) {
+        const double share = overlapShare(piece, member);
+        if (share > best) {
+          best = share;
+          joined = line;
+        }
+      }
+    }
+    if (joined) {
+      lines[*joined].push_back(piece);
+    } else {
+      lines.push_back({piece});
+    }
+  }
+  for (Block& line : lines) {
+    std::sort(line.begin(), line.end(),
+              [](const Piece& a, const Piece& b) { return std::tie(a.left, a.rank) < std::tie(b.left, b.rank); });
+    for (const Piece& piece : line) order.push_back(piece.index);
+  }
+}
+
+void appendInOrder(const Block& block, std::vector<std::size_t>& order);
+
+// The white space between a row and the row under it.
+double rowGap(const Block& above, const Block& below) {
+  double bottom = above.front().coreBottom();
+  for (const Piece& piece : above) bottom = std::max(bottom, piece.coreBottom());
+  double top = below.front().coreTop();
+  for (const Piece& piece : below) top = std::min(top, piece.coreTop());
+  return top - bottom;
+}
+
+// Rows one after the other, where a run of rows that together split into
+// text columns is read as those columns.
+void appendRows(const std::vector<Block>& rows, std::vector<std::size_t>& order) {
+  std::size_t first = 0;
+  while (first < rows.size()) {
+    Block grown = rows[first];
+    std::size_t end = first + 1;
+    for (std::size_t next = first + 1; next < rows.size() && next < end + kRunPatience; ++next) {
+      if (rowGap(rows[next - 1], rows[next]) > kRunGap * medianHeight(grown)) break;
+      grown.insert(grown.end(), rows[next].begin(), rows[next].end());
+      const ColumnSplit split = splitAtGutters(grown);
+      if (split.parts.size() < 2) break;  // more rows cannot open a gutter again
+      if (split.textColumns) end = next + 1;
+    }
+    Block run;
+    for (std::size_t row = first; row < end; ++row) run.insert(run.end(), rows[row].begin(), rows[row].end());
+    appendInOrder(run, order);
+    first = end;
+  }
+}
+
+void appendInOrder(const Block& block, std::vector<std::size_t>& order) {
+  if (block.size() <= 1) {
+    if (!block.empty()) order.push_back(block.front().index);
+    return;
+  }
+  const ColumnSplit split = splitAtGutters(block);
+  if (split.textColumns) {
+    for (const Block& column : split.parts) appendInOrder(column, order);
+    return;
+  }
+  const std::vector<Block> rows = rowsOf(block);
+  if (rows.size() > 1) {
+    appendRows(rows, order);
+    return;
+  }
+  appendVisualLines(block, order);
+}
+
+}  // namespace
+
+std::vector<std::size_t> readingOrder(const std::vector<TextObservation>& observations, double pageAspect) {
+  std::vector<std::size_t> order;
+  order.reserve(observations.size());
+  appendInOrder(piecesOf(observations, pageAspect), order);
+  return order;
+}
+
+}  // namespace brindlewox

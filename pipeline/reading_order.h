@@ -1,0 +1,42 @@
+// The reading order of a page: the order in which a person reads the pieces
+// of text the recogniser found. Plain boxes in, an order out; it knows
+// nothing of pixels or networks, so it is tested with hand-made boxes.
+//
+// A page is cut recursively along its white space, as in the classic X-Y cut:
+// - a vertical band of white space that splits a block into text columns
+//   (each many words wide, most of its lines filling it) makes the columns
+//   read one after the other, left to right;
+// - otherwise the block is cut into rows at the white space between them,
+//   and a run of rows that together split into text columns is read as
+//   columns (typeset columns often share their baselines, so each row of
+//   such a run alone looks like one line across the gutter);
+// - what cannot be cut is read as visual lines: pieces whose heights overlap
+//   by a good share of the smaller one make one line, read left to right,
+//   and the lines go top to bottom.
+// Cells of a table, a form's labels and values, a receipt's prices are not
+// text columns (too narrow, or their lines do not fill them), so such blocks
+// are read row by row. A page of text running down the page is read column
+// by column from the right.
+//
+// The order is total: it depends on the pieces, not on the order in which
+// they are listed.
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+#include "platform/text_observation.h"
+
+namespace brindlewox {
+
+// Two pieces belong to one visual line when their vertical extents overlap
+// by more than this share of the smaller one's height: neighbouring lines of
+// a dense page, whose boxes touch or overlap a little, stay apart, while
+// words of one line in different sizes, or a little out of level, join.
+inline constexpr double kSameLineOverlap = 0.5;
+
+// The indices of `observations` in reading order. `pageAspect` is the page's
+// width over its height, so that widths and heights compare in one unit.
+std::vector<std::size_t> readingOrder(const std::vector<TextObservation>& observations, double pageAspect);
+
+}  // namespace brindlewox

@@ -1,0 +1,206 @@
+#include "pipeline/reading_order.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace brindlewox {
+namespace {
+
+// A page laid out by hand, in page units with y down from the top (as one
+// measures a printed page), on a square page unless told otherwise.
+class Page {
+ public:
+  void add(const std::string& text, double left, double top, double right, double bottom, bool vertical = false) {
+    pieces_.push_back({NormalizedBox{left, 1.0 - bottom, right - left, bottom - top}, TextCandidate{text, 1.0F},
+                       vertical});
+  }
+
+  // A column of `count` lines named prefix1, prefix2, ..., each filling the
+  // column but the last of every `paragraph` lines.
+  void column(const std::string& prefix, double left, double right, double top, int count, double pitch = 0.02,
+              int paragraph = 6) {
+    for (int i = 0; i < count; ++i) {
+      const double lineTop = top + i * pitch;
+      const bool last = (i + 1) % paragraph == 0;
+      add(prefix + std::to_string(i + 1), left, lineTop, last ? left + (right - left) * 0.3 : right,
+          lineTop + pitch * 0.7);
+    }
+  }
+
+  std::vector<std::string> read(double aspect = 1.0) const { return textsIn(pieces_, aspect); }
+
+  static std::vector<std::string> textsIn(const std::vector<TextObservation>& pieces, double aspect) {
+    std::vector<std::string> texts;
+    for (const std::size_t i : readingOrder(pieces, aspect)) texts.push_back(pieces[i].best->string);
+    return texts;
+  }
+
+  std::vector<TextObservation>& pieces() { return pieces_; }
+
+ private:
+  std::vector<TextObservation> pieces_;
+};
+
+std::vector<std::string> names(const std::string& prefix, int count) {
+  std::vector<std::string> result;
+  for (int i = 1; i <= count; ++i) result.push_back(prefix + std::to_string(i));
+  return result;
+}
+
+std::vector<std::string> joined(std::initializer_list<std::vector<std::string>> parts) {
+  std::vector<std::string> result;
+  for (const std::vector<std::string>& part : parts) result.insert(result.end(), part.begin(), part.end());
+  return result;
+}
+
+TEST(ReadingOrder, DenseColumnReadsTopToBottomWhateverTheLeftEdges) {
+  // A pitch of 0.011 of the page, lines touching; every other line starts
+  // further left than the one above it (a hanging indent, a quotation).
+  Page page;
+  for (int i = 0; i < 70; ++i) {
+    const double top = 0.05 + i * 0.011;
+    page.add("line" + std::to_string(i + 1), i % 2 == 0 ? 0.12 : 0.10, top, 0.9, top + 0.011);
+  }
+  EXPECT_EQ(page.read(), names("line", 70));
+}
+
+TEST(ReadingOrder, ColumnsAreReadOneAfterTheOtherBetweenASpanningTitleAndCaption) {
+  // The columns share their baselines, so each row alone looks like one line
+  // across the gutter; a figure's caption spans both columns below them.
+  Page two;
+  two.add("title", 0.2, 0.04, 0.8, 0.07);
+  two.column("left", 0.08, 0.47, 0.10, 30);
+  two.column("right", 0.53, 0.92, 0.10, 30);
+  two.add("caption", 0.1, 0.75, 0.9, 0.77);
+  EXPECT_EQ(two.read(), joined({{"title"}, names("left", 30), names("right", 30), {"caption"}}));
+
+  // Three columns whose lines do not line up, a title above, a page number below.
+  Page three;
+  three.add("title", 0.3, 0.03, 0.7, 0.06);
+  three.column("a", 0.05, 0.31, 0.10, 25, 0.022);
+  three.column("b", 0.36, 0.63, 0.107, 24, 0.024);
+  three.column("c", 0.68, 0.95, 0.113, 20, 0.02);
+  three.add("7", 0.49, 0.95, 0.51, 0.97);
+  EXPECT_EQ(three.read(), joined({{"title"}, names("a", 25), names("b", 24), names("c", 20), {"7"}}));
+}
+
+TEST(ReadingOrder, ReceiptsTablesAndFormsStayRowByRow) {
+  // A receipt: each item with its price at the right margin.
+  Page receipt;
+  std::vector<std::string> expected;
+  for (int i = 0; i < 12; ++i) {
+    const double top = 0.2 + i * 0.03;
+    receipt.add("item" + std::to_string(i), 0.1, top, 0.1 + 0.05 * (i % 4 + 2), top + 0.02);
+    receipt.add("price" + std::to_string(i), 0.75, top + 0.002, 0.85, top + 0.022);
+    expected.insert(expected.end(), {"item" + std::to_string(i), "price" + std::to_string(i)});
+  }
+  EXPECT_EQ(receipt.read(), expected);
+
+  // A two-column table of short cells, the second column ragged.
+  Page table;
+  expected.clear();
+  for (int i = 0; i < 10; ++i) {
+    const double top = 0.3 + i * 0.025;
+    table.add("key" + std::to_string(i), 0.15, top, 0.35, top + 0.018);
+    table.add("value" + std::to_string(i), 0.5, top, 0.55 + 0.03 * (i % 5), top + 0.018);
+    expected.insert(expected.end(), {"key" + std::to_string(i), "value" + std::to_string(i)});
+  }
+  EXPECT_EQ(table.read(), expected);
+
+  // A form: labels, each with its value beside it, some values a little higher or lower.
+  Page form;
+  expected.clear();
+  for (int i = 0; i < 8; ++i) {
+    const double top = 0.1 + i * 0.05;
+    form.add("label" + std::to_string(i), 0.1, top, 0.25, top + 0.02);
+    form.add("value" + std::to_string(i), 0.3, top + (i % 2 == 0 ? 0.006 : -0.006), 0.6, top + 0.02);
+    expected.insert(expected.end(), {"label" + std::to_string(i), "value" + std::to_string(i)});
+  }
+  EXPECT_EQ(form.read(), expected);
+}
+
+// Two columns, a full-width table of four cells a row, two columns again.
+Page mixedPage() {
+  Page page;
+  page.column("upperLeft", 0.08, 0.47, 0.05, 12);
+  page.column("upperRight", 0.53, 0.92, 0.05, 12);
+  for (int row = 0; row < 5; ++row) {
+    const double top = 0.35 + row * 0.03;
+    for (int cell = 0; cell < 4; ++cell) {
+      page.add("cell" + std::to_string(row) + std::to_string(cell), 0.1 + cell * 0.22, top, 0.2 + cell * 0.22,
+               top + 0.018);
+    }
+  }
+  page.column("lowerLeft", 0.08, 0.47, 0.55, 15);
+  page.column("lowerRight", 0.53, 0.92, 0.55, 15);
+  return page;
+}
+
+std::vector<std::string> mixedPageInOrder() {
+  std::vector<std::string> cells;
+  for (int row = 0; row < 5; ++row) {
+    for (int cell = 0; cell < 4; ++cell) cells.push_back("cell" + std::to_string(row) + std::to_string(cell));
+  }
+  return joined({names("upperLeft", 12), names("upperRight", 12), cells, names("lowerLeft", 15),
+                 names("lowerRight", 15)});
+}
+
+TEST(ReadingOrder, FullWidthTableBetweenTwoColumnBodies) { EXPECT_EQ(mixedPage().read(), mixedPageInOrder()); }
+
+TEST(ReadingOrder, TheOrderDoesNotDependOnTheListing) {
+  Page page = mixedPage();
+  // Two identical boxes with different texts, and two identical pieces.
+  page.add("twinA", 0.1, 0.9, 0.3, 0.92);
+  page.add("twinB", 0.1, 0.9, 0.3, 0.92);
+  page.add("same", 0.5, 0.9, 0.6, 0.92);
+  page.add("same", 0.5, 0.9, 0.6, 0.92);
+  const std::vector<std::string> first = page.read();
+  std::mt19937 random(7);
+  for (int trial = 0; trial < 20; ++trial) {
+    std::shuffle(page.pieces().begin(), page.pieces().end(), random);
+    EXPECT_EQ(page.read(), first);
+  }
+  EXPECT_EQ(std::vector<std::string>(first.begin(), first.end() - 4), mixedPageInOrder());
+}
+
+TEST(ReadingOrder, TextRunningDownThePageIsReadFromTheRightColumnFirst) {
+  Page page;
+  // Columns of vertical text, a title column at the far right taller than the rest.
+  page.add("title", 0.88, 0.05, 0.92, 0.6, true);
+  for (int i = 0; i < 8; ++i) {
+    const double right = 0.8 - i * 0.06;
+    page.add("col" + std::to_string(i + 1), right - 0.04, 0.1, right, 0.9 - 0.02 * i, true);
+  }
+  // On a tall page too: the columns are compared in one unit.
+  EXPECT_EQ(page.read(), joined({{"title"}, names("col", 8)}));
+  EXPECT_EQ(page.read(0.7), joined({{"title"}, names("col", 8)}));
+}
+
+TEST(ReadingOrder, WordsOfOneLineInDifferentSizesStayOneLine) {
+  Page page;
+  page.add("Total", 0.1, 0.50, 0.2, 0.52);
+  page.add("$12.00", 0.6, 0.495, 0.75, 0.525);  // larger print, a little lower
+  page.add("next", 0.1, 0.53, 0.2, 0.55);
+  page.add("small", 0.1, 0.45, 0.15, 0.46);
+  EXPECT_EQ(page.read(), (std::vector<std::string>{"small", "Total", "$12.00", "next"}));
+}
+
+TEST(ReadingOrder, OddBoxesStillGiveEveryIndexOnce) {
+  Page page;
+  page.add("flat", 0.1, 0.5, 0.4, 0.5);      // no height
+  page.add("point", 0.3, 0.5, 0.3, 0.5);     // no width either
+  page.add("reversed", 0.9, 0.6, 0.1, 0.55);  // corners given the wrong way round
+  page.add("outside", -0.5, 1.2, 1.5, 1.3);
+  page.pieces().push_back({NormalizedBox{std::nan(""), 0.1, 0.1, 0.1}, TextCandidate{"nan", 1}, false});
+  std::vector<std::string> read = page.read(std::nan(""));
+  std::sort(read.begin(), read.end());
+  EXPECT_EQ(read, (std::vector<std::string>{"flat", "nan", "outside", "point", "reversed"}));
+  EXPECT_TRUE(readingOrder({}, 1.0).empty());
+}
+
+}  // namespace
+}  // namespace brindlewox
