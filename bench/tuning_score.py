@@ -10,8 +10,8 @@ character error ordered and order-free, word error ordered and order-free
 group's items, as bench/score.py measures them. Receipts are all upper case in
 their ground truth, so that group is compared case-insensitively.
 
-Reading order: the ground-truth lines are put through our own comparison and
-sort from their true boxes (build/order_bound), and the ordered error of that
+Reading order: the ground-truth lines are put through our own reading order
+from their true boxes (build/order_bound), and the ordered error of that
 text is printed beside ours: the best order our comparison allows. The lines
 are used as the corpus gives them (visual lines; a form's line is not split
 into its parts). Also printed: the empty (paragraph) lines per page in our
@@ -76,8 +76,21 @@ def empty_lines(text):
     return sum(1 for line in lines if not line.strip()) if text.strip() else 0
 
 
-def order_bound_text(program, lines_path):
-    completed = subprocess.run([program, lines_path], capture_output=True, check=False)
+def page_aspect(source):
+    """The first page's width over its height, as the tool draws or decodes it."""
+    if source.lower().endswith(".pdf"):
+        info = subprocess.run(["pdfinfo", source], capture_output=True, check=True, text=True).stdout
+        size = next(line for line in info.splitlines() if line.startswith("Page size:")).split()
+        width, height = float(size[2]), float(size[4])
+        rotation = next((int(line.split()[-1]) for line in info.splitlines() if line.startswith("Page rot:")), 0)
+        return height / width if rotation % 180 else width / height
+    from PIL import Image
+    with Image.open(source) as image:
+        return image.width / image.height
+
+
+def order_bound_text(program, lines_path, aspect):
+    completed = subprocess.run([program, lines_path, "%.6f" % aspect], capture_output=True, check=False)
     if completed.returncode != 0:
         raise RuntimeError("order_bound failed on %s: %s" % (lines_path, completed.stderr.decode().strip()))
     return completed.stdout.decode("utf-8").rstrip("\n")
@@ -106,7 +119,7 @@ def score_item(item, args, cache):
             "measures": scored(item, truth, text), "seconds": result["seconds"], "rss": result["rss"],
             "pages": max(1, len(result["pages"])), "failure": result["failure"],
             "empty_lines": sum(empty_lines(page) for page in result["pages"])}
-    bound = order_bound_text(args.order_bound, os.path.join(args.tuning_dir, item["lines"]))
+    bound = order_bound_text(args.order_bound, os.path.join(args.tuning_dir, item["lines"]), page_aspect(source))
     write_text(os.path.join(args.out, "order-bound"), item, bound)
     row["bound"] = {"measures": scored(item, truth, bound), "empty_lines": empty_lines(bound)}
     return row
