@@ -1,6 +1,8 @@
 // Runs the real networks in this process on generated images.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <opencv2/dnn.hpp>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
@@ -133,9 +135,12 @@ TEST(TextRecognizer, ReadsTheReferenceImageIntoLinesBoundByTheirInk) {
   ASSERT_EQ(bands.size(), 2U);
   const char* texts[] = {"Quarterly report for the board", "Revenue grew by twelve percent"};
   ASSERT_EQ(observations.value().size(), 2U);
+  // Listed in the detector's order: the reading order is the pipeline's.
+  std::vector<TextObservation> topDown = observations.value();
+  std::sort(topDown.begin(), topDown.end(),
+            [](const TextObservation& a, const TextObservation& b) { return a.box.maxY() > b.box.maxY(); });
   for (std::size_t i = 0; i < 2; ++i) {
-    // Listed top to bottom.
-    const TextObservation& found = observations.value()[i];
+    const TextObservation& found = topDown[i];
     ASSERT_TRUE(found.best);
     EXPECT_EQ(found.best->string, texts[i]);
     const double width = bgr.cols;
