@@ -34,12 +34,11 @@ constexpr std::size_t kMinColumnLines = 2;
 // them keeps the search linear in the rows.
 constexpr std::size_t kRunPatience = 30;
 
-// A table's row has at least this many cells (see hasTableRow).
-constexpr std::size_t kTableRowCells = 3;
-
-// Columns do not run on past white space this many line heights tall: what
-// stands below it (a footnote, a page number) is read after the columns.
-constexpr double kRunGap = 4.0;
+// White space this many line heights tall across a whole block parts it into
+// sections read one after the other (a title, a table, a band of columns,
+// a footnote or page number below them). Between the lines and paragraphs
+// of columns, white space across the whole page is much lower.
+constexpr double kRunGap = 3.0;
 
 // Rows are parted by the white space between the middle parts of the boxes,
 // without this share of each box's height at its top and at its bottom:
@@ -156,39 +155,6 @@ std::vector<Block> rowsOf(Block block) {
   return rows;
 }
 
-// A row of a table that the gutters would cut: three or more cells, on both
-// sides of a gutter, none of them filling its column. Typeset columns share
-// their baselines too, but each side of such a row is a column's line; a
-// table's cells may leave white space where the gutter of the text around
-// it runs, and must not be read as two columns for that.
-bool hasTableRow(const Block& block, const std::vector<Block>& parts) {
-  std::vector<std::pair<double, double>> extents;
-  for (const Block& part : parts) {
-    double left = part.front().left;
-    double right = part.front().right;
-    for (const Piece& piece : part) {
-      left = std::min(left, piece.left);
-      right = std::max(right, piece.right);
-    }
-    extents.emplace_back(left, right);
-  }
-  for (const Block& row : rowsOf(block)) {
-    if (row.size() < kTableRowCells) continue;
-    std::vector<bool> touched(extents.size(), false);
-    bool fills = false;
-    for (const Piece& piece : row) {
-      for (std::size_t part = 0; part < extents.size(); ++part) {
-        const auto [left, right] = extents[part];
-        if (piece.left < left || piece.right > right) continue;
-        touched[part] = true;
-        fills = fills || piece.width() >= kFilledLine * (right - left);
-      }
-    }
-    if (!fills && std::count(touched.begin(), touched.end(), true) >= 2) return true;
-  }
-  return false;
-}
-
 struct ColumnSplit {
   std::vector<Block> parts;  // left to right, parted by vertical white space; one when there is none
   bool textColumns = false;  // every part is a text column
@@ -209,8 +175,7 @@ ColumnSplit splitAtGutters(Block block) {
   }
   split.textColumns = split.parts.size() > 1 &&
                       std::all_of(split.parts.begin(), split.parts.end(),
-                                  [&](const Block& part) { return isTextColumn(part, lineHeight); }) &&
-                      !hasTableRow(block, split.parts);
+                                  [&](const Block& part) { return isTextColumn(part, lineHeight); });
   return split;
 }
 
@@ -271,7 +236,6 @@ void appendRows(const std::vector<Block>& rows, std::vector<std::size_t>& order)
     Block grown = rows[first];
     std::size_t end = first + 1;
     for (std::size_t next = first + 1; next < rows.size() && next < end + kRunPatience; ++next) {
-      if (rowGap(rows[next - 1], rows[next]) > kRunGap * medianHeight(grown)) break;
       grown.insert(grown.end(), rows[next].begin(), rows[next].end());
       const ColumnSplit split = splitAtGutters(grown);
       if (split.parts.size() < 2) break;  // more rows cannot open a gutter again
@@ -289,12 +253,26 @@ void appendInOrder(const Block& block, std::vector<std::size_t>& order) {
     if (!block.empty()) order.push_back(block.front().index);
     return;
   }
+  // Sections parted by wide white space across the whole block come one
+  // after the other, before any gutter is looked for: a table or figure
+  // between two bands of columns may leave white space where their gutter
+  // runs, and must not be read as part of the columns for that.
+  const std::vector<Block> rows = rowsOf(block);
+  const double sectionGap = kRunGap * medianHeight(block);
+  std::vector<Block> sections(1);
+  for (std::size_t row = 0; row < rows.size(); ++row) {
+    if (row > 0 && rowGap(rows[row - 1], rows[row]) > sectionGap) sections.emplace_back();
+    sections.back().insert(sections.back().end(), rows[row].begin(), rows[row].end());
+  }
+  if (sections.size() > 1) {
+    for (const Block& section : sections) appendInOrder(section, order);
+    return;
+  }
   const ColumnSplit split = splitAtGutters(block);
   if (split.textColumns) {
     for (const Block& column : split.parts) appendInOrder(column, order);
     return;
   }
-  const std::vector<Block> rows = rowsOf(block);
   if (rows.size() > 1) {
     appendRows(rows, order);
     return;
