@@ -7,11 +7,12 @@
 #include <opencv2/dnn.hpp>
 
 #include "platform/recognizer/ctc_decoder.h"
+#include "platform/recognizer/line_reader.h"
 #include "platform/recognizer/text_detector.h"
 
 namespace brindlewox {
 
-class TextLineReader {
+class TextLineReader : public LineReader {
  public:
   TextLineReader(cv::dnn::Net network, CTCDecoder decoder);
 
@@ -29,7 +30,7 @@ class TextLineReader {
   // right, as a [1, 3, 48, width] blob.
   static cv::Mat networkInput(const cv::Mat& lineImage);
 
-  DecodedLine read(const cv::Mat& lineImage);
+  DecodedLine read(const cv::Mat& lineImage) override;
 
   // The network's class probabilities for the line, one row per frame; empty
   // when the network's classes do not match the decoder's dictionary.
