@@ -1,20 +1,16 @@
-// Helpers shared by the benchmarks: timing, and the two networks loaded
-// directly so that each stage can be timed on its own.
+// Helpers shared by the benchmarks: timing, and the recogniser loaded as the
+// tool loads it (Recognizer::load: the same files, checks and readers), with
+// its stages reachable one by one so that each can be timed on its own.
 #pragma once
 
 #include <chrono>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include <opencv2/dnn.hpp>
-
-#include "platform/recognizer/ctc_decoder.h"
 #include "platform/recognizer/model_files.h"
-#include "platform/recognizer/line_finder.h"
-#include "platform/recognizer/text_detector.h"
-#include "platform/recognizer/text_line_reader.h"
-#include "platform/recognizer/network_layers.h"
+#include "platform/recognizer/recognizer.h"
 
 namespace brindlewox::bench {
 
@@ -27,8 +23,10 @@ inline double secondsSince(Clock::time_point start) {
 struct Networks {
   ModelPaths paths;
   std::vector<std::string> dictionary;
-  TextDetector detector;
-  TextLineReader reader;
+  std::unique_ptr<Recognizer> recognizer;
+
+  TextDetector& detector() { return recognizer->detector(); }
+  TextLineReader& reader() { return recognizer->reader(0); }
 };
 
 inline std::optional<Networks> loadNetworks() {
@@ -36,8 +34,9 @@ inline std::optional<Networks> loadNetworks() {
   if (!paths) return std::nullopt;
   std::optional<std::vector<std::string>> dictionary = readDictionary(paths.value().dictionary);
   if (!dictionary) return std::nullopt;
-  return Networks{paths.value(), *dictionary, TextDetector(readNetwork(paths.value().detection)),
-                  TextLineReader(readNetwork(paths.value().recognition), CTCDecoder(*dictionary))};
+  Result<std::unique_ptr<Recognizer>> recognizer = Recognizer::load();
+  if (!recognizer) return std::nullopt;
+  return Networks{paths.value(), std::move(*dictionary), std::move(recognizer).value()};
 }
 
 }  // namespace brindlewox::bench

@@ -42,8 +42,8 @@ int main(int argc, char** argv) {
 
   std::optional<bench::Networks> networks = bench::loadNetworks();
   if (!networks) return 1;
-  TextDetector& detector = networks->detector;
-  TextLineReader& reader = networks->reader;
+  TextDetector& detector = networks->detector();
+  TextLineReader& reader = networks->reader();
   findLines(detector, bgr);  // first run sets the network up for this size
 
   start = Clock::now();

@@ -44,8 +44,8 @@ int main(int argc, char** argv) {
 
   std::optional<bench::Networks> networks = bench::loadNetworks();
   if (!networks) return 1;
-  TextDetector& detector = networks->detector;
-  TextLineReader& reader = networks->reader;
+  TextDetector& detector = networks->detector();
+  TextLineReader& reader = networks->reader();
 
   std::printf("%-40s %10s %8s %12s %10s %10s %12s\n", "image", "size", "lines", "detect s", "read s", "columns", "peak RSS MB");
   for (int i = 1; i < argc; ++i) {

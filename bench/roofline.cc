@@ -8,8 +8,8 @@
 //  - the single-precision matrix product rate, of OpenBLAS and of the layers'
 //    own kernel, on one thread and on both cores, square and in the shapes of
 //    the networks' 1x1 convolutions;
-//  - for each page: the detection forward and the recognition forwards timed
-//    as the engine runs them, and the share of the matrix product rate each
+//  - for each page: the detection forward and the recogniser's own reading
+//    stage (Recognizer::readLines, as the tool runs it), and the share of the matrix product rate each
 //    reaches (2 * multiply-adds / seconds / rate);
 //  - the fixed costs on a one-line image: process start, engine load and the
 //    first forwards;
@@ -38,6 +38,8 @@
 #include <opencv2/imgproc.hpp>
 
 #include "bench/bench_support.h"
+#include "platform/recognizer/line_boxes.h"
+#include "platform/recognizer/network_layers.h"
 #include "pipeline/page_rendering.h"
 #include "platform/bitmap_pixels.h"
 #include "platform/image_decoder.h"
@@ -308,22 +310,13 @@ std::optional<cv::Mat> loadPage(const std::string& path) {
   return image.value().pixels().bgr.clone();
 }
 
-// The engine's reading: reader r of n takes lines r, r + n, ..., each on a
-// thread of its own with one OpenCV thread. Returns the wall seconds of the
-// forwards alone (inputs are made beforehand).
-double readLikeEngine(std::vector<cv::dnn::Net>& readers, const std::vector<cv::Mat>& inputs) {
-  const ThreadCount single(readers.size() > 1 ? 1 : cv::getNumThreads());
-  auto share = [&](std::size_t reader) {
-    for (std::size_t i = reader; i < inputs.size(); i += readers.size()) {
-      readers[reader].setInput(inputs[i]);
-      readers[reader].forward();
-    }
-  };
+// The recogniser's own reading stage on the page's chosen lines, as the tool
+// runs it (its readers on threads of their own, widest lines first): crops,
+// forwards and decoding. Returns its wall seconds.
+double readLikeTheTool(Recognizer& recognizer, const FoundLines& found, const std::vector<Quad>& chosen,
+                       cv::Size size) {
   const auto start = Clock::now();
-  std::vector<std::thread> helpers;
-  for (std::size_t reader = 1; reader < readers.size(); ++reader) helpers.emplace_back(share, reader);
-  share(0);
-  for (std::thread& helper : helpers) helper.join();
+  recognizer.readLines(found, chosen, size);
   return secondsSince(start);
 }
 
@@ -347,13 +340,14 @@ double recognitionMacs(Context& context, int width) {
   return macs;
 }
 
-void profilePage(Context& context, TextDetector& detector, const char* label, const std::string& path) {
+void profilePage(Context& context, Recognizer& recognizer, const char* label, const std::string& path) {
   const std::optional<cv::Mat> page = loadPage(path);
   if (!page) {
     std::fprintf(stderr, "cannot read %s\n", path.c_str());
     std::exit(1);
   }
-  const FoundLines found = findLines(detector, *page);
+  const FoundLines found = findLines(recognizer.detector(), *page);
+  const std::vector<Quad> chosen = chooseLines(found, page->size());
   const double scale = naturalDetectionScale(found.image.cols, found.image.rows);
   const cv::Mat detectionInput = TextDetector::networkInput(found.image, scale);
   const int inputHeight = detectionInput.size[2];
@@ -378,8 +372,8 @@ void profilePage(Context& context, TextDetector& detector, const char* label, co
   // height: what trimming each crop to its ink could save.
   const double trimShares[] = {0.1, 0.25};
   double trimmable[] = {0, 0};
-  for (const DetectedLine& line : found.lines) {
-    const cv::Mat crop = TextLineReader::uprightCrop(found.image, line.crop);
+  for (const Quad& line : chosen) {
+    const cv::Mat crop = TextLineReader::uprightCrop(found.image, line);
     inputs.push_back(TextLineReader::networkInput(crop));
     if (const std::optional<cv::Rect> ink = inkBounds(crop)) {
       const double toColumns = 48.0 / std::max(1, crop.rows);
@@ -396,7 +390,7 @@ void profilePage(Context& context, TextDetector& detector, const char* label, co
   // As the engine runs them: every line a new input width, so OpenCV sets
   // the network up again before most forwards.
   std::vector<double> engineTimes;
-  for (int i = 0; i < 3; ++i) engineTimes.push_back(readLikeEngine(context.readers, inputs));
+  for (int i = 0; i < 3; ++i) engineTimes.push_back(readLikeTheTool(recognizer, found, chosen, page->size()));
   const double engineSeconds = median(engineTimes);
   // One reader, one thread: each line's forward timed twice in a row; the
   // second runs without the setting up.
@@ -417,7 +411,7 @@ void profilePage(Context& context, TextDetector& detector, const char* label, co
   auto share = [](double macCount, double seconds, double rate) { return 100.0 * 2 * macCount / seconds / 1e9 / rate; };
   std::printf("\n%s page %s: %dx%d pixels, detection input %dx%d, %zu lines, %.0f input columns (median line "
               "%.0f, widest %.0f)\n",
-              label, path.c_str(), page->cols, page->rows, inputWidth, inputHeight, found.lines.size(), columns,
+              label, path.c_str(), page->cols, page->rows, inputWidth, inputHeight, chosen.size(), columns,
               widths.empty() ? 0.0 : median(widths),
               widths.empty() ? 0.0 : *std::max_element(widths.begin(), widths.end()));
   std::printf("  background at the line ends beyond 0.1 / 0.25 of the line height: %.1f%% / %.1f%% of the columns\n",
@@ -427,7 +421,7 @@ void profilePage(Context& context, TextDetector& detector, const char* label, co
               detectionSeconds, detectionMacs / 1e9, 2 * detectionMacs / detectionSeconds / 1e9,
               share(detectionMacs, detectionSeconds, context.peak.both));
   if (inputs.empty()) return;
-  std::printf("  recognition, %zu readers as the engine runs them (median of 3): %7.3f s  %6.2f G MAC  %6.1f GFLOP/s  "
+  std::printf("  recognition, %zu readers, the tool's reading stage (median of 3): %7.3f s  %6.2f G MAC  %6.1f GFLOP/s  "
               "%5.1f%% of both cores' rate\n",
               context.readers.size(), engineSeconds, macs / 1e9, 2 * macs / engineSeconds / 1e9,
               share(macs, engineSeconds, context.peak.both));
@@ -582,8 +576,8 @@ int main(int argc, char** argv) {
   std::printf("  peak taken for the shares: one core %.1f, both cores %.1f GFLOP/s\n", context.peak.one,
               context.peak.both);
 
-  profilePage(context, networks->detector, "dense", argv[1]);
-  profilePage(context, networks->detector, "sparse", argv[2]);
+  profilePage(context, *networks->recognizer, "dense", argv[1]);
+  profilePage(context, *networks->recognizer, "sparse", argv[2]);
 
   std::printf("\nwhere a forward's time goes, by layer type\n");
   printLayerProfile("recognition at 48x320", context.readers[0], {1, 3, 48, 320}, recognition320, 1);

@@ -54,11 +54,11 @@ int main(int argc, char** argv) {
     truth << truthFile.rdbuf();
     const cv::Mat& bgr = image.value().pixels().bgr;
     std::vector<TextObservation> with, without;
-    const FoundLines found = findLines(networks->detector, bgr);
+    const FoundLines found = findLines(networks->detector(), bgr);
     for (const DetectedLine& box : found.lines) {
       const cv::Mat crop = TextLineReader::uprightCrop(found.image, box.crop);
       const NormalizedBox normalized = normalizedBounds(box.crop, found.image.size());
-      const DecodedLine on = networks->reader.read(crop);
+      const DecodedLine on = networks->reader().read(crop);
       const DecodedLine off = withoutRestoration.read(crop);
       with.push_back({normalized, TextCandidate{on.text, on.confidence}});
       without.push_back({normalized, TextCandidate{off.text, off.confidence}});
