@@ -7,6 +7,8 @@
 
 #include <opencc/opencc.h>
 
+#include "platform/recognizer/utf8.h"
+
 namespace brindlewox {
 
 namespace {
@@ -22,24 +24,10 @@ std::optional<std::string> convert(void* converter, const std::string& text) {
   return result;
 }
 
-// The text's code points, each as its UTF-8 bytes.
-std::vector<std::string> codePoints(const std::string& text) {
-  std::vector<std::string> points;
-  for (const char byte : text) {
-    const bool continuation = (static_cast<unsigned char>(byte) & 0xC0U) == 0x80U;
-    if (continuation && !points.empty()) {
-      points.back() += byte;
-    } else {
-      points.emplace_back(1, byte);
-    }
-  }
-  return points;
-}
-
 // How many code points `converted` changed, or nullopt when the two differ in
 // length (the comparison would then pair the wrong characters).
 std::optional<int> changedCodePoints(const std::vector<std::string>& original, const std::string& converted) {
-  const std::vector<std::string> after = codePoints(converted);
+  const std::vector<std::string> after = utf8::codePoints(converted);
   if (after.size() != original.size()) return std::nullopt;
   int changed = 0;
   for (std::size_t i = 0; i < after.size(); ++i) changed += after[i] != original[i] ? 1 : 0;
@@ -68,7 +56,7 @@ std::string ChineseScript::consistent(const std::string& line) const {
   const std::optional<std::string> traditional = convert(toTraditional_.get(), line);
   const std::optional<std::string> simplified = convert(toSimplified_.get(), line);
   if (!traditional || !simplified) return line;
-  const std::vector<std::string> points = codePoints(line);
+  const std::vector<std::string> points = utf8::codePoints(line);
   // Characters that simplifying changes exist only in traditional form, and
   // the other way round.
   const std::optional<int> traditionalOnly = changedCodePoints(points, *simplified);

@@ -4,6 +4,8 @@
 #include <optional>
 #include <utility>
 
+#include "platform/recognizer/utf8.h"
+
 namespace brindlewox {
 
 namespace {
@@ -53,22 +55,14 @@ struct Emitted {
   bool restored = false;  // a traditional form the dictionary lacks, restored from a gap
 };
 
-// The code point of a three-byte UTF-8 symbol, 0 for any other symbol.
-unsigned threeByteCodePoint(const std::string& symbol) {
-  if (symbol.size() != 3) return 0;
-  const auto byte = [&](std::size_t i) { return static_cast<unsigned>(static_cast<unsigned char>(symbol[i])); };
-  if ((byte(0) & 0xF0U) != 0xE0U) return 0;
-  return ((byte(0) & 0x0FU) << 12U) | ((byte(1) & 0x3FU) << 6U) | (byte(2) & 0x3FU);
-}
-
 bool isHan(const std::string& symbol) {
-  const unsigned code = threeByteCodePoint(symbol);
+  const char32_t code = utf8::codePoint(symbol);
   return (code >= 0x3400 && code <= 0x9FFF) || (code >= 0xF900 && code <= 0xFAFF);
 }
 
 // Han characters and the CJK and full-width punctuation blocks.
 bool isCJK(const std::string& symbol) {
-  const unsigned code = threeByteCodePoint(symbol);
+  const char32_t code = utf8::codePoint(symbol);
   return isHan(symbol) || (code >= 0x3000 && code <= 0x303F) || (code >= 0xFF00 && code <= 0xFFEF);
 }
 
