@@ -95,14 +95,14 @@ TEST(CTCDecoder, IgnoresFaintSpaceEvidenceAndCanBeTurnedOff) {
   EXPECT_EQ(literal.decode(clear.data(), 4).text, "ab");
 }
 
-// A line written one frame per character: a b 1 , . A as themselves, '_' a
-// blank frame, ' ' a space the network wrote; `evidence` puts space-class
+// A line written one frame per character: a b 1 , . A as themselves, H for
+// 中, '_' a blank frame, ' ' a space the network wrote; `evidence` puts space-class
 // probability on given frames, taken from the frame's top class.
-std::string read(const std::string& written, const std::vector<std::pair<int, float>>& evidence) {
+std::vector<float> rowsOf(const std::string& written, const std::vector<std::pair<int, float>>& evidence) {
   const std::string symbols = "?ab?1,.A";
   std::vector<int> classes;
   for (const char c : written) {
-    classes.push_back(c == '_' ? -1 : c == ' ' ? kSpace : static_cast<int>(symbols.find(c)));
+    classes.push_back(c == '_' ? -1 : c == ' ' ? kSpace : c == 'H' ? 3 : static_cast<int>(symbols.find(c)));
   }
   std::vector<float> probabilities = frames(classes);
   for (const auto& [frame, p] : evidence) {
@@ -110,7 +110,11 @@ std::string read(const std::string& written, const std::vector<std::pair<int, fl
     *std::max_element(row, row + kClasses) -= p;
     row[kSpace] += p;
   }
-  return decode(probabilities).text;
+  return probabilities;
+}
+
+std::string read(const std::string& written, const std::vector<std::pair<int, float>>& evidence) {
+  return decode(rowsOf(written, evidence)).text;
 }
 
 TEST(CTCDecoder, WeighsSpaceEvidenceAgainstTheLinesOwnLetterSpacing) {
@@ -141,6 +145,62 @@ TEST(CTCDecoder, CountsOnlyTheEvidenceBetweenTheLettersAndNoneBesideAWrittenSpac
   EXPECT_EQ(read("a_b_a_b_a_b _a", {{9, 0.3F}}), "ababab a");
   EXPECT_EQ(read("a_b_a_b _a_b_a", {{9, 0.3F}}), "abab aba");
   EXPECT_EQ(read("a_b_a_b _a_b_a_b_a", {{12, 0.3F}}), "abab ab aba");
+}
+
+// The figures' symbols with a space before each gap that breaks.
+std::string spelled(const SpaceFigures& figures) {
+  std::string text;
+  for (std::size_t i = 0; i < figures.symbols.size(); ++i) {
+    const bool breaks = std::any_of(figures.gaps.begin(), figures.gaps.end(),
+                                    [&](const SpaceGap& gap) { return gap.next == i && gap.breaks(); });
+    text += (breaks ? " " : "") + figures.symbols[i];
+  }
+  return text;
+}
+
+TEST(CTCDecoder, SpaceFiguresAreWhatDecodingBreaksOn) {
+  const std::vector<float> line = rowsOf("a_b_a_b_a__b_a", {{9, 0.06F}});
+  const SpaceFigures figures = CTCDecoder(kDictionary).spaceFigures(line.data(), 14);
+  EXPECT_EQ(figures.symbols, (std::vector<std::string>{"a", "b", "a", "b", "a", "b", "a"}));
+  EXPECT_EQ(figures.usualLetterGap, 2);
+  ASSERT_EQ(figures.gaps.size(), 6U);
+  for (std::size_t i = 0; i < figures.gaps.size(); ++i) {
+    const SpaceGap& gap = figures.gaps[i];
+    EXPECT_EQ(gap.rule, SpaceGap::Rule::betweenLatin);
+    EXPECT_EQ(gap.next, i + 1);
+    // The one wider gap needs less evidence than the usual ones, and has it.
+    EXPECT_EQ(gap.frames, i == 4 ? 3 : 2);
+    EXPECT_FLOAT_EQ(gap.needed, i == 4 ? 0.02F : 0.1F);
+    EXPECT_FLOAT_EQ(gap.evidence, i == 4 ? 0.06F : 0.0F);
+  }
+  EXPECT_EQ(spelled(figures), "ababa ba");
+  EXPECT_EQ(spelled(figures), decode(line).text);
+}
+
+TEST(CTCDecoder, SpaceFiguresNameEachGapsRuleAndOnlyTheGapsARuleWeighs) {
+  // a , 中 1 . 1, a space the network wrote, b a; faint evidence before 中 and after it.
+  const std::vector<float> line = rowsOf("a,_H_1.1_ _b_a", {{2, 0.005F}, {4, 0.005F}});
+  const SpaceFigures figures = CTCDecoder(kDictionary).spaceFigures(line.data(), 14);
+  EXPECT_EQ(figures.symbols, (std::vector<std::string>{"a", ",", "中", "1", ".", "1", " ", "b", "a"}));
+  EXPECT_EQ(figures.usualLetterGap, std::nullopt);  // one gap between letters
+  // Not inside the number, nor beside the network's space.
+  ASSERT_EQ(figures.gaps.size(), 4U);
+  EXPECT_EQ(figures.gaps[0].rule, SpaceGap::Rule::betweenLatin);
+  EXPECT_FLOAT_EQ(figures.gaps[0].needed, 0.03F);  // the line's spacing unknown
+  EXPECT_EQ(figures.gaps[1].rule, SpaceGap::Rule::clauseBeforeHan);
+  EXPECT_EQ(figures.gaps[1].next, 2U);
+  EXPECT_TRUE(figures.gaps[1].breaks());
+  EXPECT_EQ(figures.gaps[2].rule, SpaceGap::Rule::betweenScripts);
+  EXPECT_EQ(figures.gaps[2].next, 3U);
+  EXPECT_FALSE(figures.gaps[2].breaks());
+  EXPECT_EQ(figures.gaps[3].rule, SpaceGap::Rule::betweenLatin);
+  EXPECT_EQ(figures.gaps[3].next, 4U);
+  EXPECT_EQ(decode(line).text, "a, 中1.1 ba");
+  EXPECT_EQ(spelled(figures), decode(line).text);
+  // Figured as well where the decoder keeps only the network's spaces.
+  const CTCDecoder literal(kDictionary, false);
+  EXPECT_EQ(literal.spaceFigures(line.data(), 14).gaps.size(), 4U);
+  EXPECT_EQ(literal.decode(line.data(), 14).text, "a,中1.1 ba");
 }
 
 // Dictionary: "o" is class 9 of this one, "0" class 10, "s" class 11.
@@ -305,6 +365,15 @@ TEST(CTCDecoder, ATraditionalCharacterLostToTheBlankInAGapWithRoomForItIsRestore
   faint[8 * kHanClasses + 5] = 0.0F;
   faint[8 * kHanClasses + 3] = 0.03F;
   EXPECT_EQ(readHan(faint), "中文体包中");
+}
+
+TEST(CTCDecoder, SpaceFiguresShowARestoredCharacterAsWritten) {
+  const std::vector<float> line = rows({{1, 0}, kBlank, kBlank, kBlank, {2, 0}, kBlank, kBlank, kBlank, {-1, 3}, kBlank,
+                                        kBlank, kBlank, {4, 0}, kBlank, kBlank, kBlank, {5, 0}});
+  CTCDecoder decoder(kHan);
+  decoder.restoreUnknownTraditional({{3, "軟"}});
+  EXPECT_EQ(decoder.spaceFigures(line.data(), static_cast<int>(line.size() / kHanClasses)).symbols,
+            (std::vector<std::string>{"中", "文", "軟", "体", "包"}));
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
 #include "platform/recognizer/ctc_decoder.h"
 
 #include <algorithm>
-#include <optional>
 #include <utility>
 
 #include "platform/recognizer/utf8.h"
@@ -10,29 +9,36 @@ namespace brindlewox {
 
 namespace {
 
-// A space-class probability above this between a Han character and a Latin
-// letter or digit marks a break the model did not emit ("中文 and").
-constexpr float kSpaceEvidence = 0.01F;
-// After a Latin word's comma or colon, before Han: the sample's "English,
-// 简体中文" has 0.0045 in the frames between; generated lines with a comma
-// set tight against Han ("vim,而", "APT,然后") get no space at this level.
-constexpr float kFaintSpaceEvidence = 0.002F;
+// Where the network left out a word break, the space class's probability in
+// the frames around the gap decides whether to restore it.
+struct SpaceRestorationSettings {
+  // A space-class probability above this between a Han character and a Latin
+  // letter or digit marks a break the model did not emit ("中文 and").
+  float betweenScripts = 0.01F;
+  // After a Latin word's comma or colon, before Han: the sample's "English,
+  // 简体中文" has 0.0045 in the frames between; generated lines with a comma
+  // set tight against Han ("vim,而", "APT,然后") get no space at this level.
+  float clauseBeforeHan = 0.002F;
 
-// Between two Latin symbols, the space evidence a break the model did not
-// emit needs depends on how the gap compares with the line's usual gap
-// between letters (its median, in frames): a gap no wider than usual is
-// inside a word unless the evidence is strong, a wider one needs less, and a
-// narrower one is never a break. On real scans a fixed 0.01 split words at
-// wide or unevenly printed letters, while tightly set pages need faint
-// evidence at wide gaps, and a space between two narrow letters ("report
-// for" at 24 pixels) is only one frame wider than usual (chosen with
-// bench/word_breaks.py on the tuning scans and the generated pages).
-constexpr float kEvidenceAtUsualGap = 0.1F;
-constexpr float kEvidenceOneFrameWider = 0.02F;
-constexpr float kEvidenceWider = 0.01F;
-// Below this many letter gaps the line's spacing is not known.
-constexpr std::size_t kGapsForUsualSpacing = 4;
-constexpr float kEvidenceSpacingUnknown = 0.03F;
+  // Between two Latin symbols, the space evidence a break the model did not
+  // emit needs depends on how the gap compares with the line's usual gap
+  // between letters (its median, in frames): a gap no wider than usual is
+  // inside a word unless the evidence is strong, a wider one needs less, and a
+  // narrower one is never a break. On real scans a fixed 0.01 split words at
+  // wide or unevenly printed letters, while tightly set pages need faint
+  // evidence at wide gaps, and a space between two narrow letters ("report
+  // for" at 24 pixels) is only one frame wider than usual (chosen with
+  // bench/word_breaks.py on the tuning scans and the generated pages).
+  float atUsualGap = 0.1F;
+  float oneFrameWider = 0.02F;
+  float wider = 0.01F;  // also after a clause mark, whatever the gap
+  // Below this many letter gaps the line's spacing is not known.
+  std::size_t gapsForUsualSpacing = 4;
+  float spacingUnknown = 0.03F;
+};
+constexpr SpaceRestorationSettings kSpaceRestoration{};
+// Above any probability: the evidence needed where there is never a break.
+constexpr float kNoBreak = 2.0F;
 
 // The full-width marks that a CJK line's punctuation is read as, and how
 // likely one must be, as a close candidate of a lone Latin letter or dot, to
@@ -47,13 +53,6 @@ constexpr float kDroppedHan = 0.05F;
 // A gap has room for another character when it is this many times the
 // line's usual distance between Han characters.
 constexpr double kRoomForACharacter = 1.6;
-
-struct Emitted {
-  std::size_t classIndex;
-  int frame;
-  float probability;
-  bool restored = false;  // a traditional form the dictionary lacks, restored from a gap
-};
 
 bool isHan(const std::string& symbol) {
   const char32_t code = utf8::codePoint(symbol);
@@ -86,23 +85,239 @@ bool isDigit(const std::string& symbol) { return symbol.size() == 1 && symbol[0]
 // Printable ASCII other than the space: letters, digits and punctuation.
 bool isLatinSymbol(const std::string& symbol) { return symbol.size() == 1 && symbol[0] > ' ' && symbol[0] < 0x7F; }
 
+// One line's rows: each holds the blank, the dictionary's symbols and the space.
+const float* rowAt(const float* probabilities, std::size_t classes, int frame) {
+  return probabilities + static_cast<std::size_t>(frame) * classes;
+}
+
+// The space class's strongest probability in frames `from` to `to`.
+float spaceProbability(const float* probabilities, std::size_t classes, int from, int to) {
+  float most = 0;
+  for (int frame = from; frame <= to; ++frame) most = std::max(most, rowAt(probabilities, classes, frame)[classes - 1]);
+  return most;
+}
+
 // The space evidence a break the network left out needs between two Latin
-// symbols `gap` frames apart; above 1, so never met, inside a word.
-float evidenceNeeded(int gap, std::optional<int> usualGap, bool afterClause) {
+// symbols `gap` frames apart.
+float evidenceNeeded(int gap, std::optional<int> usualGap, bool afterClause,
+                     const SpaceRestorationSettings& settings) {
   // "117: total": a clause mark is narrow, so the frame gap after it says
   // little, and English nearly always sets a space there.
-  if (afterClause) return kEvidenceWider;
-  if (!usualGap) return kEvidenceSpacingUnknown;
+  if (afterClause) return settings.wider;
+  if (!usualGap) return settings.spacingUnknown;
   const int wider = gap - *usualGap;
-  if (wider < 0) return 2.0F;
-  if (wider == 0) return kEvidenceAtUsualGap;
-  if (wider == 1) return kEvidenceOneFrameWider;
-  return kEvidenceWider;
+  if (wider < 0) return kNoBreak;
+  if (wider == 0) return settings.atUsualGap;
+  if (wider == 1) return settings.oneFrameWider;
+  return settings.wider;
+}
+
+int median(std::vector<int> values) {
+  const auto middle = values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);
+  std::nth_element(values.begin(), middle, values.end());
+  return *middle;
+}
+
+}  // namespace
+
+CTCDecoder::CTCDecoder(std::vector<std::string> dictionary, bool restoreSpaces)
+    : dictionary_(std::move(dictionary)), restoreSpaces_(restoreSpaces) {
+  for (const char* mark : kFullWidthPunctuation) {
+    const auto found = std::find(dictionary_.begin(), dictionary_.end(), mark);
+    if (found != dictionary_.end()) fullWidthPunctuation_.push_back(static_cast<std::size_t>(found - dictionary_.begin()) + 1);
+  }
+}
+
+DecodedLine CTCDecoder::decode(const float* probabilities, int frames) const {
+  const std::vector<Emitted> emitted = emittedSymbols(probabilities, frames);
+  DecodedLine line;
+  line.text = withRestoredSpaces(emitted, probabilities);
+  readLetterOAsZeroInNumbers(line.text);
+  float sum = 0;
+  for (const Emitted& e : emitted) sum += e.probability;
+  if (!emitted.empty()) line.confidence = sum / static_cast<float>(emitted.size());
+  return line;
+}
+
+SpaceFigures CTCDecoder::spaceFigures(const float* probabilities, int frames) const {
+  const std::vector<Emitted> emitted = emittedSymbols(probabilities, frames);
+  SpaceFigures figures;
+  figures.usualLetterGap = usualLetterGap(emitted);
+  for (std::size_t i = 0; i < emitted.size(); ++i) {
+    figures.symbols.push_back(written(emitted[i]));
+    if (const std::optional<SpaceGap> gap = weighGap(emitted, i, probabilities, figures.usualLetterGap)) {
+      figures.gaps.push_back(*gap);
+    }
+  }
+  return figures;
+}
+
+std::vector<CTCDecoder::Emitted> CTCDecoder::emittedSymbols(const float* probabilities, int frames) const {
+  std::vector<Emitted> emitted = greedyPath(probabilities, frames);
+  restoreDroppedHan(emitted, probabilities);
+  readLoneLettersAsFullWidthMarks(emitted, probabilities);
+  return emitted;
+}
+
+// The likeliest class of each frame, repeats collapsed and blanks dropped.
+std::vector<CTCDecoder::Emitted> CTCDecoder::greedyPath(const float* probabilities, int frames) const {
+  const std::size_t classes = classCount();
+  std::vector<Emitted> emitted;
+  std::size_t previous = 0;
+  for (int frame = 0; frame < frames; ++frame) {
+    const float* row = rowAt(probabilities, classes, frame);
+    const auto best = static_cast<std::size_t>(std::max_element(row, row + classes) - row);
+    if (best != 0 && best != previous) emitted.push_back({best, frame, row[best]});
+    previous = best;
+  }
+  return emitted;
+}
+
+// Restores, in each gap between Han characters with room for one more, the
+// likeliest of the unknown traditional forms' stand-ins.
+void CTCDecoder::restoreDroppedHan(std::vector<Emitted>& emitted, const float* probabilities) const {
+  if (emitted.empty() || unknownTraditional_.empty()) return;
+  const std::size_t classes = classCount();
+  auto han = [&](std::size_t classIndex) {
+    return classIndex != 0 && classIndex <= dictionary_.size() && isHan(dictionary_[classIndex - 1]);
+  };
+  std::vector<int> pitches;
+  for (std::size_t i = 0; i + 1 < emitted.size(); ++i) {
+    if (han(emitted[i].classIndex) && han(emitted[i + 1].classIndex)) {
+      pitches.push_back(emitted[i + 1].frame - emitted[i].frame);
+    }
+  }
+  if (pitches.size() < 3) return;
+  const int pitch = median(pitches);
+  if (pitch < 2) return;
+  std::vector<Emitted> restored;
+  for (std::size_t i = 0; i + 1 < emitted.size(); ++i) {
+    restored.push_back(emitted[i]);
+    const int from = emitted[i].frame;
+    const int to = emitted[i + 1].frame;
+    const bool room = to - from >= kRoomForACharacter * pitch;
+    if (!han(emitted[i].classIndex) || !han(emitted[i + 1].classIndex) || !room) continue;
+    // The likeliest candidate in the frames well inside the gap.
+    Emitted best{0, 0, kDroppedHan, true};
+    for (int frame = from + pitch / 2; frame <= to - pitch / 2; ++frame) {
+      const float* row = rowAt(probabilities, classes, frame);
+      for (const auto& [c, form] : unknownTraditional_) {
+        // A neighbour's own class spills into the gap; it is not a second character.
+        const bool neighbour = c == emitted[i].classIndex || c == emitted[i + 1].classIndex;
+        if (c < classes && row[c] >= best.probability && !neighbour) best = {c, frame, row[c], true};
+      }
+    }
+    if (best.classIndex != 0) restored.push_back(best);
+  }
+  restored.push_back(emitted.back());
+  emitted = std::move(restored);
+}
+
+// A lone Latin letter after a CJK character, before another or at the line's
+// end, is a full-width mark the network misread, when that mark is a close
+// candidate in its frame. Not a lone dot or comma: Chinese pages set with
+// half-width stops are common, and those dots are real.
+void CTCDecoder::readLoneLettersAsFullWidthMarks(std::vector<Emitted>& emitted, const float* probabilities) const {
+  for (std::size_t i = 1; i < emitted.size(); ++i) {
+    if (!isLatinLetter(symbol(emitted[i].classIndex)) || !isCJK(symbol(emitted[i - 1].classIndex))) continue;
+    if (i + 1 < emitted.size() && !isCJK(symbol(emitted[i + 1].classIndex))) continue;
+    const float* row = rowAt(probabilities, classCount(), emitted[i].frame);
+    std::size_t best = 0;
+    for (const std::size_t mark : fullWidthPunctuation_) {
+      if (row[mark] >= kCloseCandidate && (best == 0 || row[mark] > row[best])) best = mark;
+    }
+    if (best != 0) emitted[i].classIndex = best;
+  }
+}
+
+// The line's text, with a space wherever weighGap() finds a break the network
+// left out, when restoring spaces.
+std::string CTCDecoder::withRestoredSpaces(const std::vector<Emitted>& emitted, const float* probabilities) const {
+  const std::optional<int> usualGap = restoreSpaces_ ? usualLetterGap(emitted) : std::nullopt;
+  std::string text;
+  for (std::size_t i = 0; i < emitted.size(); ++i) {
+    if (restoreSpaces_) {
+      const std::optional<SpaceGap> gap = weighGap(emitted, i, probabilities, usualGap);
+      if (gap && gap->breaks()) text += ' ';
+    }
+    text += written(emitted[i]);
+  }
+  return text;
+}
+
+// The line's usual gap between neighbouring letters or digits, in frames.
+std::optional<int> CTCDecoder::usualLetterGap(const std::vector<Emitted>& emitted) const {
+  std::vector<int> letterGaps;
+  for (std::size_t i = 0; i + 1 < emitted.size(); ++i) {
+    if (isLatinLetterOrDigit(symbol(emitted[i].classIndex)) && isLatinLetterOrDigit(symbol(emitted[i + 1].classIndex))) {
+      letterGaps.push_back(emitted[i + 1].frame - emitted[i].frame);
+    }
+  }
+  if (letterGaps.size() < kSpaceRestoration.gapsForUsualSpacing) return std::nullopt;
+  return median(letterGaps);
+}
+
+std::optional<SpaceGap> CTCDecoder::weighGap(const std::vector<Emitted>& emitted, std::size_t next,
+                                             const float* probabilities, std::optional<int> usualLetterGap) const {
+  if (next == 0) return std::nullopt;
+  const std::size_t classes = classCount();
+  const std::size_t spaceClass = classes - 1;
+  const auto isSpace = [&](std::size_t i) { return i < emitted.size() && emitted[i].classIndex == spaceClass; };
+  // A frame that emits a letter beside a space the network wrote carries
+  // some of that space's probability too: no second break beside it.
+  if ((next >= 2 && isSpace(next - 2)) || isSpace(next + 1)) return std::nullopt;
+
+  // A restored Han character is weighed as its written form after the gap and
+  // as its stand-in before it; both are Han.
+  const std::string current = written(emitted[next]);
+  const std::string previous = symbol(emitted[next - 1].classIndex);
+  const std::string beforePrevious = next >= 2 ? symbol(emitted[next - 2].classIndex) : std::string();
+  SpaceGap gap;
+  gap.next = next;
+  const int from = emitted[next - 1].frame;
+  const int to = emitted[next].frame;
+  gap.frames = to - from;
+  // "中文and繁體": a Latin word set off from CJK text by a space the network left out.
+  const bool betweenScripts =
+      (isHan(previous) && isLatinLetterOrDigit(current)) || (isLatinLetterOrDigit(previous) && isHan(current));
+  // "1,000", "12.99", "13:02": a number's separators are not breaks.
+  const bool insideNumber =
+      isDigit(current) && (previous == "." || previous == "," || previous == ":") && isDigit(beforePrevious);
+  // "English, 简体": English punctuation after a Latin word is followed by
+  // a space, and the network gives it only faint evidence before Han.
+  const bool clauseBeforeHan = isHan(current) && isClausePunctuation(previous) && isLatinLetter(beforePrevious);
+  if (clauseBeforeHan) {
+    gap.rule = SpaceGap::Rule::clauseBeforeHan;
+    gap.evidence = spaceProbability(probabilities, classes, from, to);
+    gap.needed = kSpaceRestoration.clauseBeforeHan;
+  } else if (betweenScripts) {
+    gap.rule = SpaceGap::Rule::betweenScripts;
+    gap.evidence = spaceProbability(probabilities, classes, from, to);
+    gap.needed = kSpaceRestoration.betweenScripts;
+  } else if (isLatinSymbol(previous) && isLatinSymbol(current) && !insideNumber) {
+    gap.rule = SpaceGap::Rule::betweenLatin;
+    // Only the frames between the two symbols: each symbol's own frame
+    // carries space probability wherever it ends a word on either side.
+    gap.evidence = to - from >= 2 ? spaceProbability(probabilities, classes, from + 1, to - 1) : 0.0F;
+    const bool afterClause = isClausePunctuation(previous) && isLatinLetter(current);
+    gap.needed = evidenceNeeded(to - from, usualLetterGap, afterClause, kSpaceRestoration);
+  } else {
+    return std::nullopt;
+  }
+  return gap;
+}
+
+std::string CTCDecoder::symbol(std::size_t classIndex) const {
+  return classIndex == classCount() - 1 ? std::string(" ") : dictionary_[classIndex - 1];
+}
+
+std::string CTCDecoder::written(const Emitted& emitted) const {
+  return emitted.restored ? unknownTraditional_.at(emitted.classIndex) : symbol(emitted.classIndex);
 }
 
 // The network reads a zero as the letter o now and then ("1o06", "9oo4").
 // A word made only of digits and o's, with at least two digits, is a number.
-void readLetterOAsZeroInNumbers(std::string& text) {
+void CTCDecoder::readLetterOAsZeroInNumbers(std::string& text) {
   for (std::size_t start = 0; start < text.size();) {
     if (!isAsciiAlphanumeric(text[start])) {
       ++start;
@@ -125,159 +340,6 @@ void readLetterOAsZeroInNumbers(std::string& text) {
     }
     start = end;
   }
-}
-
-int median(std::vector<int> values) {
-  const auto middle = values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);
-  std::nth_element(values.begin(), middle, values.end());
-  return *middle;
-}
-
-// Restores, in each gap between Han characters with room for one more, the
-// likeliest of `unknownTraditional`'s characters. Each row of `probabilities`
-// holds the blank, the dictionary's symbols and the space.
-void restoreDroppedHan(std::vector<Emitted>& emitted, const float* probabilities,
-                       const std::vector<std::string>& dictionary,
-                       const std::map<std::size_t, std::string>& unknownTraditional) {
-  const std::size_t classes = dictionary.size() + 2;
-  auto han = [&](std::size_t classIndex) {
-    return classIndex != 0 && classIndex <= dictionary.size() && isHan(dictionary[classIndex - 1]);
-  };
-  std::vector<int> pitches;
-  for (std::size_t i = 0; i + 1 < emitted.size(); ++i) {
-    if (han(emitted[i].classIndex) && han(emitted[i + 1].classIndex)) {
-      pitches.push_back(emitted[i + 1].frame - emitted[i].frame);
-    }
-  }
-  if (pitches.size() < 3) return;
-  const int pitch = median(pitches);
-  if (pitch < 2) return;
-  std::vector<Emitted> restored;
-  for (std::size_t i = 0; i + 1 < emitted.size(); ++i) {
-    restored.push_back(emitted[i]);
-    const int from = emitted[i].frame;
-    const int to = emitted[i + 1].frame;
-    const bool room = to - from >= kRoomForACharacter * pitch;
-    if (!han(emitted[i].classIndex) || !han(emitted[i + 1].classIndex) || !room) continue;
-    // The likeliest candidate in the frames well inside the gap.
-    Emitted best{0, 0, kDroppedHan, true};
-    for (int frame = from + pitch / 2; frame <= to - pitch / 2; ++frame) {
-      const float* row = probabilities + static_cast<std::size_t>(frame) * classes;
-      for (const auto& [c, form] : unknownTraditional) {
-        // A neighbour's own class spills into the gap; it is not a second character.
-        const bool neighbour = c == emitted[i].classIndex || c == emitted[i + 1].classIndex;
-        if (c < classes && row[c] >= best.probability && !neighbour) best = {c, frame, row[c], true};
-      }
-    }
-    if (best.classIndex != 0) restored.push_back(best);
-  }
-  restored.push_back(emitted.back());
-  emitted = std::move(restored);
-}
-
-}  // namespace
-
-CTCDecoder::CTCDecoder(std::vector<std::string> dictionary, bool restoreSpaces)
-    : dictionary_(std::move(dictionary)), restoreSpaces_(restoreSpaces) {
-  for (const char* mark : kFullWidthPunctuation) {
-    const auto found = std::find(dictionary_.begin(), dictionary_.end(), mark);
-    if (found != dictionary_.end()) fullWidthPunctuation_.push_back(static_cast<std::size_t>(found - dictionary_.begin()) + 1);
-  }
-}
-
-DecodedLine CTCDecoder::decode(const float* probabilities, int frames) const {
-  const std::size_t classes = classCount();
-  const std::size_t spaceClass = classes - 1;
-  std::vector<Emitted> emitted;
-  std::size_t previous = 0;
-  for (int frame = 0; frame < frames; ++frame) {
-    const float* row = probabilities + static_cast<std::size_t>(frame) * classes;
-    const auto best = static_cast<std::size_t>(std::max_element(row, row + classes) - row);
-    if (best != 0 && best != previous) emitted.push_back({best, frame, row[best]});
-    previous = best;
-  }
-  if (!emitted.empty() && !unknownTraditional_.empty()) {
-    restoreDroppedHan(emitted, probabilities, dictionary_, unknownTraditional_);
-  }
-
-  auto symbol = [&](std::size_t classIndex) -> std::string {
-    return classIndex == spaceClass ? std::string(" ") : dictionary_[classIndex - 1];
-  };
-
-  // A lone Latin letter after a CJK character, before another or at the
-  // line's end, is a full-width mark the network misread, when that mark is a
-  // close candidate in its frame. Not a lone dot or comma: Chinese pages set
-  // with half-width stops are common, and those dots are real.
-  for (std::size_t i = 1; i < emitted.size(); ++i) {
-    if (!isLatinLetter(symbol(emitted[i].classIndex)) || !isCJK(symbol(emitted[i - 1].classIndex))) continue;
-    if (i + 1 < emitted.size() && !isCJK(symbol(emitted[i + 1].classIndex))) continue;
-    const float* row = probabilities + static_cast<std::size_t>(emitted[i].frame) * classes;
-    std::size_t best = 0;
-    for (const std::size_t mark : fullWidthPunctuation_) {
-      if (row[mark] >= kCloseCandidate && (best == 0 || row[mark] > row[best])) best = mark;
-    }
-    if (best != 0) emitted[i].classIndex = best;
-  }
-
-  // The line's usual gap between neighbouring letters, in frames.
-  std::vector<int> letterGaps;
-  for (std::size_t i = 0; i + 1 < emitted.size(); ++i) {
-    if (isLatinLetterOrDigit(symbol(emitted[i].classIndex)) && isLatinLetterOrDigit(symbol(emitted[i + 1].classIndex))) {
-      letterGaps.push_back(emitted[i + 1].frame - emitted[i].frame);
-    }
-  }
-  std::optional<int> usualGap;
-  if (letterGaps.size() >= kGapsForUsualSpacing) usualGap = median(letterGaps);
-  const auto isSpace = [&](std::size_t i) { return i < emitted.size() && emitted[i].classIndex == spaceClass; };
-  const auto spaceProbability = [&](int from, int to) {
-    float most = 0;
-    for (int frame = from; frame <= to; ++frame) {
-      most = std::max(most, probabilities[static_cast<std::size_t>(frame) * classes + spaceClass]);
-    }
-    return most;
-  };
-
-  DecodedLine line;
-  float sum = 0;
-  for (std::size_t i = 0; i < emitted.size(); ++i) {
-    const std::string current =
-        emitted[i].restored ? unknownTraditional_.at(emitted[i].classIndex) : symbol(emitted[i].classIndex);
-    const std::string previousSymbol = i > 0 ? symbol(emitted[i - 1].classIndex) : std::string();
-    // A frame that emits a letter beside a space the network wrote carries
-    // some of that space's probability too: no second break beside it.
-    const bool besideNetworkSpace = (i >= 2 && isSpace(i - 2)) || isSpace(i + 1);
-    if (restoreSpaces_ && i > 0 && !besideNetworkSpace) {
-      const int from = emitted[i - 1].frame;
-      const int to = emitted[i].frame;
-      // "中文and繁體": a Latin word set off from CJK text by a space the network left out.
-      const bool betweenScripts = (isHan(previousSymbol) && isLatinLetterOrDigit(current)) ||
-                                  (isLatinLetterOrDigit(previousSymbol) && isHan(current));
-      // "1,000", "12.99", "13:02": a number's separators are not breaks.
-      const bool insideNumber = isDigit(current) && (previousSymbol == "." || previousSymbol == "," ||
-                                                     previousSymbol == ":") && i >= 2 &&
-                                isDigit(symbol(emitted[i - 2].classIndex));
-      // "English, 简体": English punctuation after a Latin word is followed by
-      // a space, and the network gives it only faint evidence before Han.
-      const bool clauseBeforeHan = isHan(current) && isClausePunctuation(previousSymbol) && i >= 2 &&
-                                   isLatinLetter(symbol(emitted[i - 2].classIndex));
-      if (clauseBeforeHan) {
-        if (spaceProbability(from, to) > kFaintSpaceEvidence) line.text += ' ';
-      } else if (betweenScripts) {
-        if (spaceProbability(from, to) > kSpaceEvidence) line.text += ' ';
-      } else if (isLatinSymbol(previousSymbol) && isLatinSymbol(current) && !insideNumber) {
-        // Only the frames between the two symbols: each symbol's own frame
-        // carries space probability wherever it ends a word on either side.
-        const float evidence = to - from >= 2 ? spaceProbability(from + 1, to - 1) : 0.0F;
-        const bool afterClause = isClausePunctuation(previousSymbol) && isLatinLetter(current);
-        if (evidence > evidenceNeeded(to - from, usualGap, afterClause)) line.text += ' ';
-      }
-    }
-    line.text += current;
-    sum += emitted[i].probability;
-  }
-  readLetterOAsZeroInNumbers(line.text);
-  if (!emitted.empty()) line.confidence = sum / static_cast<float>(emitted.size());
-  return line;
 }
 
 }  // namespace brindlewox

@@ -2,9 +2,17 @@
 // probabilities into a line of text and its confidence. Class 0 is the CTC
 // blank, classes 1..N are the dictionary's lines, class N+1 is a space.
 // Plain arrays in, plain text out: no engine is needed to test it.
+//
+// Decoding is a series of passes over the symbols the greedy path emits:
+// Han characters lost to the blank are restored, a lone letter in CJK text
+// is read as the full-width mark it was, word breaks the network left out are
+// restored, and o is read as 0 in numbers. The decoder owns its dictionary
+// and keeps nothing between lines: decoding is read-only.
 #pragma once
 
+#include <cstddef>
 #include <map>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -14,6 +22,32 @@ namespace brindlewox {
 struct DecodedLine {
   std::string text;
   float confidence = 0;  // mean probability of the emitted characters; 0 when none
+};
+
+// A gap between two emitted symbols, with no space the network wrote beside
+// it, where a space rule applies: what that rule weighed.
+struct SpaceGap {
+  enum class Rule {
+    betweenScripts,   // Han beside a Latin letter or digit: "中文 and"
+    clauseBeforeHan,  // a Latin word's clause mark, then Han: "English, 简体"
+    betweenLatin,     // two Latin symbols, other than a number's separator and digit
+  };
+  Rule rule = Rule::betweenLatin;
+  std::size_t next = 0;  // the symbol after the gap, in SpaceFigures::symbols
+  int frames = 0;        // from the frame of the symbol before to this one's
+  float evidence = 0;    // the space class's strongest probability in the frames weighed
+  float needed = 0;      // what the evidence must exceed; above 1 where no break may be
+
+  bool breaks() const { return evidence > needed; }
+};
+
+// The figures space restoration decides a line's breaks on.
+struct SpaceFigures {
+  // The emitted symbols as the earlier passes left them, the network's own
+  // spaces included; a restored Han character in its traditional form.
+  std::vector<std::string> symbols;
+  std::optional<int> usualLetterGap;  // frames; unknown on a line with few letters
+  std::vector<SpaceGap> gaps;
 };
 
 class CTCDecoder {
@@ -34,7 +68,36 @@ class CTCDecoder {
   // `probabilities` holds `frames` rows of classCount() values each.
   DecodedLine decode(const float* probabilities, int frames) const;
 
+  // What space restoration weighs on the same rows, for studying its rules on
+  // real pages: decode() sets a space before symbols[gap.next] exactly where
+  // gap.breaks(), when restoring spaces. Figured whether or not it does.
+  SpaceFigures spaceFigures(const float* probabilities, int frames) const;
+
  private:
+  // A symbol of the greedy path: its class and the frame that emitted it.
+  struct Emitted {
+    std::size_t classIndex;
+    int frame;
+    float probability;
+    bool restored = false;  // a traditional form the dictionary lacks, restored from a gap
+  };
+
+  // The passes, in the order decode() runs them.
+  std::vector<Emitted> greedyPath(const float* probabilities, int frames) const;
+  void restoreDroppedHan(std::vector<Emitted>& emitted, const float* probabilities) const;
+  void readLoneLettersAsFullWidthMarks(std::vector<Emitted>& emitted, const float* probabilities) const;
+  std::string withRestoredSpaces(const std::vector<Emitted>& emitted, const float* probabilities) const;
+  static void readLetterOAsZeroInNumbers(std::string& text);
+
+  // greedyPath() and the two passes that change its symbols.
+  std::vector<Emitted> emittedSymbols(const float* probabilities, int frames) const;
+  std::optional<int> usualLetterGap(const std::vector<Emitted>& emitted) const;
+  // The gap before emitted[next], if a space rule applies there.
+  std::optional<SpaceGap> weighGap(const std::vector<Emitted>& emitted, std::size_t next, const float* probabilities,
+                                   std::optional<int> usualLetterGap) const;
+  std::string symbol(std::size_t classIndex) const;  // the class's own symbol
+  std::string written(const Emitted& emitted) const;  // what the text shows for it
+
   std::vector<std::string> dictionary_;
   bool restoreSpaces_;
   std::vector<std::size_t> fullWidthPunctuation_;  // their classes, for reading a lone mark in CJK text
