@@ -14,6 +14,7 @@
 #include <opencv2/dnn.hpp>
 
 #include "bench/bench_support.h"
+#include "platform/recognizer/network_layers.h"
 
 namespace {
 

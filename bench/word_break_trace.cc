@@ -14,6 +14,7 @@
 #include <string>
 
 #include "bench/bench_support.h"
+#include "platform/recognizer/line_boxes.h"
 #include "pipeline/page_rendering.h"
 #include "platform/bitmap_pixels.h"
 #include "platform/image_decoder.h"
@@ -62,24 +63,6 @@ std::vector<brindlewox::Bitmap> pages(const std::string& path) {
   return out;
 }
 
-// The tool drops boxes lower than this share of the page, or wholly in the
-// margin the detector's copy of the page was laid on.
-bool keptByTheTool(const brindlewox::Quad& corners, int margin, cv::Size size) {
-  float top = corners[0].y, bottom = corners[0].y, left = corners[0].x, right = corners[0].x;
-  for (const cv::Point2f& p : corners) {
-    top = std::min(top, p.y);
-    bottom = std::max(bottom, p.y);
-    left = std::min(left, p.x);
-    right = std::max(right, p.x);
-  }
-  const auto clip = [margin](float v, int limit) {
-    return std::clamp(static_cast<double>(v) - margin, 0.0, 1.0 * limit);
-  };
-  const double width = clip(right, size.width) - clip(left, size.width);
-  const double height = clip(bottom, size.height) - clip(top, size.height);
-  return width > 0 && height / size.height >= 0.006;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -103,14 +86,13 @@ int main(int argc, char** argv) {
     }
     for (std::size_t number = 0; number < drawn.size(); ++number) {
       const cv::Mat& bgr = drawn[number].pixels().bgr;
-      const FoundLines found = findLines(networks->detector, bgr);
+      const FoundLines found = findLines(networks->detector(), bgr);
       std::string out =
           "{\"input\": " + jsonString(argv[i]) + ", \"page\": " + std::to_string(number + 1) + ", \"lines\": [";
       bool firstLine = true;
-      for (const DetectedLine& box : found.lines) {
-        if (!keptByTheTool(box.crop, found.margin, bgr.size())) continue;
-        const cv::Mat crop = TextLineReader::uprightCrop(found.image, box.crop);
-        const cv::Mat rows = networks->reader.probabilities(crop);
+      for (const Quad& chosen : chooseLines(found, bgr.size())) {
+        const cv::Mat crop = TextLineReader::uprightCrop(found.image, chosen);
+        const cv::Mat rows = networks->reader().probabilities(crop);
         if (rows.empty()) continue;
         const int spaceClass = rows.cols - 1;
         out += std::string(firstLine ? "" : ", ") + "{\"height\": " + std::to_string(crop.rows) +
