@@ -51,4 +51,17 @@ std::optional<std::set<std::int64_t>> selectedPageNumbers(const Arguments& argum
   return pages;
 }
 
+ProgressRange progressRange(const Arguments& arguments) {
+  std::int64_t start = integerArgument("--progress-start", arguments, 0);
+  start = std::min<std::int64_t>(std::max<std::int64_t>(start, 0), 100);
+  std::int64_t end = integerArgument("--progress-end", arguments, 100);
+  end = std::max(std::min<std::int64_t>(end, 100), start);
+  return {start, end};
+}
+
+std::optional<Options> parseOptions(const Arguments& arguments) {
+  if (arguments.size() < 2) return std::nullopt;
+  return Options{arguments[0], arguments[1], selectedPageNumbers(arguments), progressRange(arguments)};
+}
+
 }  // namespace brindlewox

@@ -19,14 +19,6 @@ constexpr std::array<std::string_view, 8> kImageExtensions = {"png", "jpg", "jpe
 
 }  // namespace
 
-ProgressRange progressRange(const Arguments& arguments) {
-  std::int64_t start = integerArgument("--progress-start", arguments, 0);
-  start = std::min<std::int64_t>(std::max<std::int64_t>(start, 0), 100);
-  std::int64_t end = integerArgument("--progress-end", arguments, 100);
-  end = std::max(std::min<std::int64_t>(end, 100), start);
-  return {start, end};
-}
-
 std::string extensionKey(const std::string& path) {
   std::string_view component = path;
   while (component.size() > 1 && component.back() == '/') component.remove_suffix(1);
@@ -39,22 +31,22 @@ std::string extensionKey(const std::string& path) {
   return lowercased(component.substr(dot + 1));
 }
 
-Result<OCRDocument> convertInput(const Arguments& arguments, const OpenOutput& openOutput) {
-  const std::string& input = arguments[0];
-  const ProgressRange range = progressRange(arguments);
+Result<OCRDocument> convertInput(const Options& options, const OpenOutput& openOutput) {
+  const std::string& input = options.input;
+  const ProgressRange range = options.progress;
   const std::string key = extensionKey(input);
   const bool pdf = key == "pdf";
   if (!pdf && std::find(kImageExtensions.begin(), kImageExtensions.end(), key) == kImageExtensions.end()) {
     return OCRError::unsupportedType(key);
   }
   // Writing the result over the input would destroy the very file it was read from.
-  if (isSameFile(input, arguments[1])) {
-    return PlatformError{"OUTPUT \"" + arguments[1] + "\" is the input file; the input is left as it is."};
+  if (isSameFile(input, options.output)) {
+    return PlatformError{"OUTPUT \"" + options.output + "\" is the input file; the input is left as it is."};
   }
   const Result<const EngineInterface*> engine = loadEngine();
   if (!engine) return engine.failure();
   if (pdf) {
-    return engine.value()->convertPDF(input, selectedPageNumbers(arguments), range.start, range.end, openOutput);
+    return engine.value()->convertPDF(input, options.pages, range.start, range.end, openOutput);
   }
   return engine.value()->convertImage(input, range.start, range.end, openOutput);
 }
@@ -62,17 +54,18 @@ Result<OCRDocument> convertInput(const Arguments& arguments, const OpenOutput& o
 namespace {
 
 Status runToOutput(const Arguments& arguments) {
-  if (arguments.size() < 2) return OCRError::invalidArguments();
+  const std::optional<Options> options = parseOptions(arguments);
+  if (!options) return OCRError::invalidArguments();
   // Opened by the conversion once the input is open; whatever ends the run
   // before the write removes its temporary file with it.
   std::optional<OutputFile> output;
   const OpenOutput openOutput = [&]() -> Status {
-    Result<OutputFile> opened = OutputFile::open(arguments[1]);
+    Result<OutputFile> opened = OutputFile::open(options->output);
     if (!opened) return opened.failure();
     output.emplace(std::move(opened).value());
     return Done{};
   };
-  Result<OCRDocument> document = convertInput(arguments, openOutput);
+  Result<OCRDocument> document = convertInput(*options, openOutput);
   if (!document) return document.failure();
   if (!output) {  // a conversion that returned before opening it
     if (const Status opened = openOutput(); !opened) return opened.failure();

@@ -13,14 +13,6 @@
 
 namespace brindlewox {
 
-struct ProgressRange {
-  std::int64_t start = 0;
-  std::int64_t end = 100;
-};
-
-// "--progress-start" and "--progress-end", clamped so 0 <= start <= end <= 100.
-ProgressRange progressRange(const Arguments& arguments);
-
 // The text after the last dot of the path's last component, lower-cased with
 // full Unicode rules; empty when there is none.
 std::string extensionKey(const std::string& path);
@@ -28,7 +20,7 @@ std::string extensionKey(const std::string& path);
 // INPUT to document: dispatch on the extension key and convert, calling
 // `openOutput` once the input is open. Refuses an OUTPUT that is the input
 // file itself.
-Result<OCRDocument> convertInput(const Arguments& arguments, const OpenOutput& openOutput);
+Result<OCRDocument> convertInput(const Options& options, const OpenOutput& openOutput);
 
 // The whole run; returns the exit status after printing any failure line.
 int run(const Arguments& arguments);

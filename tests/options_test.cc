@@ -90,6 +90,26 @@ TEST(ProgressRange, ClampsStartThenEnd) {
   }
 }
 
+TEST(ParseOptions, TakesThePathsAndEveryOptionOnce) {
+  EXPECT_FALSE(parseOptions({}).has_value());
+  EXPECT_FALSE(parseOptions({"only.pdf"}).has_value());
+  const std::optional<Options> options =
+      parseOptions({"in.pdf", "out.json", "--progress-end", "80", "--pages", "3,1", "--progress-start", "90"});
+  ASSERT_TRUE(options.has_value());
+  EXPECT_EQ(options->input, "in.pdf");
+  EXPECT_EQ(options->output, "out.json");
+  EXPECT_EQ(options->pages, (std::set<std::int64_t>{1, 3}));
+  EXPECT_EQ(options->progress.start, 90);
+  EXPECT_EQ(options->progress.end, 90);  // never below the start
+  // The paths are the first two arguments whatever they hold, and are
+  // searched for options like the rest.
+  const std::optional<Options> bare = parseOptions({"--pages", "1"});
+  ASSERT_TRUE(bare.has_value());
+  EXPECT_EQ(bare->input, "--pages");
+  EXPECT_EQ(bare->output, "1");
+  EXPECT_EQ(bare->pages, (std::set<std::int64_t>{1}));
+}
+
 TEST(ExtensionKey, IsTheLowerCasedTextAfterTheLastDot) {
   EXPECT_EQ(extensionKey("scan.PDF"), "pdf");
   EXPECT_EQ(extensionKey("photo.JPEG"), "jpeg");
@@ -111,7 +131,7 @@ TEST(ConvertInput, RefusesUnsupportedExtensionsBeforeOpeningAnything) {
            {"missing.jpe", "OCR does not support .jpe files."},
            {"--pages", "OCR does not support . files."}}) {
     bool outputOpened = false;
-    const Result<OCRDocument> result = convertInput({input, "out.json"}, [&]() -> Status {
+    const Result<OCRDocument> result = convertInput(Options{input, "out.json", std::nullopt, ProgressRange{}}, [&]() -> Status {
       outputOpened = true;
       return Done{};
     });
