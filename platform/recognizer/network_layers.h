@@ -9,8 +9,8 @@
 // "AffineHardSwish", "PointwiseConv", "DenseConv" and "ChannelScale"; OpenCV builds them from
 // the factory these are registered in. Registration is process-wide and
 // happens once, before any graph is read.
-#ifndef BRINDLEWOX_PLATFORM_NETWORK_LAYERS_H_
-#define BRINDLEWOX_PLATFORM_NETWORK_LAYERS_H_
+#ifndef BRINDLEWOX_PLATFORM_RECOGNIZER_NETWORK_LAYERS_H_
+#define BRINDLEWOX_PLATFORM_RECOGNIZER_NETWORK_LAYERS_H_
 
 #include <cstddef>
 #include <string>
@@ -41,4 +41,4 @@ void affineHardSwish(const float* input, float* output, std::size_t count, float
 
 }  // namespace brindlewox
 
-#endif  // BRINDLEWOX_PLATFORM_NETWORK_LAYERS_H_
+#endif  // BRINDLEWOX_PLATFORM_RECOGNIZER_NETWORK_LAYERS_H_
