@@ -36,12 +36,18 @@ done | while IFS=$tab read -r input selection; do
   if valgrind --quiet --error-exitcode=99 --leak-check=full --errors-for-leak-kinds=definite \
       --suppressions="$here/valgrind.supp" \
       --show-leak-kinds=definite --log-file="$log" \
-      --trace-children=yes "$build/brindlewox-ocr" "$input" "$work/out.json" $selection </dev/null 2>/dev/null; then
+      --trace-children=yes "$build/brindlewox-ocr" "$input" "$work/out.json" $selection </dev/null 2>"$work/stderr"; then
     code=0
   else
     code=$?
   fi
-  if [ "$code" = 99 ] || grep -q "Invalid \(read\|write\)\|definitely lost" "$log"; then
+  # Valgrind's own failures (it could not load the program) come on stderr,
+  # with the tool's failure status: no memcheck errors is then no finding.
+  if grep -q '^valgrind:' "$work/stderr"; then
+    echo "$name: valgrind could not run it"
+    grep '^valgrind:' "$work/stderr"
+    touch "$work/failed"
+  elif [ "$code" = 99 ] || grep -q "Invalid \(read\|write\)\|definitely lost" "$log"; then
     echo "$name: memcheck errors"
     cat "$log"
     touch "$work/failed"
