@@ -38,7 +38,7 @@ constexpr std::size_t kRunPatience = 30;
 // sections read one after the other (a title, a table, a band of columns,
 // a footnote or page number below them). Between the lines and paragraphs
 // of columns, white space across the whole page is much lower.
-constexpr double kRunGap = 3.0;
+constexpr double kSectionGap = 3.0;
 
 // Rows are parted by the white space between the middle parts of the boxes,
 // without this share of each box's height at its top and at its bottom:
@@ -61,6 +61,9 @@ struct Piece {
 };
 
 using Block = std::vector<Piece>;
+
+// Left to right; the canonical rank breaks ties.
+bool furtherLeft(const Piece& a, const Piece& b) { return std::tie(a.left, a.rank) < std::tie(b.left, b.rank); }
 
 double finite(double value) { return std::isfinite(value) ? value : 0.0; }
 
@@ -163,8 +166,7 @@ struct ColumnSplit {
 ColumnSplit splitAtGutters(Block block) {
   const double lineHeight = medianHeight(block);
   const double gutter = kMinGutter * lineHeight;
-  std::sort(block.begin(), block.end(),
-            [](const Piece& a, const Piece& b) { return std::tie(a.left, a.rank) < std::tie(b.left, b.rank); });
+  std::sort(block.begin(), block.end(), furtherLeft);
   ColumnSplit split;
   double reach = block.front().right;
   split.parts.emplace_back();
@@ -211,8 +213,7 @@ void appendVisualLines(Block block, std::vector<std::size_t>& order) {
     }
   }
   for (Block& line : lines) {
-    std::sort(line.begin(), line.end(),
-              [](const Piece& a, const Piece& b) { return std::tie(a.left, a.rank) < std::tie(b.left, b.rank); });
+    std::sort(line.begin(), line.end(), furtherLeft);
     for (const Piece& piece : line) order.push_back(piece.index);
   }
 }
@@ -258,7 +259,7 @@ void appendInOrder(const Block& block, std::vector<std::size_t>& order) {
   // between two bands of columns may leave white space where their gutter
   // runs, and must not be read as part of the columns for that.
   const std::vector<Block> rows = rowsOf(block);
-  const double sectionGap = kRunGap * medianHeight(block);
+  const double sectionGap = kSectionGap * medianHeight(block);
   std::vector<Block> sections(1);
   for (std::size_t row = 0; row < rows.size(); ++row) {
     if (row > 0 && rowGap(rows[row - 1], rows[row]) > sectionGap) sections.emplace_back();

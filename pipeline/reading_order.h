@@ -3,6 +3,9 @@
 // nothing of pixels or networks, so it is tested with hand-made boxes.
 //
 // A page is cut recursively along its white space, as in the classic X-Y cut:
+// - white space several lines tall across a whole block parts it into
+//   sections read top to bottom (a title, a table between two bands of
+//   columns, a footnote);
 // - a vertical band of white space that splits a block into text columns
 //   (each many words wide, most of its lines filling it) makes the columns
 //   read one after the other, left to right;
