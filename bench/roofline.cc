@@ -30,6 +30,8 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include <cblas.h>
@@ -46,6 +48,7 @@
 #include "platform/pdf_document.h"
 #include "platform/recognizer/line_geometry.h"
 #include "platform/recognizer/matrix_product.h"
+#include "platform/recognizer/quantized_product.h"
 #include "platform/recognizer/thread_count.h"
 
 namespace {
@@ -222,22 +225,44 @@ void printLayerProfile(const char* title, cv::dnn::Net& net, const MatShape& sha
 // --------------------------------------------------------- matrix products
 
 // Row-major [rows x depth] by [depth x columns], as the 1x1 convolutions call
-// it: through OpenBLAS directly, or through the layers' own product and the
-// kernel given.
+// it: through OpenBLAS directly, through the layers' own float product, or
+// through their 8-bit product (its rate in GOP/s, two per multiply-add).
+enum class Engine { kBlas, kFloat, kInt8 };
+
+const char* engineName(Engine engine) {
+  switch (engine) {
+    case Engine::kBlas:
+      return "OpenBLAS";
+    case Engine::kFloat:
+      return "ours";
+    default:
+      return "ours int8";
+  }
+}
+
 struct Product {
   int rows, depth, columns;
-  std::optional<ProductKernel> kernel;  // none: cblas_sgemm
+  Engine engine;
   std::vector<float> a, b, c;
-  Product(int m, int k, int n, std::optional<ProductKernel> with)
-      : rows(m), depth(k), columns(n), kernel(with), a(static_cast<std::size_t>(m) * k, 0.5F),
-        b(static_cast<std::size_t>(k) * n, 0.25F), c(static_cast<std::size_t>(m) * n, 0.0F) {}
+  std::optional<QuantizedMatrix> quantized;
+  Product(int m, int k, int n, Engine with)
+      : rows(m), depth(k), columns(n), engine(with), a(static_cast<std::size_t>(m) * k, 0.5F),
+        b(static_cast<std::size_t>(k) * n, 0.25F), c(static_cast<std::size_t>(m) * n, 0.0F) {
+    if (engine == Engine::kInt8) quantized.emplace(m, k, ConstMatrix{a.data(), k});
+  }
   void run() {
-    if (kernel) {
-      accumulateProduct(rows, columns, depth, {a.data(), depth}, {b.data(), columns}, {c.data(), columns}, *kernel);
-      return;
+    switch (engine) {
+      case Engine::kFloat:
+        accumulateProduct(rows, columns, depth, {a.data(), depth}, {b.data(), columns}, {c.data(), columns},
+                          ProductKernel::kAvx512);
+        return;
+      case Engine::kInt8:
+        accumulateQuantizedProduct(*quantized, columns, {b.data(), columns}, {c.data(), columns});
+        return;
+      default:
+        cblas_sgemm(CblasRowMajor, CblasNoTrans, CblasNoTrans, rows, columns, depth, 1.0F, a.data(), depth, b.data(),
+                    columns, 0.0F, c.data(), columns);
     }
-    cblas_sgemm(CblasRowMajor, CblasNoTrans, CblasNoTrans, rows, columns, depth, 1.0F, a.data(), depth, b.data(),
-                columns, 0.0F, c.data(), columns);
   }
   double flops() const { return 2.0 * rows * depth * columns; }
 };
@@ -246,10 +271,10 @@ struct Product {
 // thread, or of one product on `blasThreads` threads. Best of three trials of
 // at least 0.3 s each: the machine is shared, and the best is the nearest to
 // what it can do.
-double productRate(int m, int k, int n, int copies, int blasThreads, std::optional<ProductKernel> kernel) {
+double productRate(int m, int k, int n, int copies, int blasThreads, Engine engine) {
   openblas_set_num_threads(blasThreads);
   std::vector<Product> products;
-  for (int i = 0; i < copies; ++i) products.emplace_back(m, k, n, kernel);
+  for (int i = 0; i < copies; ++i) products.emplace_back(m, k, n, engine);
   double best = 0;
   for (int trial = 0; trial < 3; ++trial) {
     std::vector<long> runs(static_cast<std::size_t>(copies), 0);
@@ -330,6 +355,7 @@ struct Context {
   std::vector<cv::dnn::Net> readers;
   std::map<int, double> recognitionMacs;  // by input width
   Rates peak;
+  Rates int8Peak;  // 0 where the processor has no 8-bit product
 };
 
 double recognitionMacs(Context& context, int width) {
@@ -408,7 +434,9 @@ void profilePage(Context& context, Recognizer& recognizer, const char* label, co
       secondSum += secondsSince(start);
     }
   }
-  auto share = [](double macCount, double seconds, double rate) { return 100.0 * 2 * macCount / seconds / 1e9 / rate; };
+  auto share = [](double macCount, double seconds, double rate) {
+    return rate > 0 ? 100.0 * 2 * macCount / seconds / 1e9 / rate : 0.0;
+  };
   std::printf("\n%s page %s: %dx%d pixels, detection input %dx%d, %zu lines, %.0f input columns (median line "
               "%.0f, widest %.0f)\n",
               label, path.c_str(), page->cols, page->rows, inputWidth, inputHeight, chosen.size(), columns,
@@ -417,14 +445,15 @@ void profilePage(Context& context, Recognizer& recognizer, const char* label, co
   std::printf("  background at the line ends beyond 0.1 / 0.25 of the line height: %.1f%% / %.1f%% of the columns\n",
               100.0 * trimmable[0] / std::max(1.0, columns), 100.0 * trimmable[1] / std::max(1.0, columns));
   std::printf("  detection forward (OpenCV's threads, median of 3): %7.3f s  %6.2f G MAC  %6.1f GFLOP/s  "
-              "%5.1f%% of both cores' rate\n",
+              "%5.1f%% of both cores' rate, %5.1f%% of their int8 rate\n",
               detectionSeconds, detectionMacs / 1e9, 2 * detectionMacs / detectionSeconds / 1e9,
-              share(detectionMacs, detectionSeconds, context.peak.both));
+              share(detectionMacs, detectionSeconds, context.peak.both),
+              share(detectionMacs, detectionSeconds, context.int8Peak.both));
   if (inputs.empty()) return;
   std::printf("  recognition, %zu readers, the tool's reading stage (median of 3): %7.3f s  %6.2f G MAC  %6.1f GFLOP/s  "
-              "%5.1f%% of both cores' rate\n",
+              "%5.1f%% of both cores' rate, %5.1f%% of their int8 rate\n",
               context.readers.size(), engineSeconds, macs / 1e9, 2 * macs / engineSeconds / 1e9,
-              share(macs, engineSeconds, context.peak.both));
+              share(macs, engineSeconds, context.peak.both), share(macs, engineSeconds, context.int8Peak.both));
   std::printf("  recognition, one reader on one thread, new width each line: %7.3f s  %6.1f GFLOP/s  %5.1f%% of one "
               "core's rate\n",
               firstSum, 2 * macs / firstSum / 1e9, share(macs, firstSum, context.peak.one));
@@ -538,30 +567,40 @@ int main(int argc, char** argv) {
   std::printf("\n");
 
   const bool ownKernel = fastestProductKernel() == ProductKernel::kAvx512;
-  std::printf("\nmatrix products, GFLOP/s (best of 3 trials of 0.3 s): OpenBLAS %s, cblas_sgemm%s\n",
-              openblas_get_config(), ownKernel ? "; ours: the layers' own AVX-512 kernel" : " (no AVX-512 here: the layers use it too)");
+  const bool int8Kernel = quantizedProductAvailable();
+  std::printf("\nmatrix products, GFLOP/s (int8: GOP/s; best of 3 trials of 0.3 s): OpenBLAS %s, cblas_sgemm%s%s\n",
+              openblas_get_config(), ownKernel ? "; ours: the layers' own AVX-512 kernel" : " (no AVX-512 here: the layers use it too)",
+              int8Kernel ? "; ours int8: their VNNI kernel, inputs quantised as it runs" : "");
   std::printf("  %-44s %-9s %10s %14s %16s\n", "shape [m x k] . [k x n]", "kernel", "1 thread", "2 threads",
               "2 x 1 thread");
-  auto printRates = [ownKernel](const std::string& what, int m, int k, int n, bool threaded) {
+  // Returns the best float rate and the int8 rate.
+  auto printRates = [ownKernel, int8Kernel](const std::string& what, int m, int k, int n, bool threaded) {
     Rates best{0, 0};
-    for (const std::optional<ProductKernel> kernel : {std::optional<ProductKernel>(), std::optional(ProductKernel::kAvx512)}) {
-      if (kernel && !ownKernel) continue;
-      const double one = productRate(m, k, n, 1, 1, kernel);
+    Rates int8{0, 0};
+    for (const Engine engine : {Engine::kBlas, Engine::kFloat, Engine::kInt8}) {
+      if ((engine == Engine::kFloat && !ownKernel) || (engine == Engine::kInt8 && !int8Kernel)) continue;
+      const double one = productRate(m, k, n, 1, 1, engine);
       // One product on two threads is OpenBLAS's own threading; ours runs on the caller's thread.
-      const double two = threaded && !kernel ? productRate(m, k, n, 1, 2, kernel) : 0;
-      const double pair = productRate(m, k, n, 2, 1, kernel);
+      const double two = threaded && engine == Engine::kBlas ? productRate(m, k, n, 1, 2, engine) : 0;
+      const double pair = productRate(m, k, n, 2, 1, engine);
       char twoText[32] = "-";
       if (two > 0) std::snprintf(twoText, sizeof twoText, "%.1f", two);
-      std::printf("  %-44s %-9s %10.1f %14s %16.1f\n", kernel ? "" : what.c_str(), kernel ? "ours" : "OpenBLAS", one,
-                  twoText, pair);
-      best = Rates{std::max(best.one, one), std::max({best.both, two, pair})};
+      std::printf("  %-44s %-9s %10.1f %14s %16.1f\n", engine == Engine::kBlas ? what.c_str() : "",
+                  engineName(engine), one, twoText, pair);
+      if (engine == Engine::kInt8) {
+        int8 = Rates{one, std::max(one, pair)};
+      } else {
+        best = Rates{std::max(best.one, one), std::max({best.both, two, pair})};
+      }
     }
-    return best;
+    return std::pair(best, int8);
   };
-  context.peak = printRates("square 1024", 1024, 1024, 1024, true);
-  const Rates square2048 = printRates("square 2048", 2048, 2048, 2048, true);
+  std::tie(context.peak, context.int8Peak) = printRates("square 1024", 1024, 1024, 1024, true);
+  const auto [square2048, square2048Int8] = printRates("square 2048", 2048, 2048, 2048, true);
   context.peak.one = std::max(context.peak.one, square2048.one);
   context.peak.both = std::max(context.peak.both, square2048.both);
+  context.int8Peak.one = std::max(context.int8Peak.one, square2048Int8.one);
+  context.int8Peak.both = std::max(context.int8Peak.both, square2048Int8.both);
   for (const auto& [title, work] :
        {std::pair<const char*, const NetworkWork*>{"detection 1x1", &detection1280}, {"recognition 1x1", &recognition320}}) {
     for (const LayerWork& layer : heaviestProducts(*work, 3)) {
@@ -573,8 +612,9 @@ int main(int argc, char** argv) {
   }
   // Two cores cannot do less than one; under load from elsewhere the pair can measure lower.
   context.peak.both = std::max(context.peak.both, context.peak.one);
-  std::printf("  peak taken for the shares: one core %.1f, both cores %.1f GFLOP/s\n", context.peak.one,
-              context.peak.both);
+  std::printf("  peak taken for the shares: one core %.1f, both cores %.1f GFLOP/s; int8 one core %.1f, both cores "
+              "%.1f GOP/s\n",
+              context.peak.one, context.peak.both, context.int8Peak.one, context.int8Peak.both);
 
   profilePage(context, *networks->recognizer, "dense", argv[1]);
   profilePage(context, *networks->recognizer, "sparse", argv[2]);

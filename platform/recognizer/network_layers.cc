@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -13,6 +14,7 @@
 #include <cblas.h>
 
 #include "platform/recognizer/matrix_product.h"
+#include "platform/recognizer/quantized_product.h"
 
 // The loops below are what the time goes into; with GCC the binary carries
 // AVX2 and AVX-512 versions of them and picks one when it starts.
@@ -305,14 +307,24 @@ class DepthwiseConvLayer : public FusingLayer {
   std::vector<int> step_;     // vertical, horizontal
 };
 
+// Products narrower than this (the squeeze-and-excitation layers' single
+// pixel) would mostly multiply padding in 8 bits: they stay in float.
+constexpr int kNarrowestQuantized = 16;
+
 // A 1x1 convolution is a matrix product, [out x in] by [in x pixels]; as one
 // (matrix_product.h) it runs 2-4 times as fast as in OpenCV 4.6's convolution. The pixels are
-// split into column blocks for OpenCV's threads, each block one product.
+// split into column blocks for OpenCV's threads, each block one product. A node
+// the model preparation marks "int8" multiplies in 8-bit integers
+// (quantized_product.h) where the processor has the instruction for it.
 class PointwiseConvLayer : public FusingLayer {
  public:
   explicit PointwiseConvLayer(const cv::dnn::LayerParams& params) : FusingLayer(params) {
     CV_Assert(blobs.size() == 2 && blobs[0].dims == 4 && blobs[0].size[2] == 1 && blobs[0].size[3] == 1);
     CV_Assert(static_cast<int>(blobs[1].total()) == blobs[0].size[0] && blobs[0].isContinuous());
+    if (params.get<int>("int8", 0) != 0 && quantizedProductAvailable()) {
+      quantized_ = std::make_unique<QuantizedMatrix>(blobs[0].size[0], blobs[0].size[1],
+                                                     ConstMatrix{blobs[0].ptr<float>(), blobs[0].size[1]});
+    }
   }
 
   bool getMemoryShapes(const std::vector<cv::dnn::MatShape>& inputs, int /*requiredOutputs*/,
@@ -351,23 +363,34 @@ class PointwiseConvLayer : public FusingLayer {
     for (int channel = 0; channel < outChannels; ++channel) {
       std::fill_n(target + static_cast<std::size_t>(channel) * pixels, width, bias[channel]);
     }
-    accumulateProduct(outChannels, width, inChannels, {blobs[0].ptr<float>(), inChannels}, {source, pixels},
-                      {target, pixels});
+    if (quantized_ != nullptr && width >= kNarrowestQuantized) {
+      accumulateQuantizedProduct(*quantized_, width, {source, pixels}, {target, pixels});
+    } else {
+      accumulateProduct(outChannels, width, inChannels, {blobs[0].ptr<float>(), inChannels}, {source, pixels},
+                        {target, pixels});
+    }
     activate(target, width, static_cast<std::size_t>(pixels), outChannels);
   }
+
+  std::unique_ptr<QuantizedMatrix> quantized_;
 };
 
 // A convolution with a kernel over 1x1, stride 1 and no groups. For each band
 // of output rows the input under the kernel is laid out as a matrix, one
 // column per output pixel and one row per input channel and kernel tap, and
-// multiplied by the weights, [out x in * kh * kw] (matrix_product.h). Bands bound
-// the matrix's memory and are shared among OpenCV's threads.
+// multiplied by the weights, [out x in * kh * kw] (matrix_product.h), or in
+// 8-bit integers where the node is marked "int8". Bands bound the matrix's
+// memory and are shared among OpenCV's threads.
 class DenseConvLayer : public FusingLayer {
  public:
   explicit DenseConvLayer(const cv::dnn::LayerParams& params)
       : FusingLayer(params), padding_(intList(params, "padding", {0, 0, 0, 0})) {
     CV_Assert(blobs.size() == 2 && blobs[0].dims == 4 && blobs[0].isContinuous());
     CV_Assert(padding_.size() == 4 && static_cast<int>(blobs[1].total()) == blobs[0].size[0]);
+    if (params.get<int>("int8", 0) != 0 && quantizedProductAvailable()) {
+      const int depth = blobs[0].size[1] * blobs[0].size[2] * blobs[0].size[3];
+      quantized_ = std::make_unique<QuantizedMatrix>(blobs[0].size[0], depth, ConstMatrix{blobs[0].ptr<float>(), depth});
+    }
   }
 
   bool getMemoryShapes(const std::vector<cv::dnn::MatShape>& inputs, int /*requiredOutputs*/,
@@ -442,12 +465,17 @@ class DenseConvLayer : public FusingLayer {
                     static_cast<std::size_t>(firstRow) * outWidth;
     const float* bias = blobs[1].ptr<float>();
     for (int channel = 0; channel < outChannels; ++channel) std::fill_n(target + channel * plane, pixels, bias[channel]);
-    accumulateProduct(outChannels, pixels, depth, {blobs[0].ptr<float>(), depth}, {columns.data(), pixels},
-                      {target, static_cast<int>(plane)});
+    if (quantized_ != nullptr && pixels >= kNarrowestQuantized) {
+      accumulateQuantizedProduct(*quantized_, pixels, {columns.data(), pixels}, {target, static_cast<int>(plane)});
+    } else {
+      accumulateProduct(outChannels, pixels, depth, {blobs[0].ptr<float>(), depth}, {columns.data(), pixels},
+                        {target, static_cast<int>(plane)});
+    }
     activate(target, pixels, plane, outChannels);
   }
 
   std::vector<int> padding_;  // top, left, bottom, right
+  std::unique_ptr<QuantizedMatrix> quantized_;
 };
 
 // A map times one weight per channel (squeeze-and-excitation): out[n, c] =
