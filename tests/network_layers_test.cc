@@ -281,6 +281,66 @@ TEST(NetworkLayers, DenseConvolutionMatchesTheDefinitionOnOneAndTwoThreads) {
   cv::setNumThreads(previousThreads);
 }
 
+// The definition of a transposed convolution whose stride is its kernel:
+// output[o][y * kh + dy][x * kw + dx] = bias[o] + sum over i of
+// weights[i][o][dy][dx] * input[i][y][x].
+cv::Mat referencePatchTranspose(const cv::Mat& input, const cv::Mat& weights, const cv::Mat& bias) {
+  const int kernelHeight = weights.size[2];
+  const int kernelWidth = weights.size[3];
+  const int sizes[] = {input.size[0], weights.size[1], input.size[2] * kernelHeight, input.size[3] * kernelWidth};
+  cv::Mat output(4, sizes, CV_32F);
+  for (int n = 0; n < sizes[0]; ++n) {
+    for (int o = 0; o < sizes[1]; ++o) {
+      for (int oy = 0; oy < sizes[2]; ++oy) {
+        for (int ox = 0; ox < sizes[3]; ++ox) {
+          double sum = bias.ptr<float>()[o];
+          for (int i = 0; i < input.size[1]; ++i) {
+            const int w[] = {i, o, oy % kernelHeight, ox % kernelWidth};
+            const int in[] = {n, i, oy / kernelHeight, ox / kernelWidth};
+            sum += static_cast<double>(weights.at<float>(w)) * input.at<float>(in);
+          }
+          const int out[] = {n, o, oy, ox};
+          output.at<float>(out) = static_cast<float>(sum);
+        }
+      }
+    }
+  }
+  return output;
+}
+
+// Square and oblong patches, one output channel (the detection's last layer)
+// and several, a batch of two, and inputs of one band and of several bands
+// (2048 input pixels each), on one and two threads with an activation fused in.
+TEST(NetworkLayers, PatchTransposeConvolutionMatchesTheDefinitionOnOneAndTwoThreads) {
+  registerNetworkLayers();
+  const int previousThreads = cv::getNumThreads();
+  for (const auto& [outChannels, kernelHeight, kernelWidth] : std::vector<std::array<int, 3>>{{3, 2, 2}, {1, 2, 2}, {2, 3, 2}}) {
+    const cv::Mat weights = randomBlob({5, outChannels, kernelHeight, kernelWidth}, 11);
+    const cv::Mat bias = randomBlob({1, outChannels}, 12);
+    cv::dnn::LayerParams params;
+    params.name = "patches";
+    params.type = "PatchTransposeConv";
+    params.blobs = {weights, bias};
+    cv::dnn::Net net;
+    net.addLayerToPrev(params.name, params.type, params);
+    cv::dnn::LayerParams activation = hardSwishParams(0.5F, 0.25F);
+    net.addLayerToPrev(activation.name, activation.type, activation);
+    for (const int threads : {1, 2}) {
+      cv::setNumThreads(threads);
+      for (const auto& [batch, height, width] : std::vector<std::array<int, 3>>{{1, 3, 7}, {2, 4, 5}, {1, 70, 90}}) {
+        SCOPED_TRACE(testing::Message() << outChannels << " out, " << kernelHeight << "x" << kernelWidth << ", "
+                                        << threads << " threads, " << batch << "x" << height << "x" << width);
+        const cv::Mat input = randomBlob({batch, 5, height, width}, static_cast<std::uint64_t>(height * 100 + width));
+        cv::Mat expected = referencePatchTranspose(input, weights, bias);
+        std::transform(expected.begin<float>(), expected.end<float>(), expected.begin<float>(),
+                       [](float x) { return 0.5F * hardSwish(x) + 0.25F; });
+        expectNear(run(net, input), expected);
+      }
+    }
+  }
+  cv::setNumThreads(previousThreads);
+}
+
 // OpenCV fuses the activation into the layer before it and detaches it again
 // whenever the input size changes; applying it twice or not at all both show.
 TEST(NetworkLayers, AffineHardSwishFusedAfterADepthwiseConvolutionIsAppliedOnce) {

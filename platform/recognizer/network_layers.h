@@ -3,10 +3,12 @@
 // (its fast path takes only 3x3), hard-swish (one call per element), 1x1
 // convolutions (as matrix products they run 2-4 times as fast) and other ungrouped
 // stride-1 convolutions (as matrix products the detection network's forward
-// takes 9-14% less time), and a map scaled by one weight per channel (OpenCV
-// broadcasts the weights one element at a time: a third of a detection).
+// takes 9-14% less time), a map scaled by one weight per channel (OpenCV
+// broadcasts the weights one element at a time: a third of a detection), and
+// transposed convolutions whose stride is their kernel (one product each).
 // The model preparation renames those nodes to "DepthwiseConv",
-// "AffineHardSwish", "PointwiseConv", "DenseConv" and "ChannelScale"; OpenCV builds them from
+// "AffineHardSwish", "PointwiseConv", "DenseConv", "ChannelScale" and
+// "PatchTransposeConv"; OpenCV builds them from
 // the factory these are registered in. Registration is process-wide and
 // happens once, before any graph is read.
 #ifndef BRINDLEWOX_PLATFORM_RECOGNIZER_NETWORK_LAYERS_H_

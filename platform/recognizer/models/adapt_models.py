@@ -332,6 +332,27 @@ def dense_convolutions(graph, int8=False):
     return replaced
 
 
+def patch_transpose_convolutions(graph):
+    """ConvTranspose nodes whose stride equals their kernel, without padding,
+    groups or output padding, become PatchTransposeConv nodes: one matrix
+    product each, where OpenCV 4.6 runs them at a tenth of that rate."""
+    inits = initializer_map(graph)
+    replaced = 0
+    for index, node in enumerate(graph.node):
+        if node.op_type != "ConvTranspose" or len(node.input) != 3 or node.input[1] not in inits:
+            continue
+        kernel = list(inits[node.input[1]].dims[2:])
+        if attribute(node, "strides", [1, 1]) != kernel or any(attribute(node, "pads", [0, 0, 0, 0])) or \
+                attribute(node, "group", 1) != 1 or attribute(node, "dilations", [1, 1]) != [1, 1] or \
+                any(attribute(node, "output_padding", [0, 0])) or attribute(node, "auto_pad", b"NOTSET") != b"NOTSET":
+            continue
+        graph.node.remove(node)
+        graph.node.insert(index, helper.make_node("PatchTransposeConv", list(node.input), list(node.output),
+                                                  name=node.name))
+        replaced += 1
+    return replaced
+
+
 def channel_scales(graph):
     """Mul of a map by its squeeze-and-excitation weights (a HardSigmoid's
     [1, C, 1, 1] output) becomes a ChannelScale node, map first. OpenCV 4.6
@@ -373,6 +394,8 @@ def adapt_detection(model):
     speed_up(graph)
     if channel_scales(graph) == 0:
         fail("the detection graph has no squeeze-and-excitation blocks")
+    if patch_transpose_convolutions(graph) == 0:
+        fail("the detection graph has no transposed convolutions to run as products")
     return model
 
 
