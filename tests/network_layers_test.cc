@@ -91,8 +91,8 @@ void expectNear(const cv::Mat& actual, const cv::Mat& expected) {
   EXPECT_LT(cv::norm(actual.reshape(1, 1), expected.reshape(1, 1), cv::NORM_INF), 1e-4);
 }
 
-// A layer marked int8, on a processor that multiplies in 8 bits: within the
-// error of 8-bit steps of the definition (2% of the output's range: a
+// A layer marked quantized, on a processor that multiplies in integers:
+// within the error of the quantisation steps of the definition (2% of the output's range: a
 // misplaced block or scale is off by the range itself), and not equal to
 // the float result, which would mean the mark was ignored.
 void expectNearInEightBits(const cv::Mat& actual, const cv::Mat& expected) {
@@ -103,10 +103,17 @@ void expectNearInEightBits(const cv::Mat& actual, const cv::Mat& expected) {
   EXPECT_GT(difference, 1e-4);
 }
 
-// The layer types that take the int8 mark, each run both ways.
-std::vector<bool> precisions() {
-  if (quantizedProductAvailable()) return {false, true};
-  return {false};
+// The layer types that take the quantized mark run in float (0) and in
+// each precision of integers the processor has.
+std::vector<int> precisions() {
+  if (quantizedProductAvailable()) return {0, 8, 12};
+  return {0};
+}
+
+void markQuantized(cv::dnn::LayerParams& params, int bits) {
+  if (bits == 0) return;
+  params.set("quantized", 1);
+  params.set("bits", bits);
 }
 
 // Odd widths leave a remainder after the vector loop, heights one after the
@@ -163,12 +170,12 @@ TEST(NetworkLayers, PointwiseConvolutionMatchesTheDefinitionOnOneAndTwoThreads) 
   const int previousThreads = cv::getNumThreads();
   const cv::Mat weights = randomBlob({5, 7, 1, 1}, 5);
   const cv::Mat bias = randomBlob({1, 5}, 6);
-  for (const bool int8 : precisions()) {
+  for (const int bits : precisions()) {
     cv::dnn::LayerParams params;
     params.name = "pointwise";
     params.type = "PointwiseConv";
     params.blobs = {weights, bias};
-    if (int8) params.set("int8", 1);
+    markQuantized(params, bits);
     cv::dnn::Net net;
     net.addLayerToPrev(params.name, params.type, params);
     cv::dnn::LayerParams activation = hardSwishParams(1.5F, 0.125F);
@@ -177,14 +184,14 @@ TEST(NetworkLayers, PointwiseConvolutionMatchesTheDefinitionOnOneAndTwoThreads) 
       cv::setNumThreads(threads);
       // {2, 2, 5}: too narrow for 8 bits, it stays float.
       for (const auto& [batch, height, width] : std::vector<std::array<int, 3>>{{1, 3, 333}, {2, 2, 5}, {1, 12, 80}}) {
-        SCOPED_TRACE(testing::Message() << (int8 ? "int8, " : "float, ") << threads << " threads, " << batch << "x"
+        SCOPED_TRACE(testing::Message() << bits << " bits, " << threads << " threads, " << batch << "x"
                                         << height << "x" << width);
         const cv::Mat input =
             randomBlob({batch, 7, height, width}, static_cast<std::uint64_t>(width) + static_cast<std::uint64_t>(batch));
         cv::Mat expected = referencePointwise(input, weights, bias);
         std::transform(expected.begin<float>(), expected.end<float>(), expected.begin<float>(),
                        [](float x) { return 1.5F * hardSwish(x) + 0.125F; });
-        if (int8 && height * width >= 16) {
+        if (bits != 0 && height * width >= 16) {
           expectNearInEightBits(run(net, input), expected);
         } else {
           expectNear(run(net, input), expected);
@@ -247,13 +254,13 @@ TEST(NetworkLayers, DenseConvolutionMatchesTheDefinitionOnOneAndTwoThreads) {
   for (const Kernel& kernel : std::vector<Kernel>{{3, 3, {1, 1, 1, 1}}, {1, 3, {0, 1, 0, 1}}, {3, 2, {0, 1, 2, 0}}}) {
     const cv::Mat weights = randomBlob({4, 3, kernel.height, kernel.width}, 7);
     const cv::Mat bias = randomBlob({1, 4}, 8);
-    for (const bool int8 : precisions()) {
+    for (const int bits : precisions()) {
     cv::dnn::LayerParams params;
     params.name = "dense";
     params.type = "DenseConv";
     params.blobs = {weights, bias};
     params.set("padding", cv::dnn::DictValue::arrayInt(kernel.padding.data(), 4));
-    if (int8) params.set("int8", 1);
+    markQuantized(params, bits);
     cv::dnn::Net net;
     net.addLayerToPrev(params.name, params.type, params);
     cv::dnn::LayerParams activation = hardSwishParams(0.75F, 0.5F);
@@ -262,14 +269,14 @@ TEST(NetworkLayers, DenseConvolutionMatchesTheDefinitionOnOneAndTwoThreads) {
       cv::setNumThreads(threads);
       for (const auto& [batch, height, width] :
            std::vector<std::array<int, 3>>{{1, 5, 7}, {2, 3, 4}, {1, 9, 300}, {1, 2, 1500}, {1, 1, 40}}) {
-        SCOPED_TRACE(testing::Message() << (int8 ? "int8, " : "float, ") << kernel.height << "x" << kernel.width
+        SCOPED_TRACE(testing::Message() << bits << " bits, " << kernel.height << "x" << kernel.width
                                         << ", " << threads << " threads, " << batch << "x" << height << "x" << width);
         const cv::Mat input = randomBlob({batch, 3, height, width}, static_cast<std::uint64_t>(height * 10000 + width));
         cv::Mat expected = referenceDense(input, weights, bias, kernel.padding);
         std::transform(expected.begin<float>(), expected.end<float>(), expected.begin<float>(),
                        [](float x) { return 0.75F * hardSwish(x) + 0.5F; });
         // A band of fewer than 16 pixels stays float.
-        if (int8 && (height * width >= 16 || width >= 16)) {
+        if (bits != 0 && (height * width >= 16 || width >= 16)) {
           expectNearInEightBits(run(net, input), expected);
         } else {
           expectNear(run(net, input), expected);

@@ -54,6 +54,14 @@ TEST(QuantizedProduct, QuantisesEachRowAndColumnOnItsOwnScale) {
   const ColumnQuantization positive = quantizeColumn(positiveColumn.data(), 3, 1);
   EXPECT_EQ(positive.zeroPoint, 0);
   EXPECT_FLOAT_EQ(positive.scale, 11.0F / 255);
+  // In 12 bits: symmetric about 0, over the larger magnitude.
+  const ColumnQuantization fine = quantizeColumn(column.data(), 3, 2, ProductPrecision::k12Bits);
+  EXPECT_EQ(fine.zeroPoint, 0);
+  EXPECT_FLOAT_EQ(fine.scale, 1.0F / 2047);
+  const QuantizedMatrix wide(3, 3, {weights.data(), 3}, ProductPrecision::k12Bits);
+  EXPECT_EQ(wide.value(1, 0), 1126);  // 0.0011 / (0.002 / 2047) = 1125.85: 12 bits for the weights too
+  EXPECT_EQ(wide.value(1, 1), -2047);
+  EXPECT_EQ(wide.paddedDepth(), 4);
 }
 
 // The integer sums against a plain loop: equal up to the last float scaling,
@@ -62,7 +70,9 @@ TEST(QuantizedProduct, QuantisesEachRowAndColumnOnItsOwnScale) {
 // 8-bit steps, not of a wrong sum.
 TEST(QuantizedProduct, KernelMatchesThePlainSumsAndTheFloatProduct) {
   if (!quantizedProductAvailable()) GTEST_SKIP() << "this processor has no VNNI; the layers use floats";
+  for (const ProductPrecision precision : {ProductPrecision::k8Bits, ProductPrecision::k12Bits}) {
   for (const Shape& s : kShapes) {
+    if (precision == ProductPrecision::k12Bits && s.depth > QuantizedMatrix::kMaxDepth12) continue;
     const int aStride = s.depth + s.padding;
     const int bStride = s.columns + s.padding;
     const int cStride = s.columns + s.padding;
@@ -70,12 +80,13 @@ TEST(QuantizedProduct, KernelMatchesThePlainSumsAndTheFloatProduct) {
     // Activations after a hard-swish: mostly positive, a small negative tail.
     const std::vector<float> b = randomValues(static_cast<std::size_t>(s.depth) * bStride, 2, -0.375F, 4.0F);
     const std::vector<float> start = randomValues(static_cast<std::size_t>(s.rows) * cStride, 3, -1.0F, 1.0F);
-    const QuantizedMatrix matrix(s.rows, s.depth, {a.data(), aStride});
+    const QuantizedMatrix matrix(s.rows, s.depth, {a.data(), aStride}, precision);
     std::vector<float> kernel = start;
     std::vector<float> plain = start;
     accumulateQuantizedProduct(matrix, s.columns, {b.data(), bStride}, {kernel.data(), cStride});
     accumulateQuantizedProductPlain(matrix, s.columns, {b.data(), bStride}, {plain.data(), cStride});
-    const std::string where = std::to_string(s.rows) + "x" + std::to_string(s.columns) + "x" + std::to_string(s.depth);
+    const std::string where = std::string(precision == ProductPrecision::k8Bits ? "8" : "12") + " bits, " +
+                              std::to_string(s.rows) + "x" + std::to_string(s.columns) + "x" + std::to_string(s.depth);
     double worst = 0;
     for (int i = 0; i < s.rows; ++i) {
       for (int j = 0; j < cStride; ++j) {
@@ -95,6 +106,7 @@ TEST(QuantizedProduct, KernelMatchesThePlainSumsAndTheFloatProduct) {
     // Each term is off by at most half a step of either factor; random
     // errors add up as the square root of the depth.
     EXPECT_LT(worst, 0.05 * std::sqrt(s.depth)) << where;
+  }
   }
 }
 

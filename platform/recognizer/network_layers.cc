@@ -307,6 +307,19 @@ class DepthwiseConvLayer : public FusingLayer {
   std::vector<int> step_;     // vertical, horizontal
 };
 
+// The weights of a node the model preparation marked "quantized", quantised for
+// the precision it gives ("bits", 8 by default, or 12); none where the
+// processor has no integer product, the node is unmarked, or its 12-bit
+// sums could overflow.
+std::unique_ptr<QuantizedMatrix> quantizedWeights(const cv::dnn::LayerParams& params, int rows, int depth,
+                                                  const float* weights) {
+  if (params.get<int>("quantized", 0) == 0 || !quantizedProductAvailable()) return nullptr;
+  const ProductPrecision precision =
+      params.get<int>("bits", 8) == 12 ? ProductPrecision::k12Bits : ProductPrecision::k8Bits;
+  if (precision == ProductPrecision::k12Bits && depth > QuantizedMatrix::kMaxDepth12) return nullptr;
+  return std::make_unique<QuantizedMatrix>(rows, depth, ConstMatrix{weights, depth}, precision);
+}
+
 // Products narrower than this (the squeeze-and-excitation layers' single
 // pixel) would mostly multiply padding in 8 bits: they stay in float.
 constexpr int kNarrowestQuantized = 16;
@@ -314,17 +327,14 @@ constexpr int kNarrowestQuantized = 16;
 // A 1x1 convolution is a matrix product, [out x in] by [in x pixels]; as one
 // (matrix_product.h) it runs 2-4 times as fast as in OpenCV 4.6's convolution. The pixels are
 // split into column blocks for OpenCV's threads, each block one product. A node
-// the model preparation marks "int8" multiplies in 8-bit integers
+// the model preparation marks "quantized" multiplies in integers
 // (quantized_product.h) where the processor has the instruction for it.
 class PointwiseConvLayer : public FusingLayer {
  public:
   explicit PointwiseConvLayer(const cv::dnn::LayerParams& params) : FusingLayer(params) {
     CV_Assert(blobs.size() == 2 && blobs[0].dims == 4 && blobs[0].size[2] == 1 && blobs[0].size[3] == 1);
     CV_Assert(static_cast<int>(blobs[1].total()) == blobs[0].size[0] && blobs[0].isContinuous());
-    if (params.get<int>("int8", 0) != 0 && quantizedProductAvailable()) {
-      quantized_ = std::make_unique<QuantizedMatrix>(blobs[0].size[0], blobs[0].size[1],
-                                                     ConstMatrix{blobs[0].ptr<float>(), blobs[0].size[1]});
-    }
+    quantized_ = quantizedWeights(params, blobs[0].size[0], blobs[0].size[1], blobs[0].ptr<float>());
   }
 
   bool getMemoryShapes(const std::vector<cv::dnn::MatShape>& inputs, int /*requiredOutputs*/,
@@ -379,7 +389,7 @@ class PointwiseConvLayer : public FusingLayer {
 // of output rows the input under the kernel is laid out as a matrix, one
 // column per output pixel and one row per input channel and kernel tap, and
 // multiplied by the weights, [out x in * kh * kw] (matrix_product.h), or in
-// 8-bit integers where the node is marked "int8". Bands bound the matrix's
+// integers where the node is marked "quantized". Bands bound the matrix's
 // memory and are shared among OpenCV's threads.
 class DenseConvLayer : public FusingLayer {
  public:
@@ -387,10 +397,8 @@ class DenseConvLayer : public FusingLayer {
       : FusingLayer(params), padding_(intList(params, "padding", {0, 0, 0, 0})) {
     CV_Assert(blobs.size() == 2 && blobs[0].dims == 4 && blobs[0].isContinuous());
     CV_Assert(padding_.size() == 4 && static_cast<int>(blobs[1].total()) == blobs[0].size[0]);
-    if (params.get<int>("int8", 0) != 0 && quantizedProductAvailable()) {
-      const int depth = blobs[0].size[1] * blobs[0].size[2] * blobs[0].size[3];
-      quantized_ = std::make_unique<QuantizedMatrix>(blobs[0].size[0], depth, ConstMatrix{blobs[0].ptr<float>(), depth});
-    }
+    quantized_ = quantizedWeights(params, blobs[0].size[0], blobs[0].size[1] * blobs[0].size[2] * blobs[0].size[3],
+                                  blobs[0].ptr<float>());
   }
 
   bool getMemoryShapes(const std::vector<cv::dnn::MatShape>& inputs, int /*requiredOutputs*/,

@@ -292,10 +292,10 @@ def large_depthwise_convolutions(graph):
     return replaced
 
 
-def pointwise_convolutions(graph, int8_except=None):
+def pointwise_convolutions(graph, quantize_except=None):
     """1x1 Conv nodes without stride, padding or groups become PointwiseConv nodes.
-    With int8_except (a set of node names), every other one is marked int8: it
-    multiplies in 8-bit integers where the processor can."""
+    With quantize_except (a set of node names), every other one is marked
+    quantized, 12 bits: it multiplies in integers where the processor can."""
     inits = initializer_map(graph)
     replaced = 0
     for index, conv in enumerate(graph.node):
@@ -305,16 +305,15 @@ def pointwise_convolutions(graph, int8_except=None):
                 any(attribute(conv, "pads", [0, 0, 0, 0])) or attribute(conv, "auto_pad", b"NOTSET") != b"NOTSET":
             continue
         graph.node.remove(conv)
-        marks = {} if int8_except is None or conv.name in int8_except else {"int8": 1}
+        marks = {} if quantize_except is None or conv.name in quantize_except else {"quantized": 1, "bits": 12}
         graph.node.insert(index, helper.make_node("PointwiseConv", list(conv.input), list(conv.output), name=conv.name,
                                                   **marks))
         replaced += 1
     return replaced
 
 
-def dense_convolutions(graph, int8=False):
-    """Conv nodes with a kernel over 1x1, stride 1 and no groups become DenseConv
-    nodes, marked int8 when asked."""
+def dense_convolutions(graph):
+    """Conv nodes with a kernel over 1x1, stride 1 and no groups become DenseConv nodes."""
     inits = initializer_map(graph)
     replaced = 0
     for index, conv in enumerate(graph.node):
@@ -327,7 +326,7 @@ def dense_convolutions(graph, int8=False):
         graph.node.remove(conv)
         graph.node.insert(index, helper.make_node(
             "DenseConv", list(conv.input), list(conv.output), name=conv.name,
-            padding=attribute(conv, "pads", [0, 0, 0, 0]), **({"int8": 1} if int8 else {})))
+            padding=attribute(conv, "pads", [0, 0, 0, 0])))
         replaced += 1
     return replaced
 
@@ -374,11 +373,11 @@ def channel_scales(graph):
     return replaced
 
 
-def speed_up(graph, int8_except=None):
+def speed_up(graph, quantize_except=None):
     bias_every_convolution(graph)
     if fold_conv_affine(graph) == 0 or affine_hard_swish(graph) == 0 or large_depthwise_convolutions(graph) == 0:
         fail("the graph does not have the convolution blocks expected of PP-OCRv4")
-    if pointwise_convolutions(graph, int8_except) == 0:
+    if pointwise_convolutions(graph, quantize_except) == 0:
         fail("the graph has no 1x1 convolutions")
     dense_convolutions(graph)
     drop_unused_initializers(graph)
@@ -552,9 +551,11 @@ def adapt_recognition(source):
     # the declared width stays concrete; the -1 entries let any width run.
     del narrow.graph.value_info[:]
     logits_head(narrow.graph)
-    # The classifier head stays in float: its logits are the characters'
-    # probabilities themselves.
-    speed_up(narrow.graph, int8_except={"head"})
+    # Recognition's 1x1 convolutions multiply in 12-bit integers, the
+    # classifier head excepted: its logits are the characters' probabilities
+    # themselves. Detection stays in float: in integers its boxes moved enough
+    # to cost the forms two points of character error.
+    speed_up(narrow.graph, quantize_except={"head"})
     out = narrow.graph.output[0].type.tensor_type.shape
     del out.dim[:]
     for _ in range(4):
