@@ -227,7 +227,7 @@ void printLayerProfile(const char* title, cv::dnn::Net& net, const MatShape& sha
 // Row-major [rows x depth] by [depth x columns], as the 1x1 convolutions call
 // it: through OpenBLAS directly, through the layers' own float product, or
 // through their 8-bit product (its rate in GOP/s, two per multiply-add).
-enum class Engine { kBlas, kFloat, kInt8 };
+enum class Engine { kBlas, kFloat, kInt8, kInt12 };
 
 const char* engineName(Engine engine) {
   switch (engine) {
@@ -235,8 +235,10 @@ const char* engineName(Engine engine) {
       return "OpenBLAS";
     case Engine::kFloat:
       return "ours";
-    default:
+    case Engine::kInt8:
       return "ours int8";
+    default:
+      return "ours int12";
   }
 }
 
@@ -248,7 +250,8 @@ struct Product {
   Product(int m, int k, int n, Engine with)
       : rows(m), depth(k), columns(n), engine(with), a(static_cast<std::size_t>(m) * k, 0.5F),
         b(static_cast<std::size_t>(k) * n, 0.25F), c(static_cast<std::size_t>(m) * n, 0.0F) {
-    if (engine == Engine::kInt8) quantized.emplace(m, k, ConstMatrix{a.data(), k});
+    if (engine == Engine::kInt8) quantized.emplace(m, k, ConstMatrix{a.data(), k}, ProductPrecision::k8Bits);
+    if (engine == Engine::kInt12) quantized.emplace(m, k, ConstMatrix{a.data(), k}, ProductPrecision::k12Bits);
   }
   void run() {
     switch (engine) {
@@ -257,6 +260,7 @@ struct Product {
                           ProductKernel::kAvx512);
         return;
       case Engine::kInt8:
+      case Engine::kInt12:
         accumulateQuantizedProduct(*quantized, columns, {b.data(), columns}, {c.data(), columns});
         return;
       default:
@@ -445,13 +449,13 @@ void profilePage(Context& context, Recognizer& recognizer, const char* label, co
   std::printf("  background at the line ends beyond 0.1 / 0.25 of the line height: %.1f%% / %.1f%% of the columns\n",
               100.0 * trimmable[0] / std::max(1.0, columns), 100.0 * trimmable[1] / std::max(1.0, columns));
   std::printf("  detection forward (OpenCV's threads, median of 3): %7.3f s  %6.2f G MAC  %6.1f GFLOP/s  "
-              "%5.1f%% of both cores' rate, %5.1f%% of their int8 rate\n",
+              "%5.1f%% of both cores' rate, %5.1f%% of their int12 rate\n",
               detectionSeconds, detectionMacs / 1e9, 2 * detectionMacs / detectionSeconds / 1e9,
               share(detectionMacs, detectionSeconds, context.peak.both),
               share(detectionMacs, detectionSeconds, context.int8Peak.both));
   if (inputs.empty()) return;
   std::printf("  recognition, %zu readers, the tool's reading stage (median of 3): %7.3f s  %6.2f G MAC  %6.1f GFLOP/s  "
-              "%5.1f%% of both cores' rate, %5.1f%% of their int8 rate\n",
+              "%5.1f%% of both cores' rate, %5.1f%% of their int12 rate\n",
               context.readers.size(), engineSeconds, macs / 1e9, 2 * macs / engineSeconds / 1e9,
               share(macs, engineSeconds, context.peak.both), share(macs, engineSeconds, context.int8Peak.both));
   std::printf("  recognition, one reader on one thread, new width each line: %7.3f s  %6.1f GFLOP/s  %5.1f%% of one "
@@ -570,15 +574,18 @@ int main(int argc, char** argv) {
   const bool int8Kernel = quantizedProductAvailable();
   std::printf("\nmatrix products, GFLOP/s (int8: GOP/s; best of 3 trials of 0.3 s): OpenBLAS %s, cblas_sgemm%s%s\n",
               openblas_get_config(), ownKernel ? "; ours: the layers' own AVX-512 kernel" : " (no AVX-512 here: the layers use it too)",
-              int8Kernel ? "; ours int8: their VNNI kernel, inputs quantised as it runs" : "");
+              int8Kernel ? "; ours int8 / int12: their VNNI kernels in 8 and 12 bits (recognition runs 12), inputs quantised as "
+                           "they run" : "");
   std::printf("  %-44s %-9s %10s %14s %16s\n", "shape [m x k] . [k x n]", "kernel", "1 thread", "2 threads",
               "2 x 1 thread");
-  // Returns the best float rate and the int8 rate.
+  // Returns the best float rate and the 12-bit integer rate, which recognition runs at.
   auto printRates = [ownKernel, int8Kernel](const std::string& what, int m, int k, int n, bool threaded) {
     Rates best{0, 0};
     Rates int8{0, 0};
-    for (const Engine engine : {Engine::kBlas, Engine::kFloat, Engine::kInt8}) {
-      if ((engine == Engine::kFloat && !ownKernel) || (engine == Engine::kInt8 && !int8Kernel)) continue;
+    for (const Engine engine : {Engine::kBlas, Engine::kFloat, Engine::kInt8, Engine::kInt12}) {
+      if ((engine == Engine::kFloat && !ownKernel) || (engine >= Engine::kInt8 && !int8Kernel)) continue;
+      // 12-bit sums hold 512 steps; deeper products stay float in the layers.
+      if (engine == Engine::kInt12 && k > QuantizedMatrix::kMaxDepth12) continue;
       const double one = productRate(m, k, n, 1, 1, engine);
       // One product on two threads is OpenBLAS's own threading; ours runs on the caller's thread.
       const double two = threaded && engine == Engine::kBlas ? productRate(m, k, n, 1, 2, engine) : 0;
@@ -587,20 +594,20 @@ int main(int argc, char** argv) {
       if (two > 0) std::snprintf(twoText, sizeof twoText, "%.1f", two);
       std::printf("  %-44s %-9s %10.1f %14s %16.1f\n", engine == Engine::kBlas ? what.c_str() : "",
                   engineName(engine), one, twoText, pair);
-      if (engine == Engine::kInt8) {
+      if (engine == Engine::kInt12) {
         int8 = Rates{one, std::max(one, pair)};
-      } else {
+      } else if (engine != Engine::kInt8) {
         best = Rates{std::max(best.one, one), std::max({best.both, two, pair})};
       }
     }
     return std::pair(best, int8);
   };
-  std::tie(context.peak, context.int8Peak) = printRates("square 1024", 1024, 1024, 1024, true);
-  const auto [square2048, square2048Int8] = printRates("square 2048", 2048, 2048, 2048, true);
+  context.peak = printRates("square 1024", 1024, 1024, 1024, true).first;
+  const Rates square2048 = printRates("square 2048", 2048, 2048, 2048, true).first;
   context.peak.one = std::max(context.peak.one, square2048.one);
   context.peak.both = std::max(context.peak.both, square2048.both);
-  context.int8Peak.one = std::max(context.int8Peak.one, square2048Int8.one);
-  context.int8Peak.both = std::max(context.int8Peak.both, square2048Int8.both);
+  // The integer peak in the shape of recognition's widest 1x1 convolutions, within the 12-bit depth.
+  context.int8Peak = printRates("square 512", 512, 512, 512, true).second;
   for (const auto& [title, work] :
        {std::pair<const char*, const NetworkWork*>{"detection 1x1", &detection1280}, {"recognition 1x1", &recognition320}}) {
     for (const LayerWork& layer : heaviestProducts(*work, 3)) {
@@ -612,7 +619,7 @@ int main(int argc, char** argv) {
   }
   // Two cores cannot do less than one; under load from elsewhere the pair can measure lower.
   context.peak.both = std::max(context.peak.both, context.peak.one);
-  std::printf("  peak taken for the shares: one core %.1f, both cores %.1f GFLOP/s; int8 one core %.1f, both cores "
+  std::printf("  peak taken for the shares: one core %.1f, both cores %.1f GFLOP/s; int12 one core %.1f, both cores "
               "%.1f GOP/s\n",
               context.peak.one, context.peak.both, context.int8Peak.one, context.int8Peak.both);
 
