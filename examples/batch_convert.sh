@@ -12,7 +12,9 @@
 # usage: batch_convert.sh FOLDER [--sshloginfile FILE] [--retry-failed]
 #
 # BRINDLEWOX_OCR names the command each machine runs instead of
-# brindlewox-ocr from its PATH.
+# brindlewox-ocr from its PATH. On this machine, without either, the batch
+# runs build/brindlewox-ocr beside this examples folder, where the quick start
+# leaves it.
 set -euo pipefail
 
 usage() {
@@ -35,6 +37,8 @@ while [ $# -gt 0 ]; do
   esac
 done
 [ -n "$folder" ] || usage
+# Without its trailing slashes, so that names print as FOLDER/NAME.
+[ "$folder" = / ] || folder=${folder%"${folder##*[!/]}"}
 [ -d "$folder" ] || die "no folder $folder"
 command -v parallel >/dev/null || die "GNU parallel is needed: apt-get install parallel"
 if [ -n "$logins" ]; then
@@ -46,6 +50,25 @@ if [ -n "$logins" ]; then
   if grep -Eq '^[[:space:]]*([0-9]+/)?:[[:space:]]*$' "$logins"; then
     die "$logins lists ':' (this machine): list remote machines only, or run without --sshloginfile"
   fi
+  # Each machine is asked once, before any file is sent, whether it has the tool.
+  # shellcheck disable=SC2016 # expanded by the remote shell
+  lacking=$(parallel --nonall --tag --sshloginfile "$logins" --env BRINDLEWOX_OCR \
+    'command -v "${BRINDLEWOX_OCR:-brindlewox-ocr}" >/dev/null || echo lacking' 2>&1 || true)
+  lacking=$(printf '%s\n' "$lacking" | sed -n 's/^\(.*[^[:space:]]\)[[:space:]]*lacking$/\1/p' | sed 's/.* //' | sort -u | paste -sd ' ')
+  [ -z "$lacking" ] ||
+    die "${BRINDLEWOX_OCR:-brindlewox-ocr} cannot be run on $lacking: install the package there, or set BRINDLEWOX_OCR to the command each machine runs"
+elif [ -n "${BRINDLEWOX_OCR:-}" ]; then
+  # The jobs run in the folder: a relative path must not depend on it.
+  tool=$(command -v -- "$BRINDLEWOX_OCR") ||
+    die "BRINDLEWOX_OCR=$BRINDLEWOX_OCR is not a program that can be run; set it to the brindlewox-ocr binary (such as build/brindlewox-ocr)"
+  [[ $tool != */* ]] || tool=$(realpath -s -- "$tool")
+  export BRINDLEWOX_OCR=$tool
+elif ! command -v brindlewox-ocr >/dev/null; then
+  built=$(realpath -m -- "$(dirname -- "$(realpath -- "${BASH_SOURCE[0]}")")/../build/brindlewox-ocr")
+  if [ ! -f "$built" ] || [ ! -x "$built" ]; then
+    die "brindlewox-ocr is neither on PATH nor at $built: install the package, build it (sh scripts/build.sh), or set BRINDLEWOX_OCR to the binary"
+  fi
+  export BRINDLEWOX_OCR=$built
 fi
 cd "$folder"
 record=.batch_convert.failures
@@ -101,8 +124,10 @@ for input in "${inputs[@]}"; do
     todo+=("$input")
   fi
 done
+# Every input counted once: the four groups add up to the whole.
 echo "${#inputs[@]} files: ${#done_before[@]} converted before, ${#failed_before[@]} failed before$(
-  [ ${#failed_before[@]} -eq 0 ] || echo ' (--retry-failed runs them again)'), ${#todo[@]} to convert"
+  [ ${#failed_before[@]} -eq 0 ] || echo ' (--retry-failed runs them again)')$(
+  [ ${#clashing[@]} -eq 0 ] || echo ", ${#clashing[@]} left alone (they share a result name)"), ${#todo[@]} to convert"
 
 : >"$work/failures"
 if [ ${#todo[@]} -gt 0 ]; then
