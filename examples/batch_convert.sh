@@ -50,13 +50,37 @@ if [ -n "$logins" ]; then
   if grep -Eq '^[[:space:]]*([0-9]+/)?:[[:space:]]*$' "$logins"; then
     die "$logins lists ':' (this machine): list remote machines only, or run without --sshloginfile"
   fi
-  # Each machine is asked once, before any file is sent, whether it has the tool.
-  # shellcheck disable=SC2016 # expanded by the remote shell
-  lacking=$(parallel --nonall --tag --sshloginfile "$logins" --env BRINDLEWOX_OCR \
-    'command -v "${BRINDLEWOX_OCR:-brindlewox-ocr}" >/dev/null || echo lacking' 2>&1 || true)
-  lacking=$(printf '%s\n' "$lacking" | sed -n 's/^\(.*[^[:space:]]\)[[:space:]]*lacking$/\1/p' | sed 's/.* //' | sort -u | paste -sd ' ')
-  [ -z "$lacking" ] ||
-    die "${BRINDLEWOX_OCR:-brindlewox-ocr} cannot be run on $lacking: install the package there, or set BRINDLEWOX_OCR to the command each machine runs"
+  # Each machine is asked once, before any file is sent, whether it can run the
+  # tool: straight over ssh and all at once, since parallel --nonall takes
+  # seconds more. A line is [N/][SSH COMMAND ]HOST, as parallel reads it.
+  tool=${BRINDLEWOX_OCR:-brindlewox-ocr}
+  probe="command -v '${tool//\'/\'\\\'\'}' >/dev/null"
+  declare -A probes=()
+  while read -r -a words || [ ${#words[@]} -gt 0 ]; do
+    if [ ${#words[@]} -eq 0 ] || [[ ${words[0]} == \#* ]]; then continue; fi
+    [[ ! ${words[0]} =~ ^[0-9]+/(.*)$ ]] || words[0]=${BASH_REMATCH[1]}
+    ssh_command=("${words[@]:0:${#words[@]}-1}")
+    [ -n "${ssh_command[*]}" ] || ssh_command=(ssh)
+    "${ssh_command[@]}" "${words[-1]}" "$probe" </dev/null >/dev/null 2>&1 &
+    probes[$!]=${words[-1]}
+  done <"$logins"
+  lacking=() unreached=()
+  for pid in "${!probes[@]}"; do
+    status=0
+    wait "$pid" || status=$?
+    # ssh itself fails with 255.
+    if [ "$status" = 255 ]; then
+      unreached+=("${probes[$pid]}")
+    elif [ "$status" != 0 ]; then
+      lacking+=("${probes[$pid]}")
+    fi
+  done
+  if [ ${#unreached[@]} -gt 0 ]; then
+    die "cannot log in to $(printf '%s\n' "${unreached[@]}" | sort | paste -sd ' ') (ssh fails): check $logins"
+  fi
+  if [ ${#lacking[@]} -gt 0 ]; then
+    die "$tool cannot be run on $(printf '%s\n' "${lacking[@]}" | sort | paste -sd ' '): install the package there, or set BRINDLEWOX_OCR to the command each machine runs"
+  fi
 elif [ -n "${BRINDLEWOX_OCR:-}" ]; then
   # The jobs run in the folder: a relative path must not depend on it.
   tool=$(command -v -- "$BRINDLEWOX_OCR") ||

@@ -1,8 +1,8 @@
 #!/bin/bash
 # Runs examples/batch_convert.sh over SSH against an sshd of the test's own,
 # listening on 127.0.0.1 only, where two logins (a key each) stand for two
-# machines. Checks that machines without the tool are named before any file
-# is sent; then every result, the failure list and the cleaned remote
+# machines. Checks that machines without the tool, or that cannot be reached,
+# are named before any file is sent; then every result, the failure list and the cleaned remote
 # folders; reruns on this machine's cores, with and without --retry-failed;
 # then interrupts a batch part way and checks that running it again converts
 # no finished file twice.
@@ -156,7 +156,15 @@ step "batch with no tool on the machines: exit status $status"
 [ ! -s "$work/out" ] || fail "a batch with no tool on the machines printed: $(cat "$work/out")"
 [ "$(listing "$a")" = "$(printf '%s\n' broken.pdf letter.JPG memo.tif note.webp notes.txt photo.heic "scan one.png" three_pages.pdf)" ] ||
   fail "a batch with no tool on the machines changed the folder: $(listing "$a")"
-[ "$(remote_leftovers)" = "$before" ] || fail "left on the remote: $(remote_leftovers)"
+# A machine that cannot be reached: named as such (nothing listens on port 1).
+cp "$work/logins" "$work/logins_unreached"
+echo "1/ssh -p 1 -o BatchMode=yes root@127.0.0.1" >>"$work/logins_unreached"
+status=0
+bash "$script" "$a" --sshloginfile "$work/logins_unreached" >"$work/out" 2>"$work/err" || status=$?
+[ "$status" = 2 ] || fail "exit status $status with a machine that cannot be reached"
+[ "$(cat "$work/err")" = "batch_convert: cannot log in to root@127.0.0.1 (ssh fails): check $work/logins_unreached" ] ||
+  fail "the message for a machine that cannot be reached: $(cat "$work/err")"
+[ "$(cat "$work/invocations")" = "" ] || fail "jobs ran before the machines were checked: $(cat "$work/invocations")"
 
 status=0
 bash "$script" "$a" --sshloginfile "$work/logins" >"$work/out" 2>"$work/err" || status=$?
