@@ -93,20 +93,25 @@ warn() {
   BRINDLEWOX_OCR=false "$python" "$tree/examples/parent.py" "$@" >out 2>err || status=$?
   expect "parent.py $*: exit status" "$status" 1
   expect "parent.py $*: report" "$(cat out)" $'\nfailed (exit status 1): no failure line'
-  cat err
 }
-expect "warning for a range" "$(warn "$three" out.json --pages 1-3)" \
+warn "$three" out.json --pages 1-3
+expect "warning for a range" "$(cat err)" \
   "parent.py: warning: --pages 1-3 names no page number of 1 or more (ranges such as 1-3 and other text are skipped): every page will be read"
-expect "warning for --pages=2" "$(warn "$three" out.json --pages=2)" \
+warn "$three" out.json --pages=2
+expect "warning for --pages=2" "$(cat err)" \
   "parent.py: warning: --pages=2 is not read as an option, every page will be read (write --pages 2)"
-expect "warning for pages beyond the PDF" "$(warn "$three" out.json --pages 99,100)" \
+warn "$three" out.json --pages 99,100
+expect "warning for pages beyond the PDF" "$(cat err)" \
   "parent.py: warning: --pages 99,100 selects none of the 3 pages: the document will list no page, and no progress will show"
-expect "warning for a page beyond the PDF" "$(warn "$three" out.json --pages 'x,2,7')" \
+warn "$three" out.json --pages 'x,2,7'
+expect "warning for a page beyond the PDF" "$(cat err)" \
   "parent.py: warning: --pages skips 'x' (not page numbers of 1 or more)
 parent.py: warning: the PDF has 3 pages; --pages x,2,7 selects 1 of them"
-expect "warning for --pages on an image" "$(warn "$testdata/blank.png" out.json --pages 2)" \
+warn "$testdata/blank.png" out.json --pages 2
+expect "warning for --pages on an image" "$(cat err)" \
   "parent.py: warning: --pages applies to PDF input only; the image is read whole"
-expect "no warning for a good list" "$(warn "$three" out.json --pages 3,1 --progress-end 50)" ""
+warn "$three" out.json --pages 3,1 --progress-end 50
+expect "no warning for a good list" "$(cat err)" ""
 # Without pdfinfo the page count is unknown before the run; the report says it.
 status=0
 PATH=$(path_without pdfinfo) "$python" "$tree/examples/parent.py" "$three" none.json --pages 99 >out 2>err || status=$?

@@ -45,6 +45,9 @@ def main():
     source, binary, testdata = sys.argv[1:4]
     with open(os.path.join(source, "README.md"), encoding="utf-8") as f:
         readme = f.read()
+    if not shutil.which("man") or not shutil.which("jq"):
+        fail("man or jq is missing: sh scripts/install-deps.sh installs them")
+        return 1
     work = tempfile.mkdtemp(prefix="readme_test.")
     try:
         os.makedirs(os.path.join(work, "bin"))
