@@ -75,11 +75,15 @@ if [ -n "$logins" ]; then
       lacking+=("${probes[$pid]}")
     fi
   done
+  problems=()
   if [ ${#unreached[@]} -gt 0 ]; then
-    die "cannot log in to $(printf '%s\n' "${unreached[@]}" | sort | paste -sd ' ') (ssh fails): check $logins"
+    problems+=("cannot log in to $(printf '%s\n' "${unreached[@]}" | sort | paste -sd ' ') (ssh fails): check $logins")
   fi
   if [ ${#lacking[@]} -gt 0 ]; then
-    die "$tool cannot be run on $(printf '%s\n' "${lacking[@]}" | sort | paste -sd ' '): install the package there, or set BRINDLEWOX_OCR to the command each machine runs"
+    problems+=("$tool cannot be run on $(printf '%s\n' "${lacking[@]}" | sort | paste -sd ' '): install the package there, or set BRINDLEWOX_OCR to the command each machine runs")
+  fi
+  if [ ${#problems[@]} -gt 0 ]; then
+    die "${problems[0]}${problems[1]:+; ${problems[1]}}"
   fi
 elif [ -n "${BRINDLEWOX_OCR:-}" ]; then
   # The jobs run in the folder: a relative path must not depend on it.

@@ -145,25 +145,20 @@ cp "$testdata/not_a_pdf.pdf" "$a/broken.pdf"
 echo "not an input" >"$a/notes.txt"
 before=$(remote_leftovers)
 
-# --- machines without the tool: one line naming them, before any file is sent.
+# --- machines without the tool, and one that cannot be reached (nothing
+# listens on port 1): one line naming them, before any file is sent.
+cp "$work/logins" "$work/logins_unreached"
+echo "1/ssh -p 1 -o BatchMode=yes root@127.0.0.2" >>"$work/logins_unreached"
 status=0
-BRINDLEWOX_OCR=$work/no-such-ocr bash "$script" "$a" --sshloginfile "$work/logins" >"$work/out" 2>"$work/err" ||
+BRINDLEWOX_OCR=$work/no-such-ocr bash "$script" "$a" --sshloginfile "$work/logins_unreached" >"$work/out" 2>"$work/err" ||
   status=$?
 step "batch with no tool on the machines: exit status $status"
 [ "$status" = 2 ] || fail "exit status $status with no tool on the machines"
-[ "$(cat "$work/err")" = "batch_convert: $work/no-such-ocr cannot be run on root@127.0.0.1 root@localhost: install the package there, or set BRINDLEWOX_OCR to the command each machine runs" ] ||
+[ "$(cat "$work/err")" = "batch_convert: cannot log in to root@127.0.0.2 (ssh fails): check $work/logins_unreached; $work/no-such-ocr cannot be run on root@127.0.0.1 root@localhost: install the package there, or set BRINDLEWOX_OCR to the command each machine runs" ] ||
   fail "the message for machines without the tool: $(cat "$work/err")"
 [ ! -s "$work/out" ] || fail "a batch with no tool on the machines printed: $(cat "$work/out")"
 [ "$(listing "$a")" = "$(printf '%s\n' broken.pdf letter.JPG memo.tif note.webp notes.txt photo.heic "scan one.png" three_pages.pdf)" ] ||
   fail "a batch with no tool on the machines changed the folder: $(listing "$a")"
-# A machine that cannot be reached: named as such (nothing listens on port 1).
-cp "$work/logins" "$work/logins_unreached"
-echo "1/ssh -p 1 -o BatchMode=yes root@127.0.0.1" >>"$work/logins_unreached"
-status=0
-bash "$script" "$a" --sshloginfile "$work/logins_unreached" >"$work/out" 2>"$work/err" || status=$?
-[ "$status" = 2 ] || fail "exit status $status with a machine that cannot be reached"
-[ "$(cat "$work/err")" = "batch_convert: cannot log in to root@127.0.0.1 (ssh fails): check $work/logins_unreached" ] ||
-  fail "the message for a machine that cannot be reached: $(cat "$work/err")"
 [ "$(cat "$work/invocations")" = "" ] || fail "jobs ran before the machines were checked: $(cat "$work/invocations")"
 
 status=0
