@@ -12,7 +12,9 @@
 # usage: batch_convert.sh FOLDER [--sshloginfile FILE] [--retry-failed]
 #
 # BRINDLEWOX_OCR names the command each machine runs instead of
-# brindlewox-ocr from its PATH.
+# brindlewox-ocr from its PATH. On this machine, without either, the batch
+# runs build/brindlewox-ocr beside this examples folder, where the quick start
+# leaves it.
 set -euo pipefail
 
 usage() {
@@ -35,6 +37,8 @@ while [ $# -gt 0 ]; do
   esac
 done
 [ -n "$folder" ] || usage
+# Without its trailing slashes, so that names print as FOLDER/NAME.
+[ "$folder" = / ] || folder=${folder%"${folder##*[!/]}"}
 [ -d "$folder" ] || die "no folder $folder"
 command -v parallel >/dev/null || die "GNU parallel is needed: apt-get install parallel"
 if [ -n "$logins" ]; then
@@ -46,6 +50,53 @@ if [ -n "$logins" ]; then
   if grep -Eq '^[[:space:]]*([0-9]+/)?:[[:space:]]*$' "$logins"; then
     die "$logins lists ':' (this machine): list remote machines only, or run without --sshloginfile"
   fi
+  # Each machine is asked once, before any file is sent, whether it can run the
+  # tool: straight over ssh and all at once, since parallel --nonall takes
+  # seconds more. A line is [N/][SSH COMMAND ]HOST, as parallel reads it.
+  tool=${BRINDLEWOX_OCR:-brindlewox-ocr}
+  probe="command -v '${tool//\'/\'\\\'\'}' >/dev/null"
+  declare -A probes=()
+  while read -r -a words || [ ${#words[@]} -gt 0 ]; do
+    if [ ${#words[@]} -eq 0 ] || [[ ${words[0]} == \#* ]]; then continue; fi
+    [[ ! ${words[0]} =~ ^[0-9]+/(.*)$ ]] || words[0]=${BASH_REMATCH[1]}
+    ssh_command=("${words[@]:0:${#words[@]}-1}")
+    [ -n "${ssh_command[*]}" ] || ssh_command=(ssh)
+    "${ssh_command[@]}" "${words[-1]}" "$probe" </dev/null >/dev/null 2>&1 &
+    probes[$!]=${words[-1]}
+  done <"$logins"
+  lacking=() unreached=()
+  for pid in "${!probes[@]}"; do
+    status=0
+    wait "$pid" || status=$?
+    # ssh itself fails with 255.
+    if [ "$status" = 255 ]; then
+      unreached+=("${probes[$pid]}")
+    elif [ "$status" != 0 ]; then
+      lacking+=("${probes[$pid]}")
+    fi
+  done
+  problems=()
+  if [ ${#unreached[@]} -gt 0 ]; then
+    problems+=("cannot log in to $(printf '%s\n' "${unreached[@]}" | sort | paste -sd ' ') (ssh fails): check $logins")
+  fi
+  if [ ${#lacking[@]} -gt 0 ]; then
+    problems+=("$tool cannot be run on $(printf '%s\n' "${lacking[@]}" | sort | paste -sd ' '): install the package there, or set BRINDLEWOX_OCR to the command each machine runs")
+  fi
+  if [ ${#problems[@]} -gt 0 ]; then
+    die "${problems[0]}${problems[1]:+; ${problems[1]}}"
+  fi
+elif [ -n "${BRINDLEWOX_OCR:-}" ]; then
+  # The jobs run in the folder: a relative path must not depend on it.
+  tool=$(command -v -- "$BRINDLEWOX_OCR") ||
+    die "BRINDLEWOX_OCR=$BRINDLEWOX_OCR is not a program that can be run; set it to the brindlewox-ocr binary (such as build/brindlewox-ocr)"
+  [[ $tool != */* ]] || tool=$(realpath -s -- "$tool")
+  export BRINDLEWOX_OCR=$tool
+elif ! command -v brindlewox-ocr >/dev/null; then
+  built=$(realpath -m -- "$(dirname -- "$(realpath -- "${BASH_SOURCE[0]}")")/../build/brindlewox-ocr")
+  if [ ! -f "$built" ] || [ ! -x "$built" ]; then
+    die "brindlewox-ocr is neither on PATH nor at $built: install the package, build it (sh scripts/build.sh), or set BRINDLEWOX_OCR to the binary"
+  fi
+  export BRINDLEWOX_OCR=$built
 fi
 cd "$folder"
 record=.batch_convert.failures
@@ -101,8 +152,10 @@ for input in "${inputs[@]}"; do
     todo+=("$input")
   fi
 done
+# Every input counted once: the four groups add up to the whole.
 echo "${#inputs[@]} files: ${#done_before[@]} converted before, ${#failed_before[@]} failed before$(
-  [ ${#failed_before[@]} -eq 0 ] || echo ' (--retry-failed runs them again)'), ${#todo[@]} to convert"
+  [ ${#failed_before[@]} -eq 0 ] || echo ' (--retry-failed runs them again)')$(
+  [ ${#clashing[@]} -eq 0 ] || echo ", ${#clashing[@]} left alone (they share a result name)"), ${#todo[@]} to convert"
 
 : >"$work/failures"
 if [ ${#todo[@]} -gt 0 ]; then

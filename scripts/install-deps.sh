@@ -11,7 +11,8 @@ apt-get install -y --no-install-recommends \
   python3 python3-onnx python3-numpy \
   python3-pil python3-cairo fonts-noto-cjk fonts-dejavu-core fonts-liberation2 libheif-examples qpdf \
   clang libclang-rt-14-dev \
-  parallel rsync openssh-server openssh-client procps
+  parallel rsync openssh-server openssh-client procps \
+  jq poppler-utils man-db
 # The models come from the npm registry; a machine that already has npm
 # (possibly from another source than Debian) keeps it.
 if ! command -v npm >/dev/null 2>&1; then

@@ -1,7 +1,8 @@
 #!/bin/bash
 # Runs examples/batch_convert.sh over SSH against an sshd of the test's own,
 # listening on 127.0.0.1 only, where two logins (a key each) stand for two
-# machines. Checks every result, the failure list and the cleaned remote
+# machines. Checks that machines without the tool, or that cannot be reached,
+# are named before any file is sent; then every result, the failure list and the cleaned remote
 # folders; reruns on this machine's cores, with and without --retry-failed;
 # then interrupts a batch part way and checks that running it again converts
 # no finished file twice.
@@ -129,6 +130,7 @@ EOF
 # times INPUT: how often the jobs were given INPUT.
 times() { awk -F '\t' -v f="./$1" '$3 == f' "$work/invocations" | wc -l; }
 remote_leftovers() { remote 'ls -A .parallel/tmp 2>/dev/null | grep -v "^sshlogin$" || true'; }
+listing() { find "$1" -mindepth 1 -printf '%f\n' | LC_ALL=C sort; }
 
 # --- a folder of images and PDFs, one broken, over the two logins.
 a=$work/a
@@ -142,6 +144,23 @@ cp "$testdata/three_pages.pdf" "$a/three_pages.pdf"
 cp "$testdata/not_a_pdf.pdf" "$a/broken.pdf"
 echo "not an input" >"$a/notes.txt"
 before=$(remote_leftovers)
+
+# --- machines without the tool, and one that cannot be reached (nothing
+# listens on port 1): one line naming them, before any file is sent.
+cp "$work/logins" "$work/logins_unreached"
+echo "1/ssh -p 1 -o BatchMode=yes root@127.0.0.2" >>"$work/logins_unreached"
+status=0
+BRINDLEWOX_OCR=$work/no-such-ocr bash "$script" "$a" --sshloginfile "$work/logins_unreached" >"$work/out" 2>"$work/err" ||
+  status=$?
+step "batch with no tool on the machines: exit status $status"
+[ "$status" = 2 ] || fail "exit status $status with no tool on the machines"
+[ "$(cat "$work/err")" = "batch_convert: cannot log in to root@127.0.0.2 (ssh fails): check $work/logins_unreached; $work/no-such-ocr cannot be run on root@127.0.0.1 root@localhost: install the package there, or set BRINDLEWOX_OCR to the command each machine runs" ] ||
+  fail "the message for machines without the tool: $(cat "$work/err")"
+[ ! -s "$work/out" ] || fail "a batch with no tool on the machines printed: $(cat "$work/out")"
+[ "$(listing "$a")" = "$(printf '%s\n' broken.pdf letter.JPG memo.tif note.webp notes.txt photo.heic "scan one.png" three_pages.pdf)" ] ||
+  fail "a batch with no tool on the machines changed the folder: $(listing "$a")"
+[ "$(cat "$work/invocations")" = "" ] || fail "jobs ran before the machines were checked: $(cat "$work/invocations")"
+
 status=0
 bash "$script" "$a" --sshloginfile "$work/logins" >"$work/out" 2>"$work/err" || status=$?
 step "batch of 7 over SSH: exit status $status"
@@ -155,7 +174,6 @@ done
 check_result "$a/three_pages.json" 3 "Page one is about apples"
 expected=$(printf '%s\n' .batch_convert.failures broken.pdf letter.JPG letter.json memo.json memo.tif \
   note.json note.webp notes.txt photo.heic photo.json "scan one.json" "scan one.png" three_pages.json three_pages.pdf)
-listing() { find "$1" -mindepth 1 -printf '%f\n' | LC_ALL=C sort; }
 [ "$(listing "$a")" = "$expected" ] || fail "folder holds: $(listing "$a")"
 failures=$(sed -n '/^Failed:$/,/^[^ ]/p' "$work/out" | grep '^  ' || true)
 [ "$failures" = "  $a/broken.pdf: OCR failed: The image or PDF could not be opened." ] ||
