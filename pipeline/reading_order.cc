@@ -34,6 +34,12 @@ constexpr std::size_t kMinColumnLines = 2;
 // them keeps the search linear in the rows.
 constexpr std::size_t kRunPatience = 30;
 
+// Two sides of a gutter are the columns of a table, read row by row, when
+// the lines of one side are this many times further apart than those of the
+// other: a cell that wraps on one side leaves the other side blank, while
+// two text columns in one face run at one pitch whatever their paragraphs.
+constexpr double kSparseSide = 1.4;
+
 // White space this many line heights tall across a whole block parts it into
 // sections read one after the other (a title, a table, a band of columns,
 // a footnote or page number below them). Between the lines and paragraphs
@@ -160,8 +166,43 @@ std::vector<Block> rowsOf(Block block) {
 
 struct ColumnSplit {
   std::vector<Block> parts;  // left to right, parted by vertical white space; one when there is none
-  bool textColumns = false;  // every part is a text column
+  bool readApart = false;    // the parts are text columns, read one after the other
+  bool table = false;        // the parts are the columns of a table, read row by row
 };
+
+// The median distance from one row's top to the next one's in a part; none
+// for a part of fewer than three rows.
+std::optional<double> rowPitch(const Block& part) {
+  const std::vector<Block> rows = rowsOf(part);
+  if (rows.size() < 3) return std::nullopt;
+  std::vector<double> tops;
+  tops.reserve(rows.size());
+  for (const Block& row : rows) {
+    double top = row.front().top;
+    for (const Piece& piece : row) top = std::min(top, piece.top);
+    tops.push_back(top);
+  }
+  std::sort(tops.begin(), tops.end());
+  std::vector<double> steps;
+  steps.reserve(tops.size() - 1);
+  for (std::size_t i = 1; i < tops.size(); ++i) steps.push_back(tops[i] - tops[i - 1]);
+  const auto middle = steps.begin() + static_cast<std::ptrdiff_t>(steps.size() / 2);
+  std::nth_element(steps.begin(), middle, steps.end());
+  return *middle;
+}
+
+// Whether the lines of one part are much further apart than another's.
+bool oneSideSparse(const std::vector<Block>& parts) {
+  std::optional<double> densest;
+  std::optional<double> sparsest;
+  for (const Block& part : parts) {
+    const std::optional<double> pitch = rowPitch(part);
+    if (!pitch || *pitch <= 0) continue;
+    densest = densest ? std::min(*densest, *pitch) : *pitch;
+    sparsest = sparsest ? std::max(*sparsest, *pitch) : *pitch;
+  }
+  return densest && *sparsest >= kSparseSide * *densest;
+}
 
 ColumnSplit splitAtGutters(Block block) {
   const double lineHeight = medianHeight(block);
@@ -175,9 +216,12 @@ ColumnSplit splitAtGutters(Block block) {
     split.parts.back().push_back(piece);
     reach = std::max(reach, piece.right);
   }
-  split.textColumns = split.parts.size() > 1 &&
-                      std::all_of(split.parts.begin(), split.parts.end(),
-                                  [&](const Block& part) { return isTextColumn(part, lineHeight); });
+  if (split.parts.size() < 2) return split;
+  if (std::all_of(split.parts.begin(), split.parts.end(),
+                  [&](const Block& part) { return isTextColumn(part, lineHeight); })) {
+    split.table = oneSideSparse(split.parts);
+    split.readApart = !split.table;
+  }
   return split;
 }
 
@@ -236,15 +280,26 @@ void appendRows(const std::vector<Block>& rows, std::vector<std::size_t>& order)
   while (first < rows.size()) {
     Block grown = rows[first];
     std::size_t end = first + 1;
+    bool table = false;
     for (std::size_t next = first + 1; next < rows.size() && next < end + kRunPatience; ++next) {
       grown.insert(grown.end(), rows[next].begin(), rows[next].end());
       const ColumnSplit split = splitAtGutters(grown);
       if (split.parts.size() < 2) break;  // more rows cannot open a gutter again
-      if (split.textColumns) end = next + 1;
+      // The longest run decides: a table's first rows may look like columns
+      // before a cell wraps, and a column's first lines, between headings,
+      // may look like a table's sparse side.
+      if (split.readApart || split.table) {
+        end = next + 1;
+        table = split.table;
+      }
     }
-    Block run;
-    for (std::size_t row = first; row < end; ++row) run.insert(run.end(), rows[row].begin(), rows[row].end());
-    appendInOrder(run, order);
+    if (table) {
+      for (std::size_t row = first; row < end; ++row) appendInOrder(rows[row], order);
+    } else {
+      Block run;
+      for (std::size_t row = first; row < end; ++row) run.insert(run.end(), rows[row].begin(), rows[row].end());
+      appendInOrder(run, order);
+    }
     first = end;
   }
 }
@@ -270,7 +325,7 @@ void appendInOrder(const Block& block, std::vector<std::size_t>& order) {
     return;
   }
   const ColumnSplit split = splitAtGutters(block);
-  if (split.textColumns) {
+  if (split.readApart) {
     for (const Block& column : split.parts) appendInOrder(column, order);
     return;
   }

@@ -8,7 +8,9 @@
 //   columns, a footnote);
 // - a vertical band of white space that splits a block into text columns
 //   (each many words wide, most of its lines filling it) makes the columns
-//   read one after the other, left to right;
+//   read one after the other, left to right, unless one side's lines are
+//   much further apart than the other's: that is a table whose cells wrap
+//   on one side, read row by row;
 // - otherwise the block is cut into rows at the white space between them,
 //   and a run of rows that together split into text columns is read as
 //   columns (typeset columns often share their baselines, so each row of

@@ -123,6 +123,36 @@ TEST(ReadingOrder, ReceiptsTablesAndFormsStayRowByRow) {
   EXPECT_EQ(form.read(), expected);
 }
 
+TEST(ReadingOrder, ATableOfTwoWideColumnsIsReadRowByRow) {
+  // File | description: both sides wide and filled like text columns, but a
+  // description that wraps leaves the file side blank beside it.
+  Page table;
+  std::vector<std::string> expected;
+  double top = 0.2;
+  for (int row = 0; row < 8; ++row) {
+    const std::string name = std::to_string(row);
+    table.add("file" + name, 0.1, top, 0.3 + 0.02 * (row % 4), top + 0.015);
+    expected.push_back("file" + name);
+    const int lines = row % 3 + 1;
+    for (int line = 0; line < lines; ++line) {
+      const std::string text = "description" + name + "." + std::to_string(line);
+      table.add(text, 0.5, top, line + 1 == lines ? 0.7 : 0.9, top + 0.015);
+      expected.push_back(text);
+      top += 0.02;
+    }
+    top += 0.005;
+  }
+  EXPECT_EQ(table.read(), expected);
+
+  // The same table after a paragraph, before another: the table's rows
+  // are read in turn between them.
+  Page page;
+  page.column("before", 0.1, 0.9, 0.05, 5);
+  for (const TextObservation& cell : table.pieces()) page.pieces().push_back(cell);
+  page.column("after", 0.1, 0.9, top + 0.01, 5);
+  EXPECT_EQ(page.read(), joined({names("before", 5), expected, names("after", 5)}));
+}
+
 // Two columns, a full-width table of four cells a row, two columns again.
 Page mixedPage() {
   Page page;
