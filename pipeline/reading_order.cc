@@ -5,6 +5,7 @@
 #include <numeric>
 #include <optional>
 #include <tuple>
+#include <utility>
 
 namespace brindlewox {
 
@@ -39,6 +40,23 @@ constexpr std::size_t kRunPatience = 30;
 // other: a cell that wraps on one side leaves the other side blank, while
 // two text columns in one face run at one pitch whatever their paragraphs.
 constexpr double kSparseSide = 1.4;
+
+// A strip beside a text column is a sidebar, read whole, when fewer than
+// this share of its pieces are level with the column's lines (tops or
+// bottoms within kLevel line heights): labels and values beside their text
+// line up and are read row by row.
+constexpr double kLevel = 0.3;
+constexpr double kLevelShare = 0.6;
+
+// Only a body of text has a sidebar: a column of at least this many lines
+// set close (a row pitch under kBodyPitch of its line heights) beside a
+// strip of at least this many pieces, itself set close (a pitch under
+// kStripPitch of its line heights). A form's wide fields and the labels
+// spaced out beside them are neither.
+constexpr std::size_t kBodyLines = 15;
+constexpr double kBodyPitch = 1.5;
+constexpr std::size_t kSidebarPieces = 4;
+constexpr double kStripPitch = 1.6;
 
 // White space this many line heights tall across a whole block parts it into
 // sections read one after the other (a title, a table, a band of columns,
@@ -166,7 +184,7 @@ std::vector<Block> rowsOf(Block block) {
 
 struct ColumnSplit {
   std::vector<Block> parts;  // left to right, parted by vertical white space; one when there is none
-  bool readApart = false;    // the parts are text columns, read one after the other
+  bool readApart = false;    // the parts are read one after the other: text columns, or a body and its sidebar
   bool table = false;        // the parts are the columns of a table, read row by row
 };
 
@@ -204,6 +222,43 @@ bool oneSideSparse(const std::vector<Block>& parts) {
   return densest && *sparsest >= kSparseSide * *densest;
 }
 
+// The share of `strip`'s pieces level with some piece of `column`.
+double levelShare(const Block& strip, const Block& column, double lineHeight) {
+  std::vector<double> tops;
+  std::vector<double> bottoms;
+  for (const Piece& piece : column) {
+    tops.push_back(piece.top);
+    bottoms.push_back(piece.bottom);
+  }
+  std::sort(tops.begin(), tops.end());
+  std::sort(bottoms.begin(), bottoms.end());
+  const double tolerance = kLevel * lineHeight;
+  const auto near = [&](const std::vector<double>& edges, double edge) {
+    const auto found = std::lower_bound(edges.begin(), edges.end(), edge - tolerance);
+    return found != edges.end() && *found <= edge + tolerance;
+  };
+  const auto level = std::count_if(strip.begin(), strip.end(), [&](const Piece& piece) {
+    return near(tops, piece.top) || near(bottoms, piece.bottom);
+  });
+  return static_cast<double>(level) / static_cast<double>(strip.size());
+}
+
+// Whether `strip` is a sidebar beside the body `column`, to be read whole.
+bool isSidebar(const Block& strip, const Block& column, double lineHeight) {
+  if (strip.size() < kSidebarPieces || rowsOf(column).size() < kBodyLines) return false;
+  const std::optional<double> pitch = rowPitch(column);
+  if (!pitch || *pitch > kBodyPitch * medianHeight(column)) return false;
+  const std::optional<double> stripPitch = rowPitch(strip);
+  if (!stripPitch || *stripPitch > kStripPitch * medianHeight(strip)) return false;
+  return levelShare(strip, column, lineHeight) < kLevelShare;
+}
+
+Block unionOf(std::vector<Block>::const_iterator first, std::vector<Block>::const_iterator last) {
+  Block joined;
+  for (auto part = first; part != last; ++part) joined.insert(joined.end(), part->begin(), part->end());
+  return joined;
+}
+
 ColumnSplit splitAtGutters(Block block) {
   const double lineHeight = medianHeight(block);
   const double gutter = kMinGutter * lineHeight;
@@ -217,11 +272,27 @@ ColumnSplit splitAtGutters(Block block) {
     reach = std::max(reach, piece.right);
   }
   if (split.parts.size() < 2) return split;
-  if (std::all_of(split.parts.begin(), split.parts.end(),
+  const bool firstIsColumn = isTextColumn(split.parts.front(), lineHeight);
+  const bool lastIsColumn = isTextColumn(split.parts.back(), lineHeight);
+  if (firstIsColumn && lastIsColumn &&
+      std::all_of(split.parts.begin() + 1, split.parts.end() - 1,
                   [&](const Block& part) { return isTextColumn(part, lineHeight); })) {
     split.table = oneSideSparse(split.parts);
     split.readApart = !split.table;
+    return split;
   }
+  // A body of text at one side and, at the other, a strip whose pieces do
+  // not line up with its lines: the strip (itself perhaps a small table) is
+  // read whole, before or after the body as it stands left or right of it.
+  if (firstIsColumn == lastIsColumn) return split;
+  const bool stripOnRight = firstIsColumn;
+  const Block& column = stripOnRight ? split.parts.front() : split.parts.back();
+  Block strip = stripOnRight ? unionOf(split.parts.begin() + 1, split.parts.end())
+                             : unionOf(split.parts.begin(), split.parts.end() - 1);
+  if (!isSidebar(strip, column, lineHeight)) return split;
+  split.parts = stripOnRight ? std::vector<Block>{column, std::move(strip)}
+                             : std::vector<Block>{std::move(strip), column};
+  split.readApart = true;
   return split;
 }
 

@@ -11,6 +11,9 @@
 //   read one after the other, left to right, unless one side's lines are
 //   much further apart than the other's: that is a table whose cells wrap
 //   on one side, read row by row;
+// - a body of text beside a strip of short lines whose rows do not line up
+//   with its lines (a sidebar of key figures, a list of names) is read body
+//   and strip each whole, left to right;
 // - otherwise the block is cut into rows at the white space between them,
 //   and a run of rows that together split into text columns is read as
 //   columns (typeset columns often share their baselines, so each row of

@@ -153,6 +153,66 @@ TEST(ReadingOrder, ATableOfTwoWideColumnsIsReadRowByRow) {
   EXPECT_EQ(page.read(), joined({names("before", 5), expected, names("after", 5)}));
 }
 
+// A body column of 30 lines beside a strip of key figures (label | value
+// rows at their own pitch), the strip on the left or on the right.
+Page sidebarPage(bool stripOnLeft) {
+  Page page;
+  const double bodyLeft = stripOnLeft ? 0.38 : 0.08;
+  page.column("body", bodyLeft, bodyLeft + 0.54, 0.1, 30, 0.022, 8);
+  for (int row = 0; row < 10; ++row) {
+    const double top = 0.113 + row * 0.024;
+    const double stripLeft = stripOnLeft ? 0.06 : 0.68;
+    page.add("label" + std::to_string(row), stripLeft, top, stripLeft + 0.12, top + 0.016);
+    page.add("value" + std::to_string(row), stripLeft + 0.17, top, stripLeft + 0.25, top + 0.016);
+  }
+  return page;
+}
+
+TEST(ReadingOrder, ASidebarBesideTheBodyIsReadWholeInItsPlace) {
+  std::vector<std::string> strip;
+  for (int row = 0; row < 10; ++row) {
+    strip.push_back("label" + std::to_string(row));
+    strip.push_back("value" + std::to_string(row));
+  }
+  EXPECT_EQ(sidebarPage(true).read(), joined({strip, names("body", 30)}));
+  EXPECT_EQ(sidebarPage(false).read(), joined({names("body", 30), strip}));
+
+  // Labels level with the lines of the text beside them are read with them.
+  Page labelled;
+  std::vector<std::string> expected;
+  for (int i = 0; i < 20; ++i) {
+    const double top = 0.1 + i * 0.022;
+    const std::string name = std::to_string(i + 1);
+    if (i % 4 == 0) {
+      labelled.add("label" + name, 0.05, top + 0.001, 0.2, top + 0.016);
+      expected.push_back("label" + name);
+    }
+    labelled.add("text" + name, 0.3, top, 0.9, top + 0.016);
+    expected.push_back("text" + name);
+  }
+  EXPECT_EQ(labelled.read(), expected);
+}
+
+TEST(ReadingOrder, NarrowColumnsOfALowResolutionScan) {
+  // A 612 x 792 pixel gazette page: a headline, then three columns of 40
+  // lines at a 10-pixel pitch, 11 pixels high (neighbours overlap by a
+  // pixel), baselines level across the columns, gutters of 12 pixels.
+  Page page;
+  const auto x = [](double pixels) { return pixels / 792.0; };
+  page.add("headline", x(40), x(30), x(572), x(52));
+  const double lefts[] = {40, 230, 420};
+  const char* prefixes[] = {"a", "b", "c"};
+  for (int column = 0; column < 3; ++column) {
+    for (int line = 0; line < 40; ++line) {
+      const double top = 70 + line * 10;
+      const bool last = line % 7 == 6;
+      page.add(prefixes[column] + std::to_string(line + 1), x(lefts[column]), x(top),
+               x(lefts[column] + (last ? 80 : 178)), x(top + 11));
+    }
+  }
+  EXPECT_EQ(page.read(612.0 / 792.0), joined({{"headline"}, names("a", 40), names("b", 40), names("c", 40)}));
+}
+
 // Two columns, a full-width table of four cells a row, two columns again.
 Page mixedPage() {
   Page page;
