@@ -58,6 +58,11 @@ constexpr double kBodyPitch = 1.5;
 constexpr std::size_t kSidebarPieces = 4;
 constexpr double kStripPitch = 1.6;
 
+// A piece this many times taller than wide, and this many line heights
+// tall, is text standing up among lines lying down (a section tab down the
+// page's edge): one unit, which would otherwise join every row it spans.
+constexpr double kStanding = 3.0;
+
 // White space this many line heights tall across a whole block parts it into
 // sections read one after the other (a title, a table, a band of columns,
 // a footnote or page number below them). Between the lines and paragraphs
@@ -407,12 +412,38 @@ void appendInOrder(const Block& block, std::vector<std::size_t>& order) {
   appendVisualLines(block, order);
 }
 
+// Puts a standing piece into the order of the pieces lying down where its
+// middle falls among them: before the first, in their order, whose middle
+// is lower.
+void insertStanding(const Piece& standing, const std::vector<Piece>& byIndex, std::vector<std::size_t>& order) {
+  const double middle = standing.top + standing.bottom;
+  order.insert(std::find_if(order.begin(), order.end(),
+                            [&](std::size_t index) { return byIndex[index].top + byIndex[index].bottom > middle; }),
+               standing.index);
+}
+
 }  // namespace
 
 std::vector<std::size_t> readingOrder(const std::vector<TextObservation>& observations, double pageAspect) {
   std::vector<std::size_t> order;
   order.reserve(observations.size());
-  appendInOrder(piecesOf(observations, pageAspect), order);
+  Block pieces = piecesOf(observations, pageAspect);
+  if (pieces.empty()) return order;
+  const double lineHeight = medianHeight(pieces);
+  const auto standsUp = [&](const Piece& piece) {
+    return piece.height() > kStanding * piece.width() && piece.height() > kStanding * lineHeight;
+  };
+  const auto lying = std::partition(pieces.begin(), pieces.end(), [&](const Piece& piece) { return !standsUp(piece); });
+  Block standing(lying, pieces.end());
+  pieces.erase(lying, pieces.end());
+  std::sort(standing.begin(), standing.end(), furtherLeft);
+  appendInOrder(pieces, order);
+  std::vector<Piece> byIndex(observations.size());
+  for (const Piece& piece : pieces) byIndex[piece.index] = piece;
+  for (const Piece& piece : standing) {
+    insertStanding(piece, byIndex, order);
+    byIndex[piece.index] = piece;
+  }
   return order;
 }
 

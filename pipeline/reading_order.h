@@ -21,6 +21,9 @@
 // - what cannot be cut is read as visual lines: pieces whose heights overlap
 //   by a good share of the smaller one make one line, read left to right,
 //   and the lines go top to bottom.
+// Text standing up among lines lying down (a tab of upright characters down
+// the page's edge, a document number printed sideways) is one unit, put
+// where its middle falls among the rest, never split among their rows.
 // Cells of a table, a form's labels and values, a receipt's prices are not
 // text columns (too narrow, or their lines do not fill them), so such blocks
 // are read row by row. A page of text running down the page is read column

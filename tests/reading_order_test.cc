@@ -213,6 +213,25 @@ TEST(ReadingOrder, NarrowColumnsOfALowResolutionScan) {
   EXPECT_EQ(page.read(612.0 / 792.0), joined({{"headline"}, names("a", 40), names("b", 40), names("c", 40)}));
 }
 
+TEST(ReadingOrder, AVerticalTabInTheMarginIsOneUnitInItsPlace) {
+  // A section tab of upright characters down the page's edge, beside the
+  // middle of a column of text under a title: read where its middle falls,
+  // before the first line whose middle is lower (line17, middle 0.50875),
+  // on the left edge or the right.
+  const std::vector<std::string> lines = names("line", 30);
+  std::vector<std::string> expected = {"title"};
+  expected.insert(expected.end(), lines.begin(), lines.begin() + 16);
+  expected.push_back("tab");
+  expected.insert(expected.end(), lines.begin() + 16, lines.end());
+  for (const double tabLeft : {0.03, 0.92}) {
+    Page page;
+    page.add("title", 0.1, 0.03, 0.6, 0.06);
+    page.column("line", 0.12, 0.88, 0.1, 30, 0.025);
+    page.add("tab", tabLeft, 0.3, tabLeft + 0.03, 0.7, true);
+    EXPECT_EQ(page.read(), expected) << "tab at " << tabLeft;
+  }
+}
+
 // Two columns, a full-width table of four cells a row, two columns again.
 Page mixedPage() {
   Page page;
