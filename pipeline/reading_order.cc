@@ -264,10 +264,14 @@ Block unionOf(std::vector<Block>::const_iterator first, std::vector<Block>::cons
   return joined;
 }
 
-ColumnSplit splitAtGutters(Block block) {
+// Where the pieces split at vertical white space, and how the parts are
+// read. With `tellTables` false, text columns are reported as read apart
+// even when they would be a table's columns: a run of rows is grown on
+// that cheaper test, and its table test made once on the whole run.
+ColumnSplit splitAtGutters(Block block, bool tellTables = true) {
   const double lineHeight = medianHeight(block);
   const double gutter = kMinGutter * lineHeight;
-  std::sort(block.begin(), block.end(), furtherLeft);
+  if (!std::is_sorted(block.begin(), block.end(), furtherLeft)) std::sort(block.begin(), block.end(), furtherLeft);
   ColumnSplit split;
   double reach = block.front().right;
   split.parts.emplace_back();
@@ -282,7 +286,7 @@ ColumnSplit splitAtGutters(Block block) {
   if (firstIsColumn && lastIsColumn &&
       std::all_of(split.parts.begin() + 1, split.parts.end() - 1,
                   [&](const Block& part) { return isTextColumn(part, lineHeight); })) {
-    split.table = oneSideSparse(split.parts);
+    split.table = tellTables && oneSideSparse(split.parts);
     split.readApart = !split.table;
     return split;
   }
@@ -354,20 +358,27 @@ double rowGap(const Block& above, const Block& below) {
 void appendRows(const std::vector<Block>& rows, std::vector<std::size_t>& order) {
   std::size_t first = 0;
   while (first < rows.size()) {
+    // Kept left to right as it grows, so that each split merges one row in.
     Block grown = rows[first];
+    std::sort(grown.begin(), grown.end(), furtherLeft);
     std::size_t end = first + 1;
-    bool table = false;
     for (std::size_t next = first + 1; next < rows.size() && next < end + kRunPatience; ++next) {
+      const auto middle = static_cast<std::ptrdiff_t>(grown.size());
       grown.insert(grown.end(), rows[next].begin(), rows[next].end());
-      const ColumnSplit split = splitAtGutters(grown);
+      std::sort(grown.begin() + middle, grown.end(), furtherLeft);
+      std::inplace_merge(grown.begin(), grown.begin() + middle, grown.end(), furtherLeft);
+      const ColumnSplit split = splitAtGutters(grown, false);
       if (split.parts.size() < 2) break;  // more rows cannot open a gutter again
-      // The longest run decides: a table's first rows may look like columns
-      // before a cell wraps, and a column's first lines, between headings,
-      // may look like a table's sparse side.
-      if (split.readApart || split.table) {
-        end = next + 1;
-        table = split.table;
-      }
+      if (split.readApart) end = next + 1;
+    }
+    // The longest run decides whether it is a table: a table's first rows
+    // may look like columns before a cell wraps, and a column's first lines,
+    // between headings, may look like a table's sparse side.
+    bool table = false;
+    if (end > first + 1) {
+      Block run;
+      for (std::size_t row = first; row < end; ++row) run.insert(run.end(), rows[row].begin(), rows[row].end());
+      table = splitAtGutters(std::move(run)).table;
     }
     if (table) {
       for (std::size_t row = first; row < end; ++row) appendInOrder(rows[row], order);
