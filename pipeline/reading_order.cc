@@ -50,13 +50,11 @@ constexpr double kLevelShare = 0.6;
 
 // Only a body of text has a sidebar: a column of at least this many lines
 // set close (a row pitch under kBodyPitch of its line heights) beside a
-// strip of at least this many pieces, itself set close (a pitch under
-// kStripPitch of its line heights). A form's wide fields and the labels
-// spaced out beside them are neither.
+// strip of at least this many pieces. A form's few wide fields, with its
+// labels beside them, are not one.
 constexpr std::size_t kBodyLines = 15;
-constexpr double kBodyPitch = 1.5;
+constexpr double kBodyPitch = 1.6;
 constexpr std::size_t kSidebarPieces = 4;
-constexpr double kStripPitch = 1.6;
 
 // A piece this many times taller than wide, and this many line heights
 // tall, is text standing up among lines lying down (a section tab down the
@@ -253,8 +251,6 @@ bool isSidebar(const Block& strip, const Block& column, double lineHeight) {
   if (strip.size() < kSidebarPieces || rowsOf(column).size() < kBodyLines) return false;
   const std::optional<double> pitch = rowPitch(column);
   if (!pitch || *pitch > kBodyPitch * medianHeight(column)) return false;
-  const std::optional<double> stripPitch = rowPitch(strip);
-  if (!stripPitch || *stripPitch > kStripPitch * medianHeight(strip)) return false;
   return levelShare(strip, column, lineHeight) < kLevelShare;
 }
 
