@@ -16,7 +16,7 @@ import time
 from score import measures
 import tool_runs
 
-GROUPS = ("english", "simplified", "traditional", "mixed")
+GROUPS = ("english", "simplified", "traditional", "mixed", "layouts")
 
 
 def corpus_items(corpus, group):

@@ -6,6 +6,9 @@ pages at body sizes from 8 to 14 points, a scanned-looking image-only PDF
 1248 x 1248 point page (drawn as 3201 x 3201 pixels). The ground truth of
 every page is written beside each file: NAME.truth holds its pages separated
 by form feeds, each page's lines in reading order (first column, then second).
+The group "layouts" holds pages whose order is hard: a three-column gazette
+scanned at 72 and at 100 dpi, and a report with a key-figures sidebar at its
+left and at its right (English).
 
 usage: make_corpus.py OUT_DIR [--seed S] [--pages N]
 """
@@ -120,6 +123,69 @@ def scanned_page(rng, group, dpi=200):
     return image.convert("RGB"), truth
 
 
+def fill_to(rng, width, measure):
+    """One line of words, as many as fit `width` by `measure`."""
+    words = []
+    while True:
+        for word in sentence(rng, "english").split():
+            if measure(" ".join(words + [word])) > width:
+                return " ".join(words)
+            words.append(word)
+
+
+def gazette_page(rng, dpi):
+    """A newspaper page scanned at low resolution: a headline, then three
+    columns at 10 points (lines 10-14 pixels high at 72-100 dpi) whose
+    baselines are level across the columns. Truth: column by column."""
+    scale = dpi / 72.0
+    image = Image.new("L", (int(612 * scale), int(792 * scale)), 255)
+    draw = ImageDraw.Draw(image)
+    headline = ImageFont.truetype(LATIN_FILE, int(20 * scale))
+    body = ImageFont.truetype(LATIN_FILE, int(10 * scale))
+    truth = ["THE COUNTY GAZETTE"]
+    draw.text((40 * scale, 20 * scale), truth[0], font=headline, fill=20)
+    gap = 14
+    width = (612 - 80 - 2 * gap) / 3
+    for column in range(3):
+        x = 40 + column * (width + gap)
+        for row in range(58):
+            line = fill_to(rng, width * rng.uniform(0.85, 1.0), lambda text: body.getlength(text) / scale)
+            draw.text((x * scale, (60 + row * 12) * scale), line, font=body, fill=20)
+            truth.append(line)
+    return image.convert("RGB"), truth
+
+
+def sidebar_page(rng, sidebar_left):
+    """A report page at 150 dpi: a body column of 11-point text beside a
+    strip of key figures (label and value rows at their own pitch), with a
+    page heading above both. Truth: heading, then strip and body each whole,
+    the strip first when it stands left."""
+    scale = 150 / 72.0
+    image = Image.new("L", (int(612 * scale), int(792 * scale)), 255)
+    draw = ImageDraw.Draw(image)
+    heading = ImageFont.truetype(LATIN_FILE, int(16 * scale))
+    body = ImageFont.truetype(LATIN_FILE, int(11 * scale))
+    small = ImageFont.truetype(LATIN_FILE, int(9 * scale))
+    title = "Quarterly Research Report"
+    draw.text((60 * scale, 40 * scale), title, font=heading, fill=20)
+    strip_x, body_x = (60, 230) if sidebar_left else (412, 60)
+    body_lines = []
+    for row in range(38):
+        line = fill_to(rng, 320 * rng.uniform(0.9, 1.0), lambda text: body.getlength(text) / scale)
+        draw.text((body_x * scale, (90 + row * 16) * scale), line, font=body, fill=20)
+        body_lines.append(line)
+    strip_lines = []
+    for row in range(16):
+        label = fill_to(rng, 70, lambda text: small.getlength(text) / scale) or "Item"
+        value = "%d.%d%%" % (rng.randint(1, 99), rng.randint(0, 9))
+        y = (97 + row * 21) * scale
+        draw.text((strip_x * scale, y), label, font=small, fill=20)
+        draw.text(((strip_x + 100) * scale, y), value, font=small, fill=20)
+        strip_lines += [label, value]
+    truth = [title] + (strip_lines + body_lines if sidebar_left else body_lines + strip_lines)
+    return image.convert("RGB"), truth
+
+
 def write_truth(path, pages):
     with open(path + ".truth", "w", encoding="utf-8") as f:
         f.write("\f".join("\n".join(lines) for lines in pages))
@@ -146,6 +212,18 @@ def main():
             path = os.path.join(folder, "photo%d.jpg" % i)
             image.save(path, quality=80)
             write_truth(path, [truth])
+    # Layouts the reading order must get right, from a generator of their
+    # own so that the other groups' pages stay as they were.
+    layout_rng = random.Random(args.seed + 1)
+    folder = os.path.join(args.out, "layouts")
+    os.makedirs(folder, exist_ok=True)
+    for name, (image, truth) in (("gazette72.png", gazette_page(layout_rng, 72)),
+                                 ("gazette100.png", gazette_page(layout_rng, 100)),
+                                 ("sidebar_left.png", sidebar_page(layout_rng, True)),
+                                 ("sidebar_right.png", sidebar_page(layout_rng, False))):
+        path = os.path.join(folder, name)
+        image.save(path)
+        write_truth(path, [truth])
     large = os.path.join(args.out, "large")
     os.makedirs(large, exist_ok=True)
     write_digital_pdf(os.path.join(large, "large_page.pdf"), rng, "mixed", 1, page_size=(1248, 1248))

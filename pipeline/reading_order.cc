@@ -5,6 +5,7 @@
 #include <numeric>
 #include <optional>
 #include <tuple>
+#include <utility>
 
 namespace brindlewox {
 
@@ -33,6 +34,32 @@ constexpr std::size_t kMinColumnLines = 2;
 // heading), but a table's rows never make text columns, and giving up on
 // them keeps the search linear in the rows.
 constexpr std::size_t kRunPatience = 30;
+
+// Two sides of a gutter are the columns of a table, read row by row, when
+// the lines of one side are this many times further apart than those of the
+// other: a cell that wraps on one side leaves the other side blank, while
+// two text columns in one face run at one pitch whatever their paragraphs.
+constexpr double kSparseSide = 1.4;
+
+// A strip beside a text column is a sidebar, read whole, when fewer than
+// this share of its pieces are level with the column's lines (tops or
+// bottoms within kLevel line heights): labels and values beside their text
+// line up and are read row by row.
+constexpr double kLevel = 0.3;
+constexpr double kLevelShare = 0.6;
+
+// Only a body of text has a sidebar: a column of at least this many lines
+// set close (a row pitch under kBodyPitch of its line heights) beside a
+// strip of at least this many pieces. A form's few wide fields, with its
+// labels beside them, are not one.
+constexpr std::size_t kBodyLines = 15;
+constexpr double kBodyPitch = 1.6;
+constexpr std::size_t kSidebarPieces = 4;
+
+// A piece this many times taller than wide, and this many line heights
+// tall, is text standing up among lines lying down (a section tab down the
+// page's edge): one unit, which would otherwise join every row it spans.
+constexpr double kStanding = 3.0;
 
 // White space this many line heights tall across a whole block parts it into
 // sections read one after the other (a title, a table, a band of columns,
@@ -160,13 +187,87 @@ std::vector<Block> rowsOf(Block block) {
 
 struct ColumnSplit {
   std::vector<Block> parts;  // left to right, parted by vertical white space; one when there is none
-  bool textColumns = false;  // every part is a text column
+  bool readApart = false;    // the parts are read one after the other: text columns, or a body and its sidebar
+  bool table = false;        // the parts are the columns of a table, read row by row
 };
 
-ColumnSplit splitAtGutters(Block block) {
+// The median distance from one row's top to the next one's in a part; none
+// for a part of fewer than three rows.
+std::optional<double> rowPitch(const Block& part) {
+  const std::vector<Block> rows = rowsOf(part);
+  if (rows.size() < 3) return std::nullopt;
+  std::vector<double> tops;
+  tops.reserve(rows.size());
+  for (const Block& row : rows) {
+    double top = row.front().top;
+    for (const Piece& piece : row) top = std::min(top, piece.top);
+    tops.push_back(top);
+  }
+  std::sort(tops.begin(), tops.end());
+  std::vector<double> steps;
+  steps.reserve(tops.size() - 1);
+  for (std::size_t i = 1; i < tops.size(); ++i) steps.push_back(tops[i] - tops[i - 1]);
+  const auto middle = steps.begin() + static_cast<std::ptrdiff_t>(steps.size() / 2);
+  std::nth_element(steps.begin(), middle, steps.end());
+  return *middle;
+}
+
+// Whether the lines of one part are much further apart than another's.
+bool oneSideSparse(const std::vector<Block>& parts) {
+  std::optional<double> densest;
+  std::optional<double> sparsest;
+  for (const Block& part : parts) {
+    const std::optional<double> pitch = rowPitch(part);
+    if (!pitch || *pitch <= 0) continue;
+    densest = densest ? std::min(*densest, *pitch) : *pitch;
+    sparsest = sparsest ? std::max(*sparsest, *pitch) : *pitch;
+  }
+  return densest && *sparsest >= kSparseSide * *densest;
+}
+
+// The share of `strip`'s pieces level with some piece of `column`.
+double levelShare(const Block& strip, const Block& column, double lineHeight) {
+  std::vector<double> tops;
+  std::vector<double> bottoms;
+  for (const Piece& piece : column) {
+    tops.push_back(piece.top);
+    bottoms.push_back(piece.bottom);
+  }
+  std::sort(tops.begin(), tops.end());
+  std::sort(bottoms.begin(), bottoms.end());
+  const double tolerance = kLevel * lineHeight;
+  const auto near = [&](const std::vector<double>& edges, double edge) {
+    const auto found = std::lower_bound(edges.begin(), edges.end(), edge - tolerance);
+    return found != edges.end() && *found <= edge + tolerance;
+  };
+  const auto level = std::count_if(strip.begin(), strip.end(), [&](const Piece& piece) {
+    return near(tops, piece.top) || near(bottoms, piece.bottom);
+  });
+  return static_cast<double>(level) / static_cast<double>(strip.size());
+}
+
+// Whether `strip` is a sidebar beside the body `column`, to be read whole.
+bool isSidebar(const Block& strip, const Block& column, double lineHeight) {
+  if (strip.size() < kSidebarPieces || rowsOf(column).size() < kBodyLines) return false;
+  const std::optional<double> pitch = rowPitch(column);
+  if (!pitch || *pitch > kBodyPitch * medianHeight(column)) return false;
+  return levelShare(strip, column, lineHeight) < kLevelShare;
+}
+
+Block unionOf(std::vector<Block>::const_iterator first, std::vector<Block>::const_iterator last) {
+  Block joined;
+  for (auto part = first; part != last; ++part) joined.insert(joined.end(), part->begin(), part->end());
+  return joined;
+}
+
+// Where the pieces split at vertical white space, and how the parts are
+// read. With `tellTables` false, text columns are reported as read apart
+// even when they would be a table's columns: a run of rows is grown on
+// that cheaper test, and its table test made once on the whole run.
+ColumnSplit splitAtGutters(Block block, bool tellTables = true) {
   const double lineHeight = medianHeight(block);
   const double gutter = kMinGutter * lineHeight;
-  std::sort(block.begin(), block.end(), furtherLeft);
+  if (!std::is_sorted(block.begin(), block.end(), furtherLeft)) std::sort(block.begin(), block.end(), furtherLeft);
   ColumnSplit split;
   double reach = block.front().right;
   split.parts.emplace_back();
@@ -175,9 +276,28 @@ ColumnSplit splitAtGutters(Block block) {
     split.parts.back().push_back(piece);
     reach = std::max(reach, piece.right);
   }
-  split.textColumns = split.parts.size() > 1 &&
-                      std::all_of(split.parts.begin(), split.parts.end(),
-                                  [&](const Block& part) { return isTextColumn(part, lineHeight); });
+  if (split.parts.size() < 2) return split;
+  const bool firstIsColumn = isTextColumn(split.parts.front(), lineHeight);
+  const bool lastIsColumn = isTextColumn(split.parts.back(), lineHeight);
+  if (firstIsColumn && lastIsColumn &&
+      std::all_of(split.parts.begin() + 1, split.parts.end() - 1,
+                  [&](const Block& part) { return isTextColumn(part, lineHeight); })) {
+    split.table = tellTables && oneSideSparse(split.parts);
+    split.readApart = !split.table;
+    return split;
+  }
+  // A body of text at one side and, at the other, a strip whose pieces do
+  // not line up with its lines: the strip (itself perhaps a small table) is
+  // read whole, before or after the body as it stands left or right of it.
+  if (firstIsColumn == lastIsColumn) return split;
+  const bool stripOnRight = firstIsColumn;
+  const Block& column = stripOnRight ? split.parts.front() : split.parts.back();
+  Block strip = stripOnRight ? unionOf(split.parts.begin() + 1, split.parts.end())
+                             : unionOf(split.parts.begin(), split.parts.end() - 1);
+  if (!isSidebar(strip, column, lineHeight)) return split;
+  split.parts = stripOnRight ? std::vector<Block>{column, std::move(strip)}
+                             : std::vector<Block>{std::move(strip), column};
+  split.readApart = true;
   return split;
 }
 
@@ -234,17 +354,35 @@ double rowGap(const Block& above, const Block& below) {
 void appendRows(const std::vector<Block>& rows, std::vector<std::size_t>& order) {
   std::size_t first = 0;
   while (first < rows.size()) {
+    // Kept left to right as it grows, so that each split merges one row in.
     Block grown = rows[first];
+    std::sort(grown.begin(), grown.end(), furtherLeft);
     std::size_t end = first + 1;
     for (std::size_t next = first + 1; next < rows.size() && next < end + kRunPatience; ++next) {
+      const auto middle = static_cast<std::ptrdiff_t>(grown.size());
       grown.insert(grown.end(), rows[next].begin(), rows[next].end());
-      const ColumnSplit split = splitAtGutters(grown);
+      std::sort(grown.begin() + middle, grown.end(), furtherLeft);
+      std::inplace_merge(grown.begin(), grown.begin() + middle, grown.end(), furtherLeft);
+      const ColumnSplit split = splitAtGutters(grown, false);
       if (split.parts.size() < 2) break;  // more rows cannot open a gutter again
-      if (split.textColumns) end = next + 1;
+      if (split.readApart) end = next + 1;
     }
-    Block run;
-    for (std::size_t row = first; row < end; ++row) run.insert(run.end(), rows[row].begin(), rows[row].end());
-    appendInOrder(run, order);
+    // The longest run decides whether it is a table: a table's first rows
+    // may look like columns before a cell wraps, and a column's first lines,
+    // between headings, may look like a table's sparse side.
+    bool table = false;
+    if (end > first + 1) {
+      Block run;
+      for (std::size_t row = first; row < end; ++row) run.insert(run.end(), rows[row].begin(), rows[row].end());
+      table = splitAtGutters(std::move(run)).table;
+    }
+    if (table) {
+      for (std::size_t row = first; row < end; ++row) appendInOrder(rows[row], order);
+    } else {
+      Block run;
+      for (std::size_t row = first; row < end; ++row) run.insert(run.end(), rows[row].begin(), rows[row].end());
+      appendInOrder(run, order);
+    }
     first = end;
   }
 }
@@ -270,7 +408,7 @@ void appendInOrder(const Block& block, std::vector<std::size_t>& order) {
     return;
   }
   const ColumnSplit split = splitAtGutters(block);
-  if (split.textColumns) {
+  if (split.readApart) {
     for (const Block& column : split.parts) appendInOrder(column, order);
     return;
   }
@@ -281,12 +419,38 @@ void appendInOrder(const Block& block, std::vector<std::size_t>& order) {
   appendVisualLines(block, order);
 }
 
+// Puts a standing piece into the order of the pieces lying down where its
+// middle falls among them: before the first, in their order, whose middle
+// is lower.
+void insertStanding(const Piece& standing, const std::vector<Piece>& byIndex, std::vector<std::size_t>& order) {
+  const double middle = standing.top + standing.bottom;
+  order.insert(std::find_if(order.begin(), order.end(),
+                            [&](std::size_t index) { return byIndex[index].top + byIndex[index].bottom > middle; }),
+               standing.index);
+}
+
 }  // namespace
 
 std::vector<std::size_t> readingOrder(const std::vector<TextObservation>& observations, double pageAspect) {
   std::vector<std::size_t> order;
   order.reserve(observations.size());
-  appendInOrder(piecesOf(observations, pageAspect), order);
+  Block pieces = piecesOf(observations, pageAspect);
+  if (pieces.empty()) return order;
+  const double lineHeight = medianHeight(pieces);
+  const auto standsUp = [&](const Piece& piece) {
+    return piece.height() > kStanding * piece.width() && piece.height() > kStanding * lineHeight;
+  };
+  const auto lying = std::partition(pieces.begin(), pieces.end(), [&](const Piece& piece) { return !standsUp(piece); });
+  Block standing(lying, pieces.end());
+  pieces.erase(lying, pieces.end());
+  std::sort(standing.begin(), standing.end(), furtherLeft);
+  appendInOrder(pieces, order);
+  std::vector<Piece> byIndex(observations.size());
+  for (const Piece& piece : pieces) byIndex[piece.index] = piece;
+  for (const Piece& piece : standing) {
+    insertStanding(piece, byIndex, order);
+    byIndex[piece.index] = piece;
+  }
   return order;
 }
 

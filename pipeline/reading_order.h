@@ -8,7 +8,12 @@
 //   columns, a footnote);
 // - a vertical band of white space that splits a block into text columns
 //   (each many words wide, most of its lines filling it) makes the columns
-//   read one after the other, left to right;
+//   read one after the other, left to right, unless one side's lines are
+//   much further apart than the other's: that is a table whose cells wrap
+//   on one side, read row by row;
+// - a body of text beside a strip of short lines whose rows do not line up
+//   with its lines (a sidebar of key figures, a list of names) is read body
+//   and strip each whole, left to right;
 // - otherwise the block is cut into rows at the white space between them,
 //   and a run of rows that together split into text columns is read as
 //   columns (typeset columns often share their baselines, so each row of
@@ -16,6 +21,9 @@
 // - what cannot be cut is read as visual lines: pieces whose heights overlap
 //   by a good share of the smaller one make one line, read left to right,
 //   and the lines go top to bottom.
+// Text standing up among lines lying down (a tab of upright characters down
+// the page's edge, a document number printed sideways) is one unit, put
+// where its middle falls among the rest, never split among their rows.
 // Cells of a table, a form's labels and values, a receipt's prices are not
 // text columns (too narrow, or their lines do not fill them), so such blocks
 // are read row by row. A page of text running down the page is read column

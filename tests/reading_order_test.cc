@@ -123,6 +123,115 @@ TEST(ReadingOrder, ReceiptsTablesAndFormsStayRowByRow) {
   EXPECT_EQ(form.read(), expected);
 }
 
+TEST(ReadingOrder, ATableOfTwoWideColumnsIsReadRowByRow) {
+  // File | description: both sides wide and filled like text columns, but a
+  // description that wraps leaves the file side blank beside it.
+  Page table;
+  std::vector<std::string> expected;
+  double top = 0.2;
+  for (int row = 0; row < 8; ++row) {
+    const std::string name = std::to_string(row);
+    table.add("file" + name, 0.1, top, 0.3 + 0.02 * (row % 4), top + 0.015);
+    expected.push_back("file" + name);
+    const int lines = row % 3 + 1;
+    for (int line = 0; line < lines; ++line) {
+      const std::string text = "description" + name + "." + std::to_string(line);
+      table.add(text, 0.5, top, line + 1 == lines ? 0.7 : 0.9, top + 0.015);
+      expected.push_back(text);
+      top += 0.02;
+    }
+    top += 0.005;
+  }
+  EXPECT_EQ(table.read(), expected);
+
+  // The same table after a paragraph, before another: the table's rows
+  // are read in turn between them.
+  Page page;
+  page.column("before", 0.1, 0.9, 0.05, 5);
+  for (const TextObservation& cell : table.pieces()) page.pieces().push_back(cell);
+  page.column("after", 0.1, 0.9, top + 0.01, 5);
+  EXPECT_EQ(page.read(), joined({names("before", 5), expected, names("after", 5)}));
+}
+
+// A body column of 30 lines beside a strip of key figures (label | value
+// rows at their own pitch), the strip on the left or on the right.
+Page sidebarPage(bool stripOnLeft) {
+  Page page;
+  const double bodyLeft = stripOnLeft ? 0.38 : 0.08;
+  page.column("body", bodyLeft, bodyLeft + 0.54, 0.1, 30, 0.022, 8);
+  for (int row = 0; row < 10; ++row) {
+    const double top = 0.113 + row * 0.024;
+    const double stripLeft = stripOnLeft ? 0.06 : 0.68;
+    page.add("label" + std::to_string(row), stripLeft, top, stripLeft + 0.12, top + 0.016);
+    page.add("value" + std::to_string(row), stripLeft + 0.17, top, stripLeft + 0.25, top + 0.016);
+  }
+  return page;
+}
+
+TEST(ReadingOrder, ASidebarBesideTheBodyIsReadWholeInItsPlace) {
+  std::vector<std::string> strip;
+  for (int row = 0; row < 10; ++row) {
+    strip.push_back("label" + std::to_string(row));
+    strip.push_back("value" + std::to_string(row));
+  }
+  EXPECT_EQ(sidebarPage(true).read(), joined({strip, names("body", 30)}));
+  EXPECT_EQ(sidebarPage(false).read(), joined({names("body", 30), strip}));
+
+  // Labels level with the lines of the text beside them are read with them.
+  Page labelled;
+  std::vector<std::string> expected;
+  for (int i = 0; i < 20; ++i) {
+    const double top = 0.1 + i * 0.022;
+    const std::string name = std::to_string(i + 1);
+    if (i % 4 == 0) {
+      labelled.add("label" + name, 0.05, top + 0.001, 0.2, top + 0.016);
+      expected.push_back("label" + name);
+    }
+    labelled.add("text" + name, 0.3, top, 0.9, top + 0.016);
+    expected.push_back("text" + name);
+  }
+  EXPECT_EQ(labelled.read(), expected);
+}
+
+TEST(ReadingOrder, NarrowColumnsOfALowResolutionScan) {
+  // A 612 x 792 pixel gazette page: a headline, then three columns of 40
+  // lines at a 10-pixel pitch, 11 pixels high (neighbours overlap by a
+  // pixel), baselines level across the columns, gutters of 12 pixels.
+  Page page;
+  const auto x = [](double pixels) { return pixels / 792.0; };
+  page.add("headline", x(40), x(30), x(572), x(52));
+  const double lefts[] = {40, 230, 420};
+  const char* prefixes[] = {"a", "b", "c"};
+  for (int column = 0; column < 3; ++column) {
+    for (int line = 0; line < 40; ++line) {
+      const double top = 70 + line * 10;
+      const bool last = line % 7 == 6;
+      page.add(prefixes[column] + std::to_string(line + 1), x(lefts[column]), x(top),
+               x(lefts[column] + (last ? 80 : 178)), x(top + 11));
+    }
+  }
+  EXPECT_EQ(page.read(612.0 / 792.0), joined({{"headline"}, names("a", 40), names("b", 40), names("c", 40)}));
+}
+
+TEST(ReadingOrder, AVerticalTabInTheMarginIsOneUnitInItsPlace) {
+  // A section tab of upright characters down the page's edge, beside the
+  // middle of a column of text under a title: read where its middle falls,
+  // before the first line whose middle is lower (line17, middle 0.50875),
+  // on the left edge or the right.
+  const std::vector<std::string> lines = names("line", 30);
+  std::vector<std::string> expected = {"title"};
+  expected.insert(expected.end(), lines.begin(), lines.begin() + 16);
+  expected.push_back("tab");
+  expected.insert(expected.end(), lines.begin() + 16, lines.end());
+  for (const double tabLeft : {0.03, 0.92}) {
+    Page page;
+    page.add("title", 0.1, 0.03, 0.6, 0.06);
+    page.column("line", 0.12, 0.88, 0.1, 30, 0.025);
+    page.add("tab", tabLeft, 0.3, tabLeft + 0.03, 0.7, true);
+    EXPECT_EQ(page.read(), expected) << "tab at " << tabLeft;
+  }
+}
+
 // Two columns, a full-width table of four cells a row, two columns again.
 Page mixedPage() {
   Page page;
