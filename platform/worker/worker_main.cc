@@ -1,0 +1,35 @@
+// brindlewox-ocr-decoder: the process that turns one untrusted input into
+// pixels for brindlewox-ocr, which starts it (see decoding_worker.h).
+//
+// usage: brindlewox-ocr-decoder pdf|image FILE, with its socket on
+// descriptor 3. It limits itself before it opens FILE and filters its own
+// system calls before it reads a byte of it.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "platform/unique_fd.h"
+#include "platform/worker/confinement.h"
+#include "platform/worker/page_server.h"
+#include "platform/worker/worker_protocol.h"
+
+int main(int argc, char** argv) {
+  using namespace brindlewox::worker;
+  if (argc != 3) return 2;
+  const std::string kind = argv[1];
+  if (kind != "pdf" && kind != "image") return 2;
+  if (!applyLimits()) return 3;
+  brindlewox::UniqueFd input(::open(argv[2], O_RDONLY | O_CLOEXEC | O_NOCTTY));
+  if (!lockDown()) return 3;
+  if (!input.valid()) {
+    sendRecord(kSocketDescriptor, encode(Reply{Outcome::unreadable}).data(), kReplyBytes);
+    return 0;
+  }
+  if (kind == "pdf") {
+    servePDF(kSocketDescriptor, std::move(input));
+  } else {
+    serveImage(kSocketDescriptor, std::move(input));
+  }
+  return 0;
+}
