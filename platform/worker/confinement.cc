@@ -67,7 +67,7 @@ bool lockDown() {
            // reading what is open, and files opened to read (fonts)
            SCMP_SYS(read), SCMP_SYS(readv), SCMP_SYS(pread64), SCMP_SYS(preadv), SCMP_SYS(lseek),
            SCMP_SYS(close), SCMP_SYS(fstat), SCMP_SYS(newfstatat), SCMP_SYS(stat), SCMP_SYS(lstat),
-           SCMP_SYS(statx), SCMP_SYS(access), SCMP_SYS(faccessat), SCMP_SYS(faccessat2), SCMP_SYS(readlink),
+           SCMP_SYS(statx), SCMP_SYS(fstatfs), SCMP_SYS(statfs), SCMP_SYS(access), SCMP_SYS(faccessat), SCMP_SYS(faccessat2), SCMP_SYS(readlink),
            SCMP_SYS(readlinkat), SCMP_SYS(getdents64), SCMP_SYS(fadvise64), SCMP_SYS(getcwd),
            // the socket and the pixels' memfd
            SCMP_SYS(write), SCMP_SYS(writev), SCMP_SYS(sendmsg), SCMP_SYS(recvmsg), SCMP_SYS(memfd_create),
@@ -83,7 +83,10 @@ bool lockDown() {
     allow(call);
   }
   // Opening only to read: no creating, writing, truncating or appending.
-  const auto writeFlags = static_cast<scmp_datum_t>(O_ACCMODE | O_CREAT | O_TRUNC | O_APPEND | O_TMPFILE);
+  // O_TMPFILE includes O_DIRECTORY, with which fontconfig and Poppler list
+  // their folders, so only its own bit is refused.
+  constexpr int kTmpFileBit = O_TMPFILE & ~O_DIRECTORY;
+  const auto writeFlags = static_cast<scmp_datum_t>(O_ACCMODE | O_CREAT | O_TRUNC | O_APPEND | kTmpFileBit);
   ok = ok && seccomp_rule_add(f, SCMP_ACT_ALLOW, SCMP_SYS(openat), 1,
                               SCMP_A2(SCMP_CMP_MASKED_EQ, writeFlags, O_RDONLY)) == 0;
   ok = ok && seccomp_rule_add(f, SCMP_ACT_ALLOW, SCMP_SYS(open), 1,

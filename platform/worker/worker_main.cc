@@ -5,6 +5,7 @@
 // descriptor 3. It limits itself before it opens FILE and filters its own
 // system calls before it reads a byte of it.
 #include <fcntl.h>
+#include <malloc.h>
 #include <unistd.h>
 
 #include <string>
@@ -19,6 +20,9 @@ int main(int argc, char** argv) {
   if (argc != 3) return 2;
   const std::string kind = argv[1];
   if (kind != "pdf" && kind != "image") return 2;
+  // One heap: each thread's own arena would reserve 64 MiB of the address
+  // space the worker is limited to, for nothing (drawing is single-threaded).
+  ::mallopt(M_ARENA_MAX, 1);
   if (!applyLimits()) return 3;
   brindlewox::UniqueFd input(::open(argv[2], O_RDONLY | O_CLOEXEC | O_NOCTTY));
   if (!lockDown()) return 3;
