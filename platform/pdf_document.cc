@@ -213,6 +213,9 @@ bool PDFDocument::render(const PDFPage& page, double scale, int pixelWidth, int 
   const cv::Mat bgrx(pixelHeight, pixelWidth, CV_8UC4, drawn->getDataPtr(), static_cast<std::size_t>(drawn->getRowSize()));
   cv::Mat out(pixelHeight, pixelWidth, CV_8UC3, bgr);
   cv::cvtColor(bgrx, out, cv::COLOR_BGRA2BGR);
+  // The drawn page is copied out: its 4 bytes a pixel are not held while the
+  // page is read (the next page's drawing makes a bitmap of its own).
+  delete renderer_->takeBitmap();  // NOLINT(cppcoreguidelines-owning-memory)
   return true;
 }
 
