@@ -15,6 +15,16 @@
 #include "platform/worker/page_server.h"
 #include "platform/worker/worker_protocol.h"
 
+#ifdef BRINDLEWOX_SANITIZED
+// AddressSanitizer reserves terabytes of address space, so the worker's
+// address-space limit is not set in a sanitizer build; a resident-memory
+// limit (checked by the sanitizer's own thread, started before main) stands
+// in for it. The tool kills the worker before it could look for leaks.
+extern "C" const char* __asan_default_options() {  // NOLINT(bugprone-reserved-identifier)
+  return "hard_rss_limit_mb=1024:detect_leaks=0";
+}
+#endif
+
 int main(int argc, char** argv) {
   using namespace brindlewox::worker;
   if (argc != 3) return 2;
