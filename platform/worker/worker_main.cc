@@ -10,6 +10,8 @@
 
 #include <string>
 
+#include <opencv2/core/utility.hpp>
+
 #include "platform/unique_fd.h"
 #include "platform/worker/confinement.h"
 #include "platform/worker/page_server.h"
@@ -33,6 +35,9 @@ int main(int argc, char** argv) {
   // One heap: each thread's own arena would reserve 64 MiB of the address
   // space the worker is limited to, for nothing (drawing is single-threaded).
   ::mallopt(M_ARENA_MAX, 1);
+  // No thread pool either: drawing is one thread, and a pool's threads would
+  // wait for work on the cores the tool reads pages with.
+  cv::setNumThreads(0);
   if (!applyLimits()) return 3;
   brindlewox::UniqueFd input(::open(argv[2], O_RDONLY | O_CLOEXEC | O_NOCTTY));
   if (!lockDown()) return 3;
