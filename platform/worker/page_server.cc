@@ -45,7 +45,9 @@ Reply answer(PDFDocument& document, const Request& request, UniqueFd& pixels) {
   }
   if (!(request.scale > 0) || !std::isfinite(request.scale)) return failed();
   if (request.width > kMaxDrawnSide || request.height > kMaxDrawnSide) return failed();
-  pixels = sealedPixels(request.width, request.height, [&](std::uint8_t* bgr) {
+  // One buffer for the process's one document (see shared_pixels.h).
+  static PixelBuffer buffer;
+  pixels = buffer.fill(request.width, request.height, [&](std::uint8_t* bgr) {
     return document.render(*page, request.scale, request.width, request.height, bgr);
   });
   if (!pixels.valid()) return failed();

@@ -35,11 +35,39 @@ UniqueFd sealedPixels(int width, int height, const std::function<bool(std::uint8
   return memory;
 }
 
+PixelBuffer::~PixelBuffer() {
+  if (mapped_ != nullptr) ::munmap(mapped_, size_);
+}
+
+UniqueFd PixelBuffer::fill(int width, int height, const std::function<bool(std::uint8_t* bgr)>& fill) {
+  const std::optional<std::size_t> bytes = pixelBytes(width, height);
+  if (!bytes) return {};
+  if (!memory_.valid()) {
+    memory_ = UniqueFd(::memfd_create("brindlewox-pages", MFD_CLOEXEC | MFD_ALLOW_SEALING));
+    if (!memory_.valid() || ::fcntl(memory_.get(), F_ADD_SEALS, F_SEAL_SHRINK) != 0) {
+      memory_.reset();
+      return {};
+    }
+  }
+  if (*bytes > size_) {  // grown, never shrunk
+    if (mapped_ != nullptr) ::munmap(mapped_, size_);
+    mapped_ = nullptr;
+    size_ = 0;
+    if (::ftruncate(memory_.get(), static_cast<off_t>(*bytes)) != 0) return {};
+    void* mapped = ::mmap(nullptr, *bytes, PROT_READ | PROT_WRITE, MAP_SHARED, memory_.get(), 0);
+    if (mapped == MAP_FAILED) return {};
+    mapped_ = mapped;
+    size_ = *bytes;
+  }
+  if (!fill(static_cast<std::uint8_t*>(mapped_))) return {};
+  return UniqueFd(::fcntl(memory_.get(), F_DUPFD_CLOEXEC, 0));
+}
+
 std::optional<Bitmap> mapSealedPixels(const UniqueFd& pixels, int width, int height) {
   const std::optional<std::size_t> bytes = pixelBytes(width, height);
   if (!bytes || !pixels.valid()) return std::nullopt;
   const int seals = ::fcntl(pixels.get(), F_GET_SEALS);
-  if (seals < 0 || (seals & (F_SEAL_SHRINK | F_SEAL_WRITE)) != (F_SEAL_SHRINK | F_SEAL_WRITE)) return std::nullopt;
+  if (seals < 0 || (seals & F_SEAL_SHRINK) == 0) return std::nullopt;
   struct stat info {};
   if (::fstat(pixels.get(), &info) != 0 || info.st_size < 0 || static_cast<std::size_t>(info.st_size) < *bytes) {
     return std::nullopt;
