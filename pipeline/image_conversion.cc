@@ -2,7 +2,7 @@
 
 #include "model/progress_event.h"
 #include "pipeline/text_recognition.h"
-#include "platform/image_decoder.h"
+#include "platform/worker/decoding_worker.h"
 #include "platform/text_recognizer.h"
 
 namespace brindlewox {
@@ -13,7 +13,8 @@ Result<OCRDocument> convertImage(const std::string& input, std::int64_t progress
   const RecognizerLoad load;  // while the image is decoded
   Result<RecognizedText> recognized = [&]() -> Result<RecognizedText> {
     // The bitmap lives only until its text is read.
-    const Result<Bitmap> image = imageFromFile(input);
+    // Decoded in a worker process under its limits, as a PDF is drawn.
+    const Result<Bitmap> image = DecodingWorker::decodeImage(input);
     if (!image) return image.failure();
     if (const Status output = openOutput(); !output) return output.failure();
     return recognizeText(image.value());

@@ -1,8 +1,11 @@
 #include "pipeline/page_rendering.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <utility>
+
+#include "platform/worker/worker_limits.h"
 
 namespace brindlewox {
 
@@ -24,11 +27,14 @@ std::optional<RenderSize> renderSize(double width, double height, int rotation) 
   return size;
 }
 
-Result<Bitmap> renderPDFPage(PDFDocument& document, const PDFPage& page, std::int64_t pageNumber) {
-  const PageBox box = page.mediaBox();
-  const std::optional<RenderSize> size = renderSize(box.width, box.height, page.rotation());
+Result<Bitmap> renderPDFPage(DecodingWorker& worker, std::int64_t pageNumber) {
+  const auto deadline = std::chrono::steady_clock::now() + worker::kPageDeadline;
+  const std::optional<PageGeometry> page = worker.describePage(pageNumber, deadline);
+  if (!page) return OCRError::pageRenderFailed(pageNumber);
+  const PageBox& box = page->mediaBox;
+  const std::optional<RenderSize> size = renderSize(box.width, box.height, page->rotation);
   if (!size) return OCRError::pageRenderFailed(pageNumber);
-  std::optional<Bitmap> bitmap = document.render(page, size->scale, size->pixelWidth, size->pixelHeight);
+  std::optional<Bitmap> bitmap = worker.drawPage(pageNumber, size->scale, size->pixelWidth, size->pixelHeight, deadline);
   if (!bitmap) return OCRError::pageRenderFailed(pageNumber);
   return std::move(*bitmap);
 }

@@ -9,7 +9,7 @@
 
 #include "model/result.h"
 #include "platform/bitmap.h"
-#include "platform/pdf_document.h"
+#include "platform/worker/decoding_worker.h"
 
 namespace brindlewox {
 
@@ -28,7 +28,12 @@ std::optional<RenderSize> renderSize(double width, double height);
 // The same size with width and height exchanged for a rotation of 90 or 270.
 std::optional<RenderSize> renderSize(double width, double height, int rotation);
 
-// Fails with pageRenderFailed(pageNumber).
+// The page drawn by the document's worker, within the page's deadline
+// (describing and drawing together). Fails with pageRenderFailed(pageNumber).
+Result<Bitmap> renderPDFPage(DecodingWorker& worker, std::int64_t pageNumber);
+
+// The same drawn in this process, without the worker's limits: for the
+// benchmarks that study drawing itself, never for untrusted input in the tool.
 Result<Bitmap> renderPDFPage(PDFDocument& document, const PDFPage& page, std::int64_t pageNumber);
 
 }  // namespace brindlewox

@@ -5,7 +5,7 @@
 #include "model/progress_event.h"
 #include "pipeline/page_rendering.h"
 #include "pipeline/text_recognition.h"
-#include "platform/pdf_document.h"
+#include "platform/worker/decoding_worker.h"
 #include "platform/text_recognizer.h"
 
 namespace brindlewox {
@@ -29,11 +29,9 @@ std::int64_t progressPercent(std::int64_t start, std::int64_t end, std::int64_t 
 
 namespace {
 
-// One page, start to finish; its page handle and bitmap end with this call.
-Result<OCRPage> convertPage(PDFDocument& document, std::int64_t pageNumber) {
-  const std::optional<PDFPage> page = document.page(pageNumber - 1);
-  if (!page) return OCRError::pageRenderFailed(pageNumber);
-  const Result<Bitmap> bitmap = renderPDFPage(document, *page, pageNumber);
+// One page, start to finish; its bitmap ends with this call.
+Result<OCRPage> convertPage(DecodingWorker& worker, std::int64_t pageNumber) {
+  const Result<Bitmap> bitmap = renderPDFPage(worker, pageNumber);
   if (!bitmap) return bitmap.failure();
   Result<RecognizedText> recognized = recognizeText(bitmap.value());
   if (!recognized) return recognized.failure();
@@ -44,7 +42,8 @@ Result<OCRPage> convertPage(PDFDocument& document, std::int64_t pageNumber) {
 
 Result<OCRDocument> convertPDF(const std::string& input, const PageSelection& selection, std::int64_t progressStart,
                                std::int64_t progressEnd, const OpenOutput& openOutput) {
-  Result<PDFDocument> document = PDFDocument::open(input);
+  // Poppler runs in a worker process; this process only ever sees pixels.
+  Result<DecodingWorker> document = DecodingWorker::openPDF(input);
   if (!document) return document.failure();
   // Before the networks load, so that a bad OUTPUT costs nothing more.
   if (const Status output = openOutput(); !output) return output.failure();

@@ -17,3 +17,15 @@ int Bitmap::height() const { return pixels_->bgr.rows; }
 Bitmap makeBitmap(cv::Mat bgr) { return Bitmap(std::make_unique<Bitmap::Pixels>(Bitmap::Pixels{std::move(bgr)})); }
 
 }  // namespace brindlewox
+
+namespace brindlewox {
+
+bool copyPixels(const Bitmap& bitmap, std::uint8_t* bgr) {
+  const cv::Mat& source = bitmap.pixels().bgr;
+  if (source.type() != CV_8UC3) return false;
+  cv::Mat destination(source.rows, source.cols, CV_8UC3, bgr);
+  source.copyTo(destination);
+  return true;
+}
+
+}  // namespace brindlewox

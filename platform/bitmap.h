@@ -4,6 +4,7 @@
 #pragma once
 
 #include <memory>
+#include <utility>
 
 namespace brindlewox {
 
@@ -20,7 +21,13 @@ class Bitmap {
   int height() const;
   const Pixels& pixels() const { return *pixels_; }
 
+  // Keeps `owner` (memory the pixels lie in, such as a mapping) for as long
+  // as the pixels.
+  void keepAlive(std::shared_ptr<void> owner) { owner_ = std::move(owner); }
+
  private:
+  // Declared before the pixels, so that it is released after them.
+  std::shared_ptr<void> owner_;
   std::unique_ptr<Pixels> pixels_;
 };
 

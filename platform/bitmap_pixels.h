@@ -2,6 +2,8 @@
 // OpenCV matrix. Only platform code includes this header.
 #pragma once
 
+#include <cstdint>
+
 #include <opencv2/core.hpp>
 
 #include "platform/bitmap.h"
@@ -13,5 +15,12 @@ struct Bitmap::Pixels {
 };
 
 Bitmap makeBitmap(cv::Mat bgr);
+
+}  // namespace brindlewox
+
+namespace brindlewox {
+
+// Copies the pixels into `bgr`, width * height * 3 bytes with rows packed.
+bool copyPixels(const Bitmap& bitmap, std::uint8_t* bgr);
 
 }  // namespace brindlewox

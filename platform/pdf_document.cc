@@ -4,6 +4,8 @@
 #include <Page.h>
 #include <PDFDoc.h>
 #include <SplashOutputDev.h>
+#include <Stream.h>
+#include <goo/gfile.h>
 #include <splash/SplashBitmap.h>
 
 #include <algorithm>
@@ -142,7 +144,8 @@ int PDFPage::rotation() const {
   return rotate < 0 ? rotate + 360 : rotate;
 }
 
-PDFDocument::PDFDocument(std::unique_ptr<PDFDoc> document) : document_(std::move(document)) {}
+PDFDocument::PDFDocument(std::unique_ptr<GooFile> file, std::unique_ptr<PDFDoc> document)
+    : file_(std::move(file)), document_(std::move(document)) {}
 PDFDocument::PDFDocument(PDFDocument&&) noexcept = default;
 PDFDocument& PDFDocument::operator=(PDFDocument&&) noexcept = default;
 PDFDocument::~PDFDocument() = default;
@@ -151,7 +154,19 @@ Result<PDFDocument> PDFDocument::open(const std::string& path) {
   initialisePoppler();
   auto document = std::make_unique<PDFDoc>(std::make_unique<GooString>(path));
   if (!document->isOk()) return OCRError::unreadableInput();
-  return PDFDocument(std::move(document));
+  return PDFDocument(nullptr, std::move(document));
+}
+
+Result<PDFDocument> PDFDocument::open(UniqueFd file) {
+  initialisePoppler();
+  std::unique_ptr<GooFile> goo = GooFile::open(file.get());
+  if (!goo) return OCRError::unreadableInput();
+  file.release();  // the GooFile closes it
+  // The document deletes its stream; the file stays with this object.
+  auto* stream = new FileStream(goo.get(), 0, false, goo->size(), Object(objNull));  // NOLINT(cppcoreguidelines-owning-memory)
+  auto document = std::make_unique<PDFDoc>(stream);
+  if (!document->isOk()) return OCRError::unreadableInput();
+  return PDFDocument(std::move(goo), std::move(document));
 }
 
 std::int64_t PDFDocument::pageCount() const { return std::max(0, document_->getNumPages()); }
@@ -169,6 +184,12 @@ PageCost PDFDocument::cost(const PDFPage& page) const {
 }
 
 std::optional<Bitmap> PDFDocument::render(const PDFPage& page, double scale, int pixelWidth, int pixelHeight) {
+  cv::Mat bgr(pixelHeight, pixelWidth, CV_8UC3);
+  if (!render(page, scale, pixelWidth, pixelHeight, bgr.data)) return std::nullopt;
+  return makeBitmap(std::move(bgr));
+}
+
+bool PDFDocument::render(const PDFPage& page, double scale, int pixelWidth, int pixelHeight, std::uint8_t* bgr) {
   if (!renderer_) {
     renderer_ = std::make_unique<PageRenderer>();
     renderer_->setFontAntialias(true);
@@ -178,7 +199,7 @@ std::optional<Bitmap> PDFDocument::render(const PDFPage& page, double scale, int
   DrawingDeadline deadline{std::chrono::steady_clock::now() + kPageDrawingLimit, renderer_.get()};
   // Poppler notices the drawing limit only between operators, and some of
   // its decoders fill gigabytes within one: the page is measured first.
-  if (measurePageCost(page.page_, document_->getXRef(), deadline.end).refusal != nullptr) return std::nullopt;
+  if (measurePageCost(page.page_, document_->getXRef(), deadline.end).refusal != nullptr) return false;
   const double dpi = 72.0 * scale;
   // Poppler adds the page's own /Rotate to the rotation passed here.
   document_->displayPageSlice(renderer_.get(), page.number_, dpi, dpi, 0, true, false, false, 0, 0, pixelWidth,
@@ -186,13 +207,16 @@ std::optional<Bitmap> PDFDocument::render(const PDFPage& page, double scale, int
   SplashBitmap* drawn = renderer_->getBitmap();
   if (deadline.expired || renderer_->refused() || drawn == nullptr || drawn->getWidth() != pixelWidth ||
       drawn->getHeight() != pixelHeight || drawn->getDataPtr() == nullptr) {
-    return std::nullopt;
+    return false;
   }
   // XBGR8 keeps blue, green, red, unused in memory order.
   const cv::Mat bgrx(pixelHeight, pixelWidth, CV_8UC4, drawn->getDataPtr(), static_cast<std::size_t>(drawn->getRowSize()));
-  cv::Mat bgr;
-  cv::cvtColor(bgrx, bgr, cv::COLOR_BGRA2BGR);
-  return makeBitmap(std::move(bgr));
+  cv::Mat out(pixelHeight, pixelWidth, CV_8UC3, bgr);
+  cv::cvtColor(bgrx, out, cv::COLOR_BGRA2BGR);
+  // The drawn page is copied out: its 4 bytes a pixel are not held while the
+  // page is read (the next page's drawing makes a bitmap of its own).
+  delete renderer_->takeBitmap();  // NOLINT(cppcoreguidelines-owning-memory)
+  return true;
 }
 
 std::int64_t PDFDocument::drawnImagePixels() const { return renderer_ ? renderer_->largestImage() : 0; }

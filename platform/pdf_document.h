@@ -12,7 +12,9 @@
 #include "model/result.h"
 #include "platform/bitmap.h"
 #include "platform/pdf_page_cost.h"
+#include "platform/unique_fd.h"
 
+class GooFile;
 class PDFDoc;
 class Page;
 
@@ -45,6 +47,9 @@ class PDFDocument {
   // Fails with unreadableInput when the file is missing, is not a PDF, or
   // needs a password.
   static Result<PDFDocument> open(const std::string& path);
+  // The same for a file already open (the decoding worker opens its input
+  // before it may open anything else); the document owns the descriptor.
+  static Result<PDFDocument> open(UniqueFd file);
 
   PDFDocument(PDFDocument&&) noexcept;
   PDFDocument& operator=(PDFDocument&&) noexcept;
@@ -64,13 +69,17 @@ class PDFDocument {
   // at `scale` pixels per point into a pixelWidth x pixelHeight bitmap on
   // opaque white. Absent when the page cannot be drawn, or is too costly to.
   std::optional<Bitmap> render(const PDFPage& page, double scale, int pixelWidth, int pixelHeight);
+  // The same drawn into `bgr`, pixelWidth * pixelHeight * 3 bytes of 8-bit
+  // BGR with rows packed; false where render would be absent.
+  bool render(const PDFPage& page, double scale, int pixelWidth, int pixelHeight, std::uint8_t* bgr);
 
   // The largest image the last render drew, in pixels of its bitmap (the box
   // its corners span, before clipping), to set beside kDrawnImagePixelLimit.
   std::int64_t drawnImagePixels() const;
 
  private:
-  explicit PDFDocument(std::unique_ptr<PDFDoc> document);
+  PDFDocument(std::unique_ptr<GooFile> file, std::unique_ptr<PDFDoc> document);
+  std::unique_ptr<GooFile> file_;  // only when opened from a descriptor; outlives the document
   std::unique_ptr<PDFDoc> document_;
   std::unique_ptr<PageRenderer> renderer_;  // made on first render, reused for every page
 };

@@ -5,7 +5,7 @@ set -eu
 export DEBIAN_FRONTEND=noninteractive
 apt-get update
 apt-get install -y --no-install-recommends \
-  ca-certificates cmake g++ make pkg-config tar dpkg-dev file \
+  ca-certificates cmake g++ make pkg-config tar dpkg-dev file libseccomp-dev \
   libopencv-core-dev libopencv-imgproc-dev libopencv-imgcodecs-dev libopencv-dnn-dev \
   libpoppler-private-dev libheif-dev libicu-dev libgtest-dev libopenblas-pthread-dev libopencc-dev \
   python3 python3-onnx python3-numpy \

@@ -22,7 +22,7 @@ cmake --build build-asan -j "$jobs"
 echo "== fuzz targets (libFuzzer)"
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -DBRINDLEWOX_FUZZ=ON -DBRINDLEWOX_TESTS=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build-fuzz -j "$jobs" \
-  --target fuzz_options fuzz_json_string fuzz_reading_order fuzz_pdf fuzz_image
+  --target fuzz_options fuzz_json_string fuzz_reading_order fuzz_pdf fuzz_image fuzz_worker_protocol
 sh tests/fuzz/run_fuzzers.sh build-fuzz build/testdata 30
 
 echo "== main build"

@@ -379,7 +379,7 @@ TEST_F(EndToEnd, DrawsRotatedPagesUpright) {
   }
 }
 
-TEST_F(EndToEnd, AMissingEngineOrModelsAreNamedWithHowToRestoreThem) {
+TEST_F(EndToEnd, AMissingEngineWorkerOrModelsAreNamedWithHowToRestoreThem) {
   // A copy of the binary away from the build tree's engine and models.
   const fs::path binary = directory_ / "brindlewox-ocr";
   fs::copy_file(BRINDLEWOX_BINARY, binary);
@@ -395,6 +395,14 @@ TEST_F(EndToEnd, AMissingEngineOrModelsAreNamedWithHowToRestoreThem) {
             "OCR failed: OCR does not support .gif files.\n");
 
   fs::copy_file(BRINDLEWOX_ENGINE, directory_ / "libbrindlewox-engine.so");
+  const RunResult noWorker = runCopy();
+  EXPECT_EQ(noWorker.exitStatus, 1);
+  const std::string noWorkerLine = lines(noWorker.standardError).back();
+  EXPECT_EQ(noWorkerLine.rfind("OCR failed: The decoding worker \"", 0), 0U) << noWorkerLine;
+  EXPECT_NE(noWorkerLine.find("brindlewox-ocr-decoder\" could not be started"), std::string::npos) << noWorkerLine;
+  EXPECT_NE(noWorkerLine.find("Reinstall brindlewox-ocr"), std::string::npos) << noWorkerLine;
+
+  fs::copy_file(BRINDLEWOX_WORKER, directory_ / "brindlewox-ocr-decoder");
   const RunResult missing = runCopy();
   EXPECT_EQ(missing.exitStatus, 1);
   const std::string missingLine = lines(missing.standardError).back();

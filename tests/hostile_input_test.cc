@@ -3,14 +3,20 @@
 // and memory, with OUTPUT untouched on failure and nothing stray on stderr.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <map>
+#include <optional>
 #include <thread>
 
 #include "tests/run_binary.h"
@@ -56,21 +62,50 @@ std::vector<std::string> memoryBound() {
 }
 
 // A run watched as a parent with a watchdog watches it: killed once it passes
-// `limit`, with the peak of its resident memory.
+// `limit`, with the peak of its resident memory and of its decoding workers'.
 struct WatchedRun {
   RunResult result;
   bool killed = false;
   std::int64_t peakResidentBytes = 0;
+  std::chrono::milliseconds took{0};
 };
 
-WatchedRun runWatched(const std::vector<std::string>& arguments, const std::string& directory,
-                      std::chrono::seconds limit) {
-  const testing::StartedBinary started = testing::startBinary(arguments, directory, memoryBound());
+// A live process's peak resident memory so far (VmHWM), in bytes; 0 once gone.
+std::int64_t residentPeak(int pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind("VmHWM:", 0) == 0) return std::stoll(line.substr(6)) * 1024;
+  }
+  return 0;
+}
+
+// The processes `pid` started that are still running (its decoding workers).
+std::vector<int> childrenOf(int pid) {
+  std::vector<int> children;
+  std::error_code error;
+  for (const auto& task : fs::directory_iterator("/proc/" + std::to_string(pid) + "/task", error)) {
+    std::ifstream list(task.path() / "children");
+    for (int child = 0; list >> child;) children.push_back(child);
+  }
+  return children;
+}
+
+// Calls `each` every 10 ms until the run ends or passes `limit`; the peaks of
+// the binary and of each of its children are sampled meanwhile, since a
+// child's peak can only be read while it lives.
+WatchedRun watch(const testing::StartedBinary& started, std::chrono::seconds limit,
+                 const std::function<void()>& each = [] {}) {
   WatchedRun run;
   int status = 0;
   rusage usage{};
-  const auto deadline = std::chrono::steady_clock::now() + limit;
+  std::int64_t ownPeak = 0;
+  std::map<int, std::int64_t> childPeaks;
+  const auto begin = std::chrono::steady_clock::now();
+  const auto deadline = begin + limit;
   while (::wait4(started.pid, &status, WNOHANG, &usage) == 0) {
+    ownPeak = std::max(ownPeak, residentPeak(started.pid));
+    for (const int child : childrenOf(started.pid)) childPeaks[child] = std::max(childPeaks[child], residentPeak(child));
+    each();
     if (std::chrono::steady_clock::now() > deadline) {
       ::kill(started.pid, SIGKILL);
       ::wait4(started.pid, &status, 0, &usage);
@@ -79,14 +114,24 @@ WatchedRun runWatched(const std::vector<std::string>& arguments, const std::stri
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
+  run.took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - begin);
   if (WIFEXITED(status)) run.result.exitStatus = WEXITSTATUS(status);
   if (WIFSIGNALED(status)) run.result.signal = WTERMSIG(status);
-  run.peakResidentBytes = std::int64_t{usage.ru_maxrss} * 1024;  // kilobytes on Linux
+  // The binary's own peak is exact (kilobytes on Linux; it covers reaped
+  // children too); the workers' are what the last samples saw.
+  std::int64_t workers = 0;
+  for (const auto& [child, peak] : childPeaks) workers += peak;
+  run.peakResidentBytes = std::max(std::int64_t{usage.ru_maxrss} * 1024, ownPeak + workers);
   run.result.standardOutput = readFile(started.outputPath);
   run.result.standardError = readFile(started.errorPath);
   ::unlink(started.outputPath.c_str());
   ::unlink(started.errorPath.c_str());
   return run;
+}
+
+WatchedRun runWatched(const std::vector<std::string>& arguments, const std::string& directory,
+                      std::chrono::seconds limit) {
+  return watch(testing::startBinary(arguments, directory, memoryBound()), limit);
 }
 
 struct Expectation {
@@ -110,7 +155,11 @@ class HostileInput : public ::testing::Test {
     std::ofstream(output_) << "previous";
     std::vector<std::string> arguments = {want.input, output_};
     arguments.insert(arguments.end(), extra.begin(), extra.end());
-    const WatchedRun run = runWatched(arguments, directory_.string(), bound);
+    expectContained(want, runWatched(arguments, directory_.string(), bound), bound, memory);
+  }
+
+  void expectContained(const Expectation& want, const WatchedRun& run, std::chrono::seconds bound,
+                       std::int64_t memory) {
     const RunResult& result = run.result;
     SCOPED_TRACE(want.input);
     EXPECT_FALSE(run.killed) << "still running after " << bound.count() << " s";
@@ -201,6 +250,61 @@ TEST_F(HostileInput, BilevelScansWithinTheBoundsAreRead) {
   ASSERT_EQ(texts.size(), 2U);
   EXPECT_EQ(texts[0], "Faxed page from the office");
   EXPECT_EQ(texts[1], "Bitmap page from the archive");
+}
+
+// What no check before drawing foresees (see write_worker_bombs in
+// make_test_data.py): a filter chain that overflows Poppler's stack, a page
+// whose forms keep Poppler's abort check from ever running, a path whose
+// scan lines take gigabytes, and a JPEG file of 25,000 scans that libjpeg
+// walks for minutes. The decoding worker dies, runs out of its memory or is
+// stopped at the page's deadline; the tool fails the page (or the image)
+// with its own line, in time, and tool and worker never hold a gigabyte.
+TEST_F(HostileInput, WhatOnlyTheDecodingWorkerContainsFailsInTimeAndMemory) {
+  for (int page = 1; page <= 3; ++page) {
+    SCOPED_TRACE("page " + std::to_string(page));
+    check({kData + "/hostile_worker_bombs.pdf", 1, pageFailure(page)}, {"--pages", std::to_string(page)}, kWatchdog,
+          kMemoryBound);
+  }
+  check({kData + "/hostile_scan_flood.jpg", 1, kUnreadable}, {}, kWatchdog, kMemoryBound);
+}
+
+// True once a process has its system-call filter on: a decoding worker that
+// holds its input open.
+bool lockedDown(int pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind("Seccomp:", 0) == 0) return line.find('2') != std::string::npos;
+  }
+  return false;
+}
+
+// A worker that dies in the middle of a page, whatever kills it, fails that
+// page at once, not at the page's deadline, and the tool reaps it: the test
+// adopts orphans (a subreaper), so a worker left behind would be its child.
+TEST_F(HostileInput, AWorkerKilledMidPageFailsItsPage) {
+  ASSERT_EQ(::prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+  std::ofstream(output_) << "previous";
+  const testing::StartedBinary started = testing::startBinary(
+      {kData + "/hostile_worker_bombs.pdf", output_, "--pages", "2"}, directory_.string(), memoryBound());
+  int worker = 0;
+  std::optional<std::chrono::steady_clock::time_point> lockedAt;
+  std::optional<std::chrono::steady_clock::time_point> killedAt;
+  const WatchedRun run = watch(started, kWatchdog, [&] {
+    const std::vector<int> children = childrenOf(started.pid);
+    if (worker == 0 && !children.empty()) worker = children.front();
+    if (worker != 0 && !lockedAt && lockedDown(worker)) lockedAt = std::chrono::steady_clock::now();
+    // Two seconds into the page that would take minutes to draw.
+    if (lockedAt && !killedAt && std::chrono::steady_clock::now() - *lockedAt > std::chrono::seconds(2)) {
+      ::kill(worker, SIGKILL);
+      killedAt = std::chrono::steady_clock::now();
+    }
+  });
+  ::prctl(PR_SET_CHILD_SUBREAPER, 0);
+  ASSERT_TRUE(killedAt.has_value()) << run.result.standardError;
+  expectContained({"a killed worker", 1, pageFailure(2)}, run, kWatchdog, kMemoryBound);
+  EXPECT_LT(std::chrono::steady_clock::now() - *killedAt, std::chrono::seconds(5));
+  EXPECT_EQ(::waitpid(worker, nullptr, WNOHANG), -1) << "the worker was left to others to reap";
+  EXPECT_EQ(errno, ECHILD);
 }
 
 TEST_F(HostileInput, ImagesTooLargeOrBrokenAreRefusedBeforeDecoding) {

@@ -15,13 +15,14 @@ fail() { echo "package_test: $*"; exit 1; }
 [ "$(dpkg-deb -f "$deb" Package)" = brindlewox-ocr ] || fail "wrong Package field"
 [ "$(dpkg-deb -f "$deb" Architecture)" = "$(dpkg --print-architecture)" ] || fail "wrong Architecture field"
 depends=$(dpkg-deb -f "$deb" Depends)
-for library in libopencv-dnn libopencv-imgcodecs libpoppler libheif libicu libopenblas0-pthread libopencc; do
+for library in libopencv-dnn libopencv-imgcodecs libpoppler libheif libicu libopenblas0-pthread libopencc libseccomp; do
   echo "$depends" | grep -q "$library" || fail "Depends lacks $library: $depends"
 done
 
 files=$(dpkg-deb -c "$deb" | awk '{print $6}')
 for path in ./usr/bin/brindlewox-ocr \
             ./usr/lib/brindlewox-ocr/libbrindlewox-engine.so \
+            ./usr/lib/brindlewox-ocr/brindlewox-ocr-decoder \
             ./usr/share/brindlewox-ocr/models/ppocrv4_det_opencv.onnx \
             ./usr/share/brindlewox-ocr/models/ppocrv4_rec_opencv.onnx \
             ./usr/share/brindlewox-ocr/models/ppocr_cls_opencv.onnx \

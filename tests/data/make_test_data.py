@@ -703,6 +703,40 @@ def write_data_bombs(out):
     with open(os.path.join(out, "hostile_data_bombs.pdf"), "wb") as f:
         f.write(document.bytes())
 
+# The pages of hostile_worker_bombs.pdf, in order: what no check made before
+# drawing foresees, stopped by the decoding worker's limits.
+WORKER_BOMB_PAGES = ["deep filter chain", "form drawn 200,000 times", "path of 10,000 page-wide segments"]
+
+
+def write_worker_bombs(out):
+    """hostile_worker_bombs.pdf, a page each: a content stream under a
+    million /RL filters (Poppler's filter chain recurses once per filter and
+    overflows its stack), 200,000 Do of a page-sized form (each form resets
+    Poppler's abort check, so drawing runs for many minutes), and one stroked
+    path of 10,000 segments across the page (Splash's scan lines for it take
+    gigabytes). hostile_scan_flood.jpg: a progressive JPEG whose frame says
+    8192 x 8192, followed by 25,000 empty ten-byte scans, each of which
+    libjpeg walks over every block."""
+    document = PagesPdf()
+    document.page(b"BT ET\n", content_entries=b"/Filter [" + b"/RL " * 1000000 + b"]")
+    form = document.add(stream_object(b"/Type /XObject /Subtype /Form /BBox [0 0 612 792]",
+                                      b"0.5 g 0 0 612 792 re f 0 g 72 72 468 648 re f\n"))
+    document.page(b"q /F1 Do Q\n" * 200000, b"/XObject << /F1 %d 0 R >>" % form)
+    corners = [b"612 792 l", b"0 792 l", b"612 0 l", b"0 0 l"]
+    path = b"0 0 m " + b" ".join(corners[i % 4] for i in range(10000)) + b" 20 w S\n"
+    document.page(path)
+    assert len(document.kids) == len(WORKER_BOMB_PAGES)
+    with open(os.path.join(out, "hostile_worker_bombs.pdf"), "wb") as f:
+        f.write(document.bytes())
+
+    jpeg = progressive_jpeg(8192, 8192)
+    assert jpeg.endswith(b"\xff\xd9")
+    # Spectral band 1 to 1 of the one component, first pass, no entropy data.
+    scan = b"\xff\xda" + struct.pack(">HBBBBBB", 8, 1, 1, 0x00, 1, 1, 0x00) + b"\x00\x00"
+    assert len(scan) == 12
+    with open(os.path.join(out, "hostile_scan_flood.jpg"), "wb") as f:
+        f.write(jpeg[:-2] + scan * 25000 + b"\xff\xd9")
+
 
 def write_hostile(out):
     """Broken and hostile inputs, named hostile_*."""
@@ -761,6 +795,7 @@ def main():
     write_hostile(out)
     write_codec_bombs(out)
     write_data_bombs(out)
+    write_worker_bombs(out)
 
 
 if __name__ == "__main__":

@@ -6,6 +6,7 @@ usage: make_seeds.py OUT_DIR TESTDATA_DIR
 """
 import os
 import shutil
+import struct
 import sys
 
 
@@ -36,6 +37,18 @@ def main():
         receipt += bytes([30, 40 + 10 * row, 60 + row * 3, 7, 0, 190, 40 + 10 * row, 20, 7, 0])
     for i, data in enumerate([columns, receipt, bytes([64]) + bytes(range(200, 250)), b"\x01" + b"\xaa" * 60]):
         seed("fuzz_reading_order", "boxes%d" % i, data)
+    # The worker's protocol (worker_protocol.cc): requests of 32 bytes
+    # (command, page, scale, width, height), replies of 64.
+    def request(command, page, scale=0.0, width=0, height=0):
+        return struct.pack("<I4xqdii", command, page, scale, width, height)
+
+    def reply(outcome, pages, box=(0.0, 0.0, 612.0, 792.0), rotation=0, width=0, height=0):
+        return struct.pack("<Iiq4dii8x", outcome, rotation, pages, *box, width, height)
+
+    seed("fuzz_worker_protocol", "describe_then_draw", request(1, 1) + request(2, 1, 0.25, 153, 198))
+    seed("fuzz_worker_protocol", "draw_turned", request(2, 1, 0.1, 80, 62) + request(1, 2))
+    seed("fuzz_worker_protocol", "page_reply", reply(0, 3, rotation=90))
+    seed("fuzz_worker_protocol", "pixels_reply", reply(0, 1, width=3200, height=4141))
     for name in sorted(os.listdir(testdata)):
         path = os.path.join(testdata, name)
         if os.path.getsize(path) > 200000:

@@ -10,7 +10,7 @@ seconds=$3
 here=$(dirname "$0")
 /usr/bin/python3 "$here/make_seeds.py" "$build/fuzz-seeds" "$testdata"
 mkdir -p "$build/fuzz-artifacts"
-for target in fuzz_options fuzz_json_string fuzz_reading_order fuzz_pdf fuzz_image; do
+for target in fuzz_options fuzz_json_string fuzz_reading_order fuzz_pdf fuzz_image fuzz_worker_protocol; do
   mkdir -p "$build/fuzz-corpus/$target"
   if ! "$build/$target" -max_total_time="$seconds" -timeout=60 -rss_limit_mb=3072 \
       -artifact_prefix="$build/fuzz-artifacts/$target-" \

@@ -1,0 +1,68 @@
+// The tool's handle on a decoding worker: a process of its own that opens the
+// untrusted input and turns it into pixels under hard limits (see
+// worker_limits.h), so that whatever a PDF or an image does to Poppler or a
+// codec (a crash, a hang, gigabytes) costs the tool one failed page and
+// nothing else. The worker is killed and reaped when the handle goes, on
+// every path.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "model/result.h"
+#include "platform/bitmap.h"
+#include "platform/pdf_document.h"
+#include "platform/unique_fd.h"
+
+namespace brindlewox {
+
+inline constexpr const char* kWorkerFile = "brindlewox-ocr-decoder";
+
+struct PageGeometry {
+  PageBox mediaBox;
+  int rotation = 0;  // 0, 90, 180 or 270
+};
+
+class DecodingWorker {
+ public:
+  // A worker holding the PDF at `path` open. Fails with unreadableInput when
+  // it does not open (or the worker dies or runs out of time opening it), and
+  // with a PlatformError when the worker cannot be started at all.
+  static Result<DecodingWorker> openPDF(const std::string& path);
+
+  // An image file's pixels, decoded by a worker of its own; unreadableInput
+  // for anything that does not decode in time and memory.
+  static Result<Bitmap> decodeImage(const std::string& path);
+
+  DecodingWorker(DecodingWorker&&) noexcept;
+  DecodingWorker& operator=(DecodingWorker&&) noexcept;
+  ~DecodingWorker();
+
+  std::int64_t pageCount() const { return pageCount_; }
+
+  // A page's media box and rotation; absent when there is no such page or
+  // the worker failed. A failed worker is gone: every later call fails too.
+  std::optional<PageGeometry> describePage(std::int64_t page, std::chrono::steady_clock::time_point deadline);
+
+  // The page drawn as PDFDocument::render draws it; absent when the worker
+  // could not draw it by `deadline`.
+  std::optional<Bitmap> drawPage(std::int64_t page, double scale, int pixelWidth, int pixelHeight,
+                                 std::chrono::steady_clock::time_point deadline);
+
+  // The worker's process id, while it runs (for tests that end it).
+  pid_t processId() const { return process_; }
+
+ private:
+  DecodingWorker(pid_t process, UniqueFd socket) : process_(process), socket_(std::move(socket)) {}
+  void end();
+
+  pid_t process_ = -1;
+  UniqueFd socket_;
+  std::int64_t pageCount_ = 0;
+};
+
+}  // namespace brindlewox

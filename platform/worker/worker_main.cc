@@ -1,0 +1,54 @@
+// brindlewox-ocr-decoder: the process that turns one untrusted input into
+// pixels for brindlewox-ocr, which starts it (see decoding_worker.h).
+//
+// usage: brindlewox-ocr-decoder pdf|image FILE, with its socket on
+// descriptor 3. It limits itself before it opens FILE and filters its own
+// system calls before it reads a byte of it.
+#include <fcntl.h>
+#include <malloc.h>
+#include <unistd.h>
+
+#include <string>
+
+#include <opencv2/core/utility.hpp>
+
+#include "platform/unique_fd.h"
+#include "platform/worker/confinement.h"
+#include "platform/worker/page_server.h"
+#include "platform/worker/worker_protocol.h"
+
+#ifdef BRINDLEWOX_SANITIZED
+// AddressSanitizer reserves terabytes of address space, so the worker's
+// address-space limit is not set in a sanitizer build; a resident-memory
+// limit (checked by the sanitizer's own thread, started before main) stands
+// in for it. The tool kills the worker before it could look for leaks.
+extern "C" const char* __asan_default_options() {  // NOLINT(bugprone-reserved-identifier)
+  return "hard_rss_limit_mb=1024:detect_leaks=0";
+}
+#endif
+
+int main(int argc, char** argv) {
+  using namespace brindlewox::worker;
+  if (argc != 3) return 2;
+  const std::string kind = argv[1];
+  if (kind != "pdf" && kind != "image") return 2;
+  // One heap: each thread's own arena would reserve 64 MiB of the address
+  // space the worker is limited to, for nothing (drawing is single-threaded).
+  ::mallopt(M_ARENA_MAX, 1);
+  // No thread pool either: drawing is one thread, and a pool's threads would
+  // wait for work on the cores the tool reads pages with.
+  cv::setNumThreads(0);
+  if (!applyLimits()) return 3;
+  brindlewox::UniqueFd input(::open(argv[2], O_RDONLY | O_CLOEXEC | O_NOCTTY));
+  if (!lockDown()) return 3;
+  if (!input.valid()) {
+    sendRecord(kSocketDescriptor, encode(Reply{Outcome::unreadable}).data(), kReplyBytes);
+    return 0;
+  }
+  if (kind == "pdf") {
+    servePDF(kSocketDescriptor, std::move(input));
+  } else {
+    serveImage(kSocketDescriptor, std::move(input));
+  }
+  return 0;
+}
