@@ -125,7 +125,7 @@ constexpr std::ptrdiff_t kVectors = 4;
 constexpr int kBlockColumns = static_cast<int>(kLanes * kVectors);
 // Bytes of one packed step group of a column block: 64 columns, each lane 4
 // uint8 steps or 2 int16 steps.
-constexpr std::ptrdiff_t kGroupBytes = kBlockColumns * 4;
+constexpr std::ptrdiff_t kGroupBytes = static_cast<std::ptrdiff_t>(kBlockColumns) * 4;
 
 // A block of B's columns quantised, packed [group][column][steps of a lane],
 // with each column's scale and zero point.
@@ -214,7 +214,7 @@ __attribute__((target("avx512f,avx512vnni"))) void panelProduct(const QuantizedM
 #pragma GCC unroll 4
     for (std::ptrdiff_t j = 0; j < Vectors; ++j) sums[i][j] = _mm512_setzero_si512();
   }
-  for (int group = 0; group < groups; ++group, weights += kPanelRows * 4, levels += kGroupBytes) {
+  for (int group = 0; group < groups; ++group, weights += static_cast<std::ptrdiff_t>(kPanelRows) * 4, levels += kGroupBytes) {
     __m512i input[Vectors];
 #pragma GCC unroll 4
     for (std::ptrdiff_t j = 0; j < Vectors; ++j) input[j] = _mm512_loadu_si512(levels + kLanes * 4 * j);
