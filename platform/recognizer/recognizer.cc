@@ -1,9 +1,7 @@
 #include "platform/recognizer/recognizer.h"
 
 #include <algorithm>
-#include <future>
 #include <string>
-#include <system_error>
 #include <thread>
 #include <utility>
 
@@ -37,17 +35,6 @@ std::size_t readerCount() {
   return std::clamp<std::size_t>(cores, 1, 4);
 }
 
-// Runs `task` on a thread of its own, or on the calling thread when get() is
-// called if no thread can be started.
-template <class Task>
-auto startTask(Task task) -> std::future<decltype(task())> {
-  try {
-    return std::async(std::launch::async, task);
-  } catch (const std::system_error&) {
-    return std::async(std::launch::deferred, task);
-  }
-}
-
 std::optional<cv::dnn::Net> loadNetwork(const std::string& path) {
   try {
     cv::dnn::Net net = readNetwork(path);
@@ -66,33 +53,20 @@ Result<std::unique_ptr<Recognizer>> Recognizer::load() {
   if (!paths) return paths.failure();
   const ModelPaths& files = paths.value();
 
-  // Reading the graphs is most of a short run's fixed cost: the extra
-  // readers' graphs and OpenCC's tables are read on a second thread while
-  // this one reads the rest.
-  std::future<std::vector<cv::dnn::Net>> extraReaders = startTask([&files] {
-    std::vector<cv::dnn::Net> networks;
-    for (std::size_t i = 1; i < readerCount(); ++i) {
-      std::optional<cv::dnn::Net> network = loadNetwork(files.recognition);
-      if (!network) return std::vector<cv::dnn::Net>{};
-      networks.push_back(std::move(*network));
-    }
-    return networks;
-  });
-  std::future<std::optional<ChineseScript>> loadingScript = startTask(ChineseScript::load);
-
   std::optional<std::vector<std::string>> dictionary = readDictionary(files.dictionary);
   if (!dictionary || dictionary->empty()) return damagedModelFile(files.dictionary);
   std::optional<cv::dnn::Net> detection = loadNetwork(files.detection);
   if (!detection) return damagedModelFile(files.detection);
   std::optional<cv::dnn::Net> orientation = loadNetwork(files.orientation);
   if (!orientation) return damagedModelFile(files.orientation);
-  std::optional<cv::dnn::Net> firstReader = loadNetwork(files.recognition);
-  if (!firstReader) return damagedModelFile(files.recognition);
-  std::vector<cv::dnn::Net> recognition = {std::move(*firstReader)};
-  for (cv::dnn::Net& network : extraReaders.get()) recognition.push_back(std::move(network));
-  if (recognition.size() != readerCount()) return damagedModelFile(files.recognition);
+  std::vector<cv::dnn::Net> recognition;
+  for (std::size_t i = 0; i < readerCount(); ++i) {
+    std::optional<cv::dnn::Net> network = loadNetwork(files.recognition);
+    if (!network) return damagedModelFile(files.recognition);
+    recognition.push_back(std::move(*network));
+  }
 
-  std::optional<ChineseScript> script = loadingScript.get();
+  std::optional<ChineseScript> script = ChineseScript::load();
   // The recogniser's class count must match the dictionary it decodes with.
   CTCDecoder decoder(*dictionary);
   if (script) decoder.restoreUnknownTraditional(script->unknownTraditionalForms(*dictionary));
