@@ -4,8 +4,8 @@
 
 #include <filesystem>
 
-#include "model/stderr_writer.h"
-#include "platform/install_location.h"
+#include "document/stderr_writer.h"
+#include "services/install_location.h"
 
 namespace brindlewox {
 

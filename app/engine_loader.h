@@ -3,7 +3,7 @@
 // the installation prefix.
 #pragma once
 
-#include "model/result.h"
+#include "document/result.h"
 #include "pipeline/engine_interface.h"
 
 namespace brindlewox {

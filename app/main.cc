@@ -4,8 +4,8 @@
 
 #include "app/memory_tunables.h"
 #include "app/run_driver.h"
-#include "model/stderr_writer.h"
-#include "platform/cancellation.h"
+#include "document/stderr_writer.h"
+#include "services/cancellation.h"
 
 int main(int argc, char** argv) {
   brindlewox::restartWithTunables(argv);

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <charconv>
 
-#include "platform/text_services.h"
+#include "services/text_services.h"
 
 namespace brindlewox {
 

@@ -6,9 +6,9 @@
 #include <string_view>
 
 #include "app/engine_loader.h"
-#include "model/stderr_writer.h"
-#include "platform/atomic_file.h"
-#include "platform/text_services.h"
+#include "document/stderr_writer.h"
+#include "services/atomic_file.h"
+#include "services/text_services.h"
 
 namespace brindlewox {
 

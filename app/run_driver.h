@@ -8,7 +8,7 @@
 #include <string>
 
 #include "app/options.h"
-#include "model/ocr_document.h"
+#include "document/ocr_document.h"
 #include "pipeline/open_output.h"
 
 namespace brindlewox {

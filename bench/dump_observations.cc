@@ -10,11 +10,11 @@
 #include <fstream>
 #include <string>
 
-#include "model/json_text.h"
+#include "document/json_text.h"
 #include "pipeline/page_rendering.h"
-#include "platform/image_decoder.h"
-#include "platform/pdf_document.h"
-#include "platform/text_recognizer.h"
+#include "platform/image/image_decoder.h"
+#include "platform/pdf/pdf_document.h"
+#include "platform/recognizer/text_recognizer.h"
 
 namespace {
 

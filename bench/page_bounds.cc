@@ -1,5 +1,5 @@
 // The per-page bounds against real pages: for every page of every PDF named,
-// what measuring it finds (the figures the bounds in platform/pdf_page_cost.h
+// what measuring it finds (the figures the bounds in platform/pdf/pdf_page_cost.h
 // apply to) and the time drawing it takes; then the largest of each beside
 // its bound.
 //
@@ -9,7 +9,7 @@
 
 #include "bench/bench_support.h"
 #include "pipeline/page_rendering.h"
-#include "platform/pdf_document.h"
+#include "platform/pdf/pdf_document.h"
 
 namespace {
 

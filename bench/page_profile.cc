@@ -11,8 +11,8 @@
 #include "bench/bench_support.h"
 #include "pipeline/page_rendering.h"
 #include "pipeline/text_recognition.h"
-#include "platform/bitmap_pixels.h"
-#include "platform/pdf_document.h"
+#include "platform/image/bitmap_pixels.h"
+#include "platform/pdf/pdf_document.h"
 
 int main(int argc, char** argv) {
   using namespace brindlewox;

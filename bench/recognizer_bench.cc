@@ -9,8 +9,8 @@
 
 #include "bench/bench_support.h"
 #include "pipeline/text_recognition.h"
-#include "platform/bitmap_pixels.h"
-#include "platform/image_decoder.h"
+#include "platform/image/bitmap_pixels.h"
+#include "platform/image/image_decoder.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 
 #include "bench/bench_support.h"
 #include "pipeline/text_assembly.h"
-#include "platform/bitmap_pixels.h"
-#include "platform/image_decoder.h"
+#include "platform/image/bitmap_pixels.h"
+#include "platform/image/image_decoder.h"
 #include "platform/recognizer/network_layers.h"
 
 namespace {

@@ -16,9 +16,9 @@
 #include "bench/bench_support.h"
 #include "platform/recognizer/line_boxes.h"
 #include "pipeline/page_rendering.h"
-#include "platform/bitmap_pixels.h"
-#include "platform/image_decoder.h"
-#include "platform/pdf_document.h"
+#include "platform/image/bitmap_pixels.h"
+#include "platform/image/image_decoder.h"
+#include "platform/pdf/pdf_document.h"
 
 namespace {
 

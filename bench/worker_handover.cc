@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "pipeline/page_rendering.h"
-#include "platform/pdf_document.h"
+#include "platform/pdf/pdf_document.h"
 #include "platform/worker/decoding_worker.h"
 
 namespace {

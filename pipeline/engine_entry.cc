@@ -1,5 +1,5 @@
 // The entry point of the engine library (see engine_interface.h).
-#include "model/stderr_writer.h"
+#include "document/stderr_writer.h"
 #include "pipeline/engine_interface.h"
 #include "pipeline/image_conversion.h"
 

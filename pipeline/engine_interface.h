@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "model/ocr_document.h"
+#include "document/ocr_document.h"
 #include "pipeline/image_conversion.h"
 #include "pipeline/pdf_conversion.h"
 

@@ -1,9 +1,9 @@
 #include "pipeline/image_conversion.h"
 
-#include "model/progress_event.h"
+#include "document/progress_event.h"
 #include "pipeline/text_recognition.h"
 #include "platform/worker/decoding_worker.h"
-#include "platform/text_recognizer.h"
+#include "platform/recognizer/text_recognizer.h"
 
 namespace brindlewox {
 

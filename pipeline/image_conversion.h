@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "model/ocr_document.h"
+#include "document/ocr_document.h"
 #include "pipeline/open_output.h"
 
 namespace brindlewox {

@@ -7,7 +7,7 @@
 
 #include <functional>
 
-#include "model/result.h"
+#include "document/result.h"
 
 namespace brindlewox {
 

@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <optional>
 
-#include "model/result.h"
-#include "platform/bitmap.h"
+#include "document/result.h"
+#include "platform/image/bitmap.h"
 #include "platform/worker/decoding_worker.h"
 
 namespace brindlewox {

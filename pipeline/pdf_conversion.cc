@@ -2,11 +2,11 @@
 
 #include <cmath>
 
-#include "model/progress_event.h"
+#include "document/progress_event.h"
 #include "pipeline/page_rendering.h"
 #include "pipeline/text_recognition.h"
 #include "platform/worker/decoding_worker.h"
-#include "platform/text_recognizer.h"
+#include "platform/recognizer/text_recognizer.h"
 
 namespace brindlewox {
 

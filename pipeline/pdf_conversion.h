@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "model/ocr_document.h"
+#include "document/ocr_document.h"
 #include "pipeline/open_output.h"
 
 namespace brindlewox {

@@ -36,7 +36,7 @@
 #include <cstddef>
 #include <vector>
 
-#include "platform/text_observation.h"
+#include "platform/recognizer/text_observation.h"
 
 namespace brindlewox {
 

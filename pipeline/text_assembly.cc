@@ -4,7 +4,7 @@
 #include <string_view>
 
 #include "pipeline/reading_order.h"
-#include "platform/text_services.h"
+#include "services/text_services.h"
 
 namespace brindlewox {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/text_observation.h"
+#include "platform/recognizer/text_observation.h"
 
 namespace brindlewox {
 

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "platform/text_recognizer.h"
+#include "platform/recognizer/text_recognizer.h"
 
 namespace brindlewox {
 

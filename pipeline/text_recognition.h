@@ -2,9 +2,9 @@
 // platform recogniser finds and reads the text, text assembly orders it.
 #pragma once
 
-#include "model/result.h"
+#include "document/result.h"
 #include "pipeline/text_assembly.h"
-#include "platform/bitmap.h"
+#include "platform/image/bitmap.h"
 
 namespace brindlewox {
 

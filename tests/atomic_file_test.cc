@@ -1,4 +1,4 @@
-#include "platform/atomic_file.h"
+#include "services/atomic_file.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "platform/codec_header.h"
+#include "platform/pdf/codec_header.h"
 
 #include <gtest/gtest.h>
 

@@ -1,13 +1,13 @@
-#include "model/ocr_document.h"
+#include "document/ocr_document.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <limits>
 
-#include "model/json_text.h"
-#include "model/ocr_error.h"
-#include "model/progress_event.h"
+#include "document/json_text.h"
+#include "document/ocr_error.h"
+#include "document/progress_event.h"
 
 namespace brindlewox {
 namespace {

@@ -8,13 +8,13 @@
 #include <opencv2/imgproc.hpp>
 
 #include "pipeline/text_recognition.h"
-#include "platform/bitmap_pixels.h"
-#include "platform/image_decoder.h"
+#include "platform/image/bitmap_pixels.h"
+#include "platform/image/image_decoder.h"
 #include "platform/recognizer/model_files.h"
 #include "platform/recognizer/detection_scale.h"
 #include "platform/recognizer/line_finder.h"
 #include "platform/recognizer/text_detector.h"
-#include "platform/text_recognizer.h"
+#include "platform/recognizer/text_recognizer.h"
 #include "platform/recognizer/network_layers.h"
 
 namespace brindlewox {

@@ -1,8 +1,8 @@
-#include "platform/text_services.h"
+#include "services/text_services.h"
 
 #include <gtest/gtest.h>
 
-#include "model/stderr_writer.h"
+#include "document/stderr_writer.h"
 
 #include <unistd.h>
 

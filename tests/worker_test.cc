@@ -10,9 +10,9 @@
 #include <opencv2/core.hpp>
 
 #include "pipeline/page_rendering.h"
-#include "platform/bitmap_pixels.h"
-#include "platform/image_decoder.h"
-#include "platform/pdf_document.h"
+#include "platform/image/bitmap_pixels.h"
+#include "platform/image/image_decoder.h"
+#include "platform/pdf/pdf_document.h"
 #include "platform/worker/decoding_worker.h"
 
 namespace brindlewox {

@@ -5,7 +5,7 @@
 #include <system_error>
 #include <vector>
 
-#include "platform/install_location.h"
+#include "services/install_location.h"
 
 namespace brindlewox {
 

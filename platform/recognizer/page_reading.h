@@ -19,7 +19,7 @@
 
 #include "platform/recognizer/line_finder.h"
 #include "platform/recognizer/line_reader.h"
-#include "platform/text_observation.h"
+#include "platform/recognizer/text_observation.h"
 
 namespace brindlewox {
 

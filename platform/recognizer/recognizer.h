@@ -16,7 +16,7 @@
 
 #include <opencv2/core.hpp>
 
-#include "model/result.h"
+#include "document/result.h"
 #include "platform/recognizer/chinese_script.h"
 #include "platform/recognizer/line_orientation.h"
 #include "platform/recognizer/page_orientation.h"
@@ -24,7 +24,7 @@
 #include "platform/recognizer/text_detector.h"
 #include "platform/recognizer/text_line_reader.h"
 #include "platform/recognizer/upright_turn.h"
-#include "platform/text_observation.h"
+#include "platform/recognizer/text_observation.h"
 
 namespace brindlewox {
 

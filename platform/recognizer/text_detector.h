@@ -9,7 +9,7 @@
 #include <opencv2/core.hpp>
 #include <opencv2/dnn.hpp>
 
-#include "platform/text_observation.h"
+#include "platform/recognizer/text_observation.h"
 
 namespace brindlewox {
 

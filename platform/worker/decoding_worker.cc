@@ -13,7 +13,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/install_location.h"
+#include "services/install_location.h"
 #include "platform/worker/shared_pixels.h"
 #include "platform/worker/worker_limits.h"
 #include "platform/worker/worker_protocol.h"

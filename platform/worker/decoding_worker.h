@@ -13,10 +13,10 @@
 #include <optional>
 #include <string>
 
-#include "model/result.h"
-#include "platform/bitmap.h"
-#include "platform/pdf_document.h"
-#include "platform/unique_fd.h"
+#include "document/result.h"
+#include "platform/image/bitmap.h"
+#include "platform/pdf/pdf_document.h"
+#include "services/unique_fd.h"
 
 namespace brindlewox {
 

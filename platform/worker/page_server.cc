@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "platform/bitmap_pixels.h"
-#include "platform/image_decoder.h"
+#include "platform/image/bitmap_pixels.h"
+#include "platform/image/image_decoder.h"
 #include "platform/worker/confinement.h"
 #include "platform/worker/shared_pixels.h"
 

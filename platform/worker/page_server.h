@@ -4,8 +4,8 @@
 // target runs it in-process on requests of its own.
 #pragma once
 
-#include "platform/pdf_document.h"
-#include "platform/unique_fd.h"
+#include "platform/pdf/pdf_document.h"
+#include "services/unique_fd.h"
 #include "platform/worker/worker_protocol.h"
 
 namespace brindlewox::worker {

@@ -6,7 +6,7 @@
 
 #include <memory>
 
-#include "platform/bitmap_pixels.h"
+#include "platform/image/bitmap_pixels.h"
 #include "platform/worker/worker_protocol.h"
 
 namespace brindlewox::worker {

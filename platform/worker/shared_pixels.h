@@ -14,8 +14,8 @@
 #include <functional>
 #include <optional>
 
-#include "platform/bitmap.h"
-#include "platform/unique_fd.h"
+#include "platform/image/bitmap.h"
+#include "services/unique_fd.h"
 
 namespace brindlewox::worker {
 

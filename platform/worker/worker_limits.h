@@ -5,7 +5,7 @@
 #include <chrono>
 #include <cstdint>
 
-#include "platform/pdf_page_cost.h"
+#include "platform/pdf/pdf_page_cost.h"
 
 namespace brindlewox::worker {
 

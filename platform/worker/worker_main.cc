@@ -12,7 +12,7 @@
 
 #include <opencv2/core/utility.hpp>
 
-#include "platform/unique_fd.h"
+#include "services/unique_fd.h"
 #include "platform/worker/confinement.h"
 #include "platform/worker/page_server.h"
 #include "platform/worker/worker_protocol.h"

@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "platform/unique_fd.h"
+#include "services/unique_fd.h"
 
 namespace brindlewox::worker {
 

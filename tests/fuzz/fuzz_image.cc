@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <vector>
 
-#include "platform/image_decoder.h"
-#include "platform/image_header.h"
+#include "platform/image/image_decoder.h"
+#include "platform/image/image_header.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::vector<std::uint8_t> bytes(data, data + size);

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "model/json_text.h"
+#include "document/json_text.h"
 
 namespace {
 

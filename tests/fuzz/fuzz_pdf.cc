@@ -10,7 +10,7 @@
 #include <string>
 
 #include "pipeline/page_rendering.h"
-#include "platform/pdf_document.h"
+#include "platform/pdf/pdf_document.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static const std::string path = "/tmp/fuzz_pdf_" + std::to_string(::getpid()) + ".pdf";

@@ -13,8 +13,8 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/pdf_document.h"
-#include "platform/unique_fd.h"
+#include "platform/pdf/pdf_document.h"
+#include "services/unique_fd.h"
 #include "platform/worker/page_server.h"
 #include "platform/worker/shared_pixels.h"
 #include "platform/worker/worker_protocol.h"

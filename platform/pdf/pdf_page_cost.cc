@@ -1,4 +1,4 @@
-#include "platform/pdf_page_cost.h"
+#include "platform/pdf/pdf_page_cost.h"
 
 // Object.h first: Poppler's object headers complete each other's types only
 // in that order.
@@ -17,7 +17,7 @@
 #include <span>
 #include <vector>
 
-#include "platform/codec_header.h"
+#include "platform/pdf/codec_header.h"
 
 namespace brindlewox {
 

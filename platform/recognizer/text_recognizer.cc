@@ -1,4 +1,4 @@
-#include "platform/text_recognizer.h"
+#include "platform/recognizer/text_recognizer.h"
 
 #include <exception>
 #include <future>
@@ -9,7 +9,7 @@
 #include <string>
 #include <system_error>
 
-#include "platform/bitmap_pixels.h"
+#include "platform/image/bitmap_pixels.h"
 #include "platform/recognizer/recognizer.h"
 
 namespace brindlewox {

@@ -1,4 +1,4 @@
-#include "model/stderr_writer.h"
+#include "document/stderr_writer.h"
 
 #include <fcntl.h>
 #include <unistd.h>

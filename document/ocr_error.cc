@@ -1,4 +1,4 @@
-#include "model/ocr_error.h"
+#include "document/ocr_error.h"
 
 #include <utility>
 

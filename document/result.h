@@ -6,7 +6,7 @@
 #include <utility>
 #include <variant>
 
-#include "model/ocr_error.h"
+#include "document/ocr_error.h"
 
 namespace brindlewox {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "model/result.h"
+#include "document/result.h"
 
 namespace brindlewox {
 

@@ -9,10 +9,10 @@
 #include <optional>
 #include <string>
 
-#include "model/result.h"
-#include "platform/bitmap.h"
-#include "platform/pdf_page_cost.h"
-#include "platform/unique_fd.h"
+#include "document/result.h"
+#include "platform/image/bitmap.h"
+#include "platform/pdf/pdf_page_cost.h"
+#include "services/unique_fd.h"
 
 class GooFile;
 class PDFDoc;

@@ -1,4 +1,4 @@
-#include "platform/cancellation.h"
+#include "services/cancellation.h"
 
 #include <limits.h>
 #include <signal.h>

@@ -1,4 +1,4 @@
-#include "platform/pdf_document.h"
+#include "platform/pdf/pdf_document.h"
 
 #include <GlobalParams.h>
 #include <Page.h>
@@ -15,7 +15,7 @@
 
 #include <opencv2/imgproc.hpp>
 
-#include "platform/bitmap_pixels.h"
+#include "platform/image/bitmap_pixels.h"
 
 namespace brindlewox {
 

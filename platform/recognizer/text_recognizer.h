@@ -6,9 +6,9 @@
 
 #include <vector>
 
-#include "model/result.h"
-#include "platform/bitmap.h"
-#include "platform/text_observation.h"
+#include "document/result.h"
+#include "platform/image/bitmap.h"
+#include "platform/recognizer/text_observation.h"
 
 namespace brindlewox {
 

@@ -1,4 +1,4 @@
-#include "platform/image_header.h"
+#include "platform/image/image_header.h"
 
 #include <array>
 #include <cstdlib>

@@ -18,7 +18,7 @@
 #include <string>
 #include <string_view>
 
-#include "model/result.h"
+#include "document/result.h"
 
 namespace brindlewox {
 

@@ -1,4 +1,4 @@
-#include "model/json_text.h"
+#include "document/json_text.h"
 
 #include <array>
 #include <charconv>

@@ -1,4 +1,4 @@
-#include "platform/install_location.h"
+#include "services/install_location.h"
 
 #include <unistd.h>
 

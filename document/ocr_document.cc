@@ -1,8 +1,8 @@
-#include "model/ocr_document.h"
+#include "document/ocr_document.h"
 
 #include <optional>
 
-#include "model/json_text.h"
+#include "document/json_text.h"
 
 namespace brindlewox {
 

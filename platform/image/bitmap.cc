@@ -1,8 +1,8 @@
-#include "platform/bitmap.h"
+#include "platform/image/bitmap.h"
 
 #include <utility>
 
-#include "platform/bitmap_pixels.h"
+#include "platform/image/bitmap_pixels.h"
 
 namespace brindlewox {
 

@@ -1,10 +1,10 @@
-#include "model/progress_event.h"
+#include "document/progress_event.h"
 
 #include <algorithm>
 #include <utility>
 
-#include "model/json_text.h"
-#include "model/stderr_writer.h"
+#include "document/json_text.h"
+#include "document/stderr_writer.h"
 
 namespace brindlewox {
 

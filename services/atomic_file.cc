@@ -1,4 +1,4 @@
-#include "platform/atomic_file.h"
+#include "services/atomic_file.h"
 
 #include <fcntl.h>
 #include <linux/magic.h>
@@ -18,8 +18,8 @@
 #include <utility>
 #include <vector>
 
-#include "model/stderr_writer.h"
-#include "platform/cancellation.h"
+#include "document/stderr_writer.h"
+#include "services/cancellation.h"
 
 namespace brindlewox {
 

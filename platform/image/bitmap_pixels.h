@@ -6,7 +6,7 @@
 
 #include <opencv2/core.hpp>
 
-#include "platform/bitmap.h"
+#include "platform/image/bitmap.h"
 
 namespace brindlewox {
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "model/result.h"
-#include "platform/bitmap.h"
+#include "document/result.h"
+#include "platform/image/bitmap.h"
 
 namespace brindlewox {
 

@@ -1,4 +1,4 @@
-#include "platform/text_services.h"
+#include "services/text_services.h"
 
 #include <unicode/uchar.h>
 #include <unicode/ustring.h>

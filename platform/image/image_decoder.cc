@@ -1,4 +1,4 @@
-#include "platform/image_decoder.h"
+#include "platform/image/image_decoder.h"
 
 #include <fcntl.h>
 #include <libheif/heif.h>
@@ -14,8 +14,8 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
-#include "platform/bitmap_pixels.h"
-#include "platform/image_header.h"
+#include "platform/image/bitmap_pixels.h"
+#include "platform/image/image_header.h"
 
 namespace brindlewox {
 
