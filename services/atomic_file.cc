@@ -118,19 +118,45 @@ Result<Destination> findDestination(const std::string& path) {
   }
 }
 
-// A new file beside `target`, created with 0666 less the umask like any new
-// file, under a name no other file has.
-int createTemporary(const std::string& target, std::string& name) {
+// A name beside `target` that no file has yet: `create` is called with each
+// candidate until it succeeds or fails for a reason other than EEXIST.
+template <typename Create>
+int withFreshName(const std::string& target, std::string& name, Create create) {
   constexpr std::string_view kLetters = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
   std::random_device random;
   std::uniform_int_distribution<std::size_t> letter(0, kLetters.size() - 1);
   for (int attempt = 0; attempt < 100; ++attempt) {
     name = folderOf(target) + "/.brindlewox-ocr-";
     for (int i = 0; i < 6; ++i) name += kLetters[letter(random)];
-    const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd >= 0 || errno != EEXIST) return fd;
+    const int result = create(name);
+    if (result >= 0 || errno != EEXIST) return result;
   }
   return -1;  // errno is EEXIST
+}
+
+// A new named file beside `target`, created with 0666 less the umask like any
+// new file.
+int createTemporary(const std::string& target, std::string& name) {
+  return withFreshName(target, name, [](const std::string& candidate) {
+    return ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  });
+}
+
+// A new file with no name yet in `target`'s folder, so that a run killed
+// before it is done (SIGKILL, a power cut) leaves nothing behind; -1 where the
+// file system cannot make one, or the name could not be given to it later
+// (the link goes through /proc).
+int createUnnamed(const std::string& target) {
+  if (::access("/proc/self/fd", X_OK) != 0) return -1;
+  return ::open(folderOf(target).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+}
+
+// Gives the unnamed file behind `fd` a fresh name beside `target`.
+int nameUnnamed(int fd, const std::string& target, std::string& name) {
+  const std::string self = "/proc/self/fd/" + std::to_string(fd);
+  return withFreshName(target, name, [&self](const std::string& candidate) {
+    return ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, candidate.c_str(), AT_SYMLINK_FOLLOW);
+  });
 }
 
 int connectTo(const std::string& path) {
@@ -229,6 +255,8 @@ Result<OutputFile> OutputFile::open(const std::string& path) {
     return OutputFile(path, {}, {}, fd);
   }
   const std::string& replaced = destination.value().path;
+  const int unnamed = createUnnamed(replaced);
+  if (unnamed >= 0) return OutputFile(path, replaced, {}, unnamed);
   // The name and the file come and go together for a cancellation.
   const CancellationDeferred deferred;
   std::string temporary;
@@ -240,7 +268,17 @@ Result<OutputFile> OutputFile::open(const std::string& path) {
 
 Status OutputFile::write(std::string_view bytes) && {
   if (!writeAll(descriptor_, bytes)) return writeError(path_, errno);
-  if (!temporary_.empty() && ::fsync(descriptor_) != 0) return writeError(path_, errno);
+  const bool replacing = !replaced_.empty();
+  if (replacing && ::fsync(descriptor_) != 0) return writeError(path_, errno);
+  if (replacing && temporary_.empty()) {
+    // The whole document gets its temporary name only now; the rename below
+    // puts it in place as for a named temporary file.
+    const CancellationDeferred deferred;
+    std::string temporary;
+    if (nameUnnamed(descriptor_, replaced_, temporary) != 0) return writeError(path_, errno);
+    temporary_ = std::move(temporary);
+    removeOnCancellation(temporary_);
+  }
   // Closed here, not by the destructor, since a file system may report a
   // failed write only now.
   if (::close(std::exchange(descriptor_, -1)) != 0) return writeError(path_, errno);

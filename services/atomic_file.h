@@ -3,7 +3,9 @@
 // failed run changes nothing. What stands at OUTPUT decides how it is written:
 // - a regular file or nothing: a temporary file in its folder takes the bytes,
 //   is flushed to disk and renamed over it, so a reader sees the old file or
-//   the whole new one;
+//   the whole new one. Where the file system allows (O_TMPFILE), the
+//   temporary file has no name until the document is whole, so a run killed
+//   outright leaves nothing in the folder;
 // - a symbolic link (or a chain of them): the same for the file the last link
 //   names, so the links stay; a dangling link gets its file created;
 // - a link that names one of this process's descriptors (/dev/stdout,
@@ -43,7 +45,8 @@ class OutputFile {
 
   std::string path_;       // as given, for the failure line
   std::string replaced_;   // the file the temporary file replaces; empty when writing straight in
-  std::string temporary_;  // empty once published, removed or moved away
+  std::string temporary_;  // the temporary file's name; empty while it has none, and once
+                           // published, removed or moved away
   int descriptor_ = -1;
 };
 

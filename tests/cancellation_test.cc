@@ -1,6 +1,8 @@
 // A parent cancelling a run: SIGTERM, SIGINT or SIGHUP ends the process by
 // that same signal, promptly, with OUTPUT as it was and no temporary file
-// left beside it, whether the input is being read or the output written.
+// left beside it, whether the input is being read or the output written;
+// after SIGKILL too, where the file system makes unnamed files.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -8,6 +10,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -88,6 +91,18 @@ TEST_F(Cancellation, EachSignalEndsAMultiPagePDFRunByThatSignal) {
     waitForProgress(started, "\"completedPages\":1,");
     cancelAndCheck(started, signal);
   }
+}
+
+// SIGKILL cannot be caught, so nothing of ours can remove a temporary file:
+// the document is written into a file with no name until it is whole, and
+// goes with the process.
+TEST_F(Cancellation, ARunKilledOutrightMidPageLeavesNothingBesideOutput) {
+  const int probe = ::open(directory_.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+  if (probe < 0) GTEST_SKIP() << "this file system makes no unnamed files: " << ::strerror(errno);
+  ::close(probe);
+  const StartedBinary started = start(kData + "/five_pages.pdf");
+  waitForProgress(started, "\"completedPages\":1,");
+  cancelAndCheck(started, SIGKILL);
 }
 
 TEST_F(Cancellation, ASignalWhileTheOutputIsWrittenRemovesTheTemporaryFile) {
