@@ -1,3 +1,8 @@
+// app/ is the front end: the entry points (main.cc; the decoding worker's is
+// platform/worker/worker_main.cc), option parsing and this driver. It links
+// none of the heavy libraries and loads the engine only once an input is
+// dispatched.
+//
 // The run driver turns one command line into either a JSON result document at
 // OUTPUT (exit status 0) or one failure line on standard error (status 1). It
 // owns the argument list, the document and its encoded bytes, and is the only

@@ -1,3 +1,6 @@
+// document/ holds what a run produces and says: this document, its JSON text
+// (json_text.h), progress events, failure kinds and the stderr writer.
+//
 // OCRDocument is the tool's only product: the recognised pages of one input
 // with the engine name and the input's page count. OCRPage is one page. Both
 // are plain values, built once by a conversion and encoded once by the driver.

@@ -1,3 +1,8 @@
+// pipeline/ is the conversion itself: PDF and image conversion, the page
+// rendering policy, text recognition and assembly, and the reading order,
+// fed plain sizes, page counts and observations so that its logic is tested
+// without OpenCV or Poppler.
+//
 // The conversions as the command-line front end reaches them. They live in a
 // separately loaded engine library, so that a run that fails on its command
 // line never pays for loading OpenCV, Poppler and libheif. Front end and

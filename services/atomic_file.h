@@ -1,3 +1,7 @@
+// services/ holds the system services that need none of the heavy
+// libraries: this file, cancellation by signals, where the installed files
+// are, Unicode text and descriptors.
+//
 // OUTPUT, opened once the input is open and written once the document is
 // whole, so that a path that cannot be written fails before the work and a
 // failed run changes nothing. What stands at OUTPUT decides how it is written:

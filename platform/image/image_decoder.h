@@ -1,3 +1,6 @@
+// platform/image/ is the image side: bitmaps (bitmap.h), the format told from
+// a file's first bytes (image_header.h), and decoding here.
+//
 // Decodes an image file into a Bitmap: by the file's content, not its name.
 // PNG, JPEG, TIFF (first page), BMP and WebP go through OpenCV's codecs,
 // HEIF/HEIC through libheif. Orientation tags are applied and transparency is

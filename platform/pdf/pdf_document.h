@@ -1,3 +1,6 @@
+// platform/pdf/ is Poppler's side: documents and pages here, the page-cost
+// walk (pdf_page_cost.h) and the codec headers it reads (codec_header.h).
+//
 // A PDF document opened through Poppler, and its pages. The document object
 // owns the parsed file and the renderer; a PDFPage is a light handle that is
 // only valid while its document lives. Poppler's own diagnostics are

@@ -1,3 +1,7 @@
+// platform/recognizer/ is the recogniser: this entry point, its stages
+// (recognizer.h), the network layers and products of our own, the CTC
+// decoder, and the prepared networks' files.
+//
 // The text recogniser: finds the text in a bitmap and reads each piece with
 // the PP-OCRv4 detection and recognition networks. The networks are loaded
 // once per process, when a RecognizerLoad starts it or on first use, and

@@ -1,3 +1,8 @@
+// platform/worker/ is the decoding worker: its main (worker_main.cc), its
+// limits and system-call filter (confinement.h), its side of the
+// conversation (page_server.h), the protocol and sealed pixels both sides
+// share (worker_protocol.h, shared_pixels.h), and this handle.
+//
 // The tool's handle on a decoding worker: a process of its own that opens the
 // untrusted input and turns it into pixels under hard limits (see
 // worker_limits.h), so that whatever a PDF or an image does to Poppler or a
