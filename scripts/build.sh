@@ -1,6 +1,12 @@
 #!/bin/sh
-# Configures and builds into build/ (binary, prepared models, tests).
+# Configures and builds into build/: with no argument everything (binary,
+# prepared models, tests, benchmarks), else only the targets named.
+# usage: build.sh [TARGET...]
 set -eu
 cd "$(dirname "$0")/.."
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
-cmake --build build -j "$(nproc)"
+if [ $# -eq 0 ]; then
+  cmake --build build -j "$(nproc)"
+else
+  cmake --build build -j "$(nproc)" --target "$@"
+fi

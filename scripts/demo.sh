@@ -3,7 +3,9 @@
 set -eu
 cd "$(dirname "$0")/.."
 sh scripts/install-deps.sh
-sh scripts/build.sh
+# The tool alone (with its engine, decoding worker and models): the tests
+# and benchmarks are built by the test command.
+sh scripts/build.sh brindlewox-ocr
 build/brindlewox-ocr examples/sample.png build/sample.json
 echo
 echo "build/sample.json:"
