@@ -25,7 +25,7 @@ from score import measures
 from tool_runs import ours
 from tuning_score import CASE_FREE_GROUPS, load_items
 
-ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 TURNS = {90: Image.Transpose.ROTATE_270, 180: Image.Transpose.ROTATE_180, 270: Image.Transpose.ROTATE_90}
 LOSS_ALLOWED = 0.01
 

@@ -23,7 +23,7 @@ import sys
 from score import measures
 from tuning_score import CASE_FREE_GROUPS, order_bound_text, page_aspect
 
-ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 
 
 def observed_lines(item, args):

@@ -3,7 +3,7 @@
 // page, y down from the top), its text and whether it runs down the page,
 // in the detector's order, with the page's aspect on standard output. The
 // reading order can then be tuned on real detections in seconds, with
-// bench/order_score.py --observations, without running the networks again.
+// bench/accuracy/order_score.py --observations, without running the networks again.
 //
 // usage: dump_observations INPUT OUT.lines.json   (a PDF's first page, or an image)
 #include <cstdio>

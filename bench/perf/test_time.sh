@@ -5,8 +5,8 @@
 # that both see the same load. Prints wall and CPU seconds per run, and the
 # load average at the start and the end. A test that BEFORE does not have
 # counts 0 there.
-# usage: bench/test_time.sh BUILD_DIR ROUNDS [BEFORE] TEST...
-# e.g.:  bench/test_time.sh build 2 fd8e364 BatchConvertOverSsh ReadmeMatchesTheTool ExamplesFromTheBuildTree
+# usage: bench/perf/test_time.sh BUILD_DIR ROUNDS [BEFORE] TEST...
+# e.g.:  bench/perf/test_time.sh build 2 fd8e364 BatchConvertOverSsh ReadmeMatchesTheTool ExamplesFromTheBuildTree
 set -euo pipefail
 [ -x /usr/bin/time ] || apt-get install -y --no-install-recommends time >/dev/null
 build=$(realpath "$1")
@@ -17,7 +17,7 @@ if [ $# -gt 0 ] && git rev-parse -q --verify "$1^{commit}" >/dev/null 2>&1; then
   before=$1
   shift
 fi
-source_dir=$(cd "$(dirname "$0")/.." && pwd)
+source_dir=$(cd "$(dirname "$0")/../.." && pwd)
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
 if [ -n "$before" ]; then

@@ -1,7 +1,7 @@
 #!/bin/sh
 # Times two builds of the tool on the same images, interleaved so that both
 # see the same machine load: wall and CPU seconds per image for each.
-# usage: bench/time_builds.sh BEFORE_BINARY AFTER_BINARY IMAGE...
+# usage: bench/perf/time_builds.sh BEFORE_BINARY AFTER_BINARY IMAGE...
 set -eu
 [ -x /usr/bin/time ] || apt-get install -y --no-install-recommends time >/dev/null
 before=$1

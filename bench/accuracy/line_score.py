@@ -1,11 +1,11 @@
 #!/usr/bin/python3
-"""Scores our tool and the Tesseract peer on one-line images (bench/line_crops.py).
+"""Scores our tool and the Tesseract peer on one-line images (bench/accuracy/line_crops.py).
 
 usage: line_score.py BINARY CROPS_DIR [--no-peer] [--label NAME]
 
 Per group of crops and over all of them, for our tool, the peer set for a
 single line (tesseract --psm 7) and the peer left at its default page
-segmentation: order-free character error (mean over crops, bench/score.py's
+segmentation: order-free character error (mean over crops, bench/accuracy/score.py's
 measure), the crops that lose a third or more of their characters, the
 output lines per crop (one is right) and seconds per image. The peer's
 results are cached under build/line-peer-cache; our texts are written to
@@ -22,7 +22,7 @@ from PIL import Image
 from score import measures
 from tool_runs import PeerCache, ours
 
-ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 PEERS = (("tesseract --psm 7", 7), ("tesseract default", None))
 
 
@@ -73,7 +73,7 @@ def main():
     rows = collections.defaultdict(lambda: collections.defaultdict(list))
     listing = list(crops(args.crops_dir))
     if not listing:
-        sys.exit("no crops in %s (bench/line_crops.py makes them)" % args.crops_dir)
+        sys.exit("no crops in %s (bench/accuracy/line_crops.py makes them)" % args.crops_dir)
     for number, (group, path) in enumerate(listing, 1):
         with open(path[:-len(".png")] + ".txt", encoding="utf-8") as f:
             truth = f.read()

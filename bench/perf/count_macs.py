@@ -4,8 +4,8 @@ ONNX's own shape inference: the cross-check of build/roofline, which counts
 them over the graph as OpenCV loaded it.
 
 usage: count_macs.py MODEL.onnx HEIGHT WIDTH [HEIGHT WIDTH ...]
-e.g.   bench/count_macs.py build/models/ppocrv4_det_opencv.onnx 960 1280
-       bench/count_macs.py build/models/ppocrv4_rec_opencv.onnx 48 320 48 640
+e.g.   bench/perf/count_macs.py build/models/ppocrv4_det_opencv.onnx 960 1280
+       bench/perf/count_macs.py build/models/ppocrv4_rec_opencv.onnx 48 320 48 640
 """
 import sys
 

@@ -30,7 +30,7 @@ import os
 import subprocess
 import sys
 
-ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 CASE_FREE_GROUPS = {"en_receipts"}
 ENGLISH = ["en_forms", "en_receipts", "en_pdf", "en_docs"]
 

@@ -7,7 +7,7 @@ usage: tuning_score.py BINARY [TUNING_DIR] [--groups g1,g2] [--no-peer] [--jobs 
 Per group of the corpus (tuning-data/manifest.json), for our tool and the peer:
 character error ordered and order-free, word error ordered and order-free
 (English groups), seconds per page and peak RSS; all errors are means over the
-group's items, as bench/score.py measures them. Receipts are all upper case in
+group's items, as bench/accuracy/score.py measures them. Receipts are all upper case in
 their ground truth, so that group is compared case-insensitively.
 
 Reading order: the ground-truth lines are put through our own reading order
@@ -33,7 +33,7 @@ import sys
 from score import measures
 from tool_runs import PeerCache, ours
 
-ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 CASE_FREE_GROUPS = {"en_receipts"}
 
 

@@ -1,6 +1,6 @@
 #!/usr/bin/python3
 """Writes an int8 copy of a PP-OCR graph for ONNX Runtime, for the engine
-comparison only (bench/ort_compare.sh): every 1x1 convolution becomes
+comparison only (bench/studies/ort_compare.sh): every 1x1 convolution becomes
 DynamicQuantizeLinear (activations, uint8, per tensor at run time) ->
 ConvInteger (weights symmetric per output channel, stored as uint8 around
 128) -> scale -> bias. The other operators stay float.

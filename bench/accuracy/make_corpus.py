@@ -15,11 +15,13 @@ usage: make_corpus.py OUT_DIR [--seed S] [--pages N]
 import argparse
 import os
 import random
+import sys
 
 import cairo
 from PIL import Image, ImageDraw, ImageFilter, ImageFont
 
-from make_bench_data import CJK, sentence
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "perf"))
+from make_bench_data import CJK, sentence  # noqa: E402  (the benchmark pages' text)
 
 GROUPS = ("english", "simplified", "traditional", "mixed")
 LATIN_FAMILY = "DejaVu Serif"

@@ -1,5 +1,5 @@
 // Dumps what the CTC decoder sees on each line of a page, so that word-break
-// rules can be measured offline (bench/word_breaks.py) without re-running the
+// rules can be measured offline (bench/studies/word_breaks.py) without re-running the
 // networks: per line, per frame, the top class, its probability and the
 // space class's probability. Lines are found and cut as the tool does; every page
 // of a PDF is drawn as the tool draws it.

@@ -1,6 +1,6 @@
 // Times one network under ONNX Runtime's CPU engine (the onnxruntime-node
 // package), for comparing it with our own layers on the same input sizes.
-// usage: node bench/ort_compare.mjs ORT_NODE_MODULES GRAPH.onnx HEIGHT WIDTH THREADS [ROUNDS]
+// usage: node bench/studies/ort_compare.mjs ORT_NODE_MODULES GRAPH.onnx HEIGHT WIDTH THREADS [ROUNDS]
 // Prints the median and best forward in seconds and the output's first values.
 import { createRequire } from "module";
 
