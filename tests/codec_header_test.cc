@@ -160,7 +160,7 @@ TEST(CodecHeader, JpegTwoThousandSizeComponentsAndTiles) {
   CodecCost cost = jpxCost(view(bare));
   EXPECT_EQ(cost.pixels, 1000U * 2000U);
   EXPECT_EQ(cost.sampleVisits, 1000U * 2000U + 2 * 500U * 1000U);
-  EXPECT_EQ(cost.memory, cost.sampleVisits * 4 + 8192 + 3 * 1024);
+  EXPECT_EQ(cost.memory, cost.sampleVisits * 4 + 8192 + 3 * 1024U);
 
   // The same picture in 10 x 10 tiles: a hundred tiles' parameters.
   EXPECT_EQ(jpxCost(view(codestream(1010, 2020, 10, 20, 101, 202, {{1, 1}}))).memory,
