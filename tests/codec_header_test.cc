@@ -101,19 +101,34 @@ TEST(CodecHeader, JpegIsReadAsPopplerHandsItToLibjpeg) {
   scan(huge, {1});
   EXPECT_EQ(jpegCost(view(huge), 30000, 20000).pixels, 30000U * 20000U);
   EXPECT_EQ(jpegCost(view(huge), 30000, 20000).memory, 3750U * 2500U * 128);
-  EXPECT_EQ(jpegCost(view(huge), 0, 0).pixels, 0U);  // and without one, libjpeg stops
+  EXPECT_FALSE(jpegCost(view(huge), 0, 0).known);  // and without one, nothing vouches for it
 
-  // What libjpeg cannot start costs nothing: no frame, a lossless frame, no scan.
+  // Headers that cannot be followed are of unknown cost, never free: a
+  // lossless or hierarchical frame, no scan, no start of image.
   for (const std::uint8_t marker : {0xC3, 0xC5}) {
     Bytes unsupported = {0xFF, 0xD8};
     frame(unsupported, marker, 1000, 1000, {{1, 1, 1}});
     scan(unsupported, {1});
-    EXPECT_EQ(jpegCost(view(unsupported), 0, 0).pixels, 0U);
+    EXPECT_FALSE(jpegCost(view(unsupported), 0, 0).known);
   }
   Bytes noScan = {0xFF, 0xD8};
   frame(noScan, 0xC2, 1000, 1000, {{1, 1, 1}});
-  EXPECT_EQ(jpegCost(view(noScan), 0, 0).memory, 0U);
-  EXPECT_EQ(jpegCost(view(Bytes{0xFF, 0xD9, 1, 2, 3}), 0, 0).pixels, 0U);
+  EXPECT_FALSE(jpegCost(view(noScan), 0, 0).known);
+  EXPECT_FALSE(jpegCost(view(Bytes{0xFF, 0xD9, 1, 2, 3}), 0, 0).known);
+  EXPECT_TRUE(jpegCost(view(b), 0, 0).known);
+
+  // Poppler looks for the start two bytes at a time, so in FF FF D8 the D8
+  // goes with the second FF and the start is the next FF D8: an image that
+  // seems to end at once hides the one libjpeg decodes.
+  Bytes hidden = {0xFF, 0xFF, 0xD8, 0xFF, 0xD9};
+  hidden.insert(hidden.end(), huge.begin(), huge.end());
+  EXPECT_EQ(jpegCost(view(hidden), 30000, 20000).pixels, 30000U * 20000U);
+
+  // An application segment of length 0 is one libjpeg steps over by its two
+  // length bytes; it is not followed here, so the cost is unknown.
+  Bytes emptyApp = {0xFF, 0xD8, 0xFF, 0xE1, 0x00, 0x00};
+  emptyApp.insert(emptyApp.end(), huge.begin() + 2, huge.end());
+  EXPECT_FALSE(jpegCost(view(emptyApp), 30000, 20000).known);
 }
 
 // ---- JPEG 2000
@@ -145,14 +160,34 @@ TEST(CodecHeader, JpegTwoThousandSizeComponentsAndTiles) {
   CodecCost cost = jpxCost(view(bare));
   EXPECT_EQ(cost.pixels, 1000U * 2000U);
   EXPECT_EQ(cost.sampleVisits, 1000U * 2000U + 2 * 500U * 1000U);
-  EXPECT_EQ(cost.memory, cost.sampleVisits * 4 + 8192);
+  EXPECT_EQ(cost.memory, cost.sampleVisits * 4 + 8192 + 3 * 1024U);
 
   // The same picture in 10 x 10 tiles: a hundred tiles' parameters.
-  EXPECT_EQ(jpxCost(view(codestream(1010, 2020, 10, 20, 101, 202, {{1, 1}}))).memory, 1000U * 2000U * 4 + 100 * 8192);
+  EXPECT_EQ(jpxCost(view(codestream(1010, 2020, 10, 20, 101, 202, {{1, 1}}))).memory,
+            1000U * 2000U * 4 + 100 * (8192 + 1024));
 
-  // A malformed size is one OpenJPEG refuses, so it costs nothing.
-  EXPECT_EQ(jpxCost(view(codestream(1000, 1000, 0, 0, 0, 1000, {{1, 1}}))).pixels, 0U);
-  EXPECT_EQ(jpxCost(view(codestream(10, 1000, 20, 0, 10, 1000, {{1, 1}}))).pixels, 0U);
+  // Each component adds its coding parameters to every tile: 16,384
+  // components in 1,024 tiles are gigabytes however few samples they hold.
+  constexpr std::size_t kComponents = 16384;
+  Bytes wide = {0xFF, 0x4F, 0xFF, 0x51};
+  put(wide, 38 + 3 * kComponents, 2);
+  put(wide, 0, 2);
+  for (std::uint64_t v : {2048, 2048, 0, 0, 64, 64, 0, 0}) put(wide, v, 4);
+  put(wide, kComponents, 2);
+  for (std::size_t i = 0; i < kComponents; ++i) append(wide, {7, 255, 255});  // 9 samples each
+  const CodecCost manyComponents = jpxCost(view(wide));
+  EXPECT_TRUE(manyComponents.known);
+  EXPECT_GE(manyComponents.memory, 1024U * 16384U * 1024U);
+
+  // Sizes OpenJPEG refuses, and an unknown marker where SIZ belongs (which
+  // OpenJPEG steps over), are of unknown cost.
+  EXPECT_FALSE(jpxCost(view(codestream(1000, 1000, 0, 0, 0, 1000, {{1, 1}}))).known);
+  EXPECT_FALSE(jpxCost(view(codestream(10, 1000, 20, 0, 10, 1000, {{1, 1}}))).known);
+  Bytes unknownFirst = {0xFF, 0x4F, 0xFF, 0x30, 0x00, 0x04, 0x00, 0x00};
+  const Bytes real = codestream(16000, 16000, 0, 0, 16000, 16000, {{1, 1}});
+  unknownFirst.insert(unknownFirst.end(), real.begin() + 2, real.end());
+  EXPECT_FALSE(jpxCost(view(unknownFirst)).known);
+  EXPECT_TRUE(jpxCost(view(real)).known);
 }
 
 TEST(CodecHeader, JpegTwoThousandFileReadsItsCodestreamBox) {
@@ -170,12 +205,13 @@ TEST(CodecHeader, JpegTwoThousandFileReadsItsCodestreamBox) {
   file.insert(file.end(), picture.begin(), picture.end());
   EXPECT_EQ(jpxCost(view(file)).pixels, 3000U * 4000U);
 
-  // A box longer than the file ends the reading.
+  // A box longer than the file (2 GB) leaves the cost unknown.
   Bytes cut(file.begin(), file.begin() + 12);
-  put(cut, 1000, 4);
+  put(cut, 0x80000000U, 4);
   cut.insert(cut.end(), {'j', 'p', '2', 'c'});
   cut.insert(cut.end(), picture.begin(), picture.end());
-  EXPECT_EQ(jpxCost(view(cut)).pixels, 0U);
+  EXPECT_FALSE(jpxCost(view(cut)).known);
+  EXPECT_TRUE(jpxCost(view(file)).known);
 }
 
 // ---- JBIG2, segment by segment
@@ -262,6 +298,26 @@ TEST(CodecHeader, Jbig2FollowsSegmentHeadersAsPopplerDoes) {
   segment(open, 1, 38, region(10, 10, 0, 0, {0x00}), 0xFFFFFFFF);
   EXPECT_FALSE(jbig2Cost({}, view(open)).known);
   EXPECT_FALSE(jbig2Cost(view(open), {}).known);
+
+  // A region declared 0 bytes long: Poppler reads its fields from what
+  // follows, so nothing after it is what it seems.
+  Bytes empty;
+  segment(empty, 0, 48, pageInformation(10, 10));
+  segment(empty, 1, 38, {}, 0);
+  const Bytes hiddenRegion = region(60000, 60000, 0, 0, {0x01});
+  empty.insert(empty.end(), hiddenRegion.begin(), hiddenRegion.end());
+  EXPECT_FALSE(jbig2Cost({}, view(empty)).known);
+
+  // A symbol dictionary is counted by its number of symbols: a table entry
+  // for each exported one, an entry and a bitmap object for each new one.
+  Bytes symbols;
+  segment(symbols, 0, 48, pageInformation(10, 10));
+  Bytes dictionary = {0x00, 0x01};  // Huffman-coded, no adaptive pixels
+  put(dictionary, 140000000, 4);
+  put(dictionary, 140000000, 4);
+  segment(symbols, 1, 0, dictionary);
+  EXPECT_GE(jbig2Cost({}, view(symbols)).memory, 140000000U * 16);
+  EXPECT_TRUE(jbig2Cost({}, view(symbols)).known);
 
   // A segment cut short still costs what its header declares.
   Bytes cut;

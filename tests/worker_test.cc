@@ -3,8 +3,17 @@
 // hand-over. A filter that refused what fontconfig or Poppler read while
 // drawing would change the text's shapes here first.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <linux/landlock.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <string>
 
 #include <opencv2/core.hpp>
@@ -13,6 +22,7 @@
 #include "platform/image/bitmap_pixels.h"
 #include "platform/image/image_decoder.h"
 #include "platform/pdf/pdf_document.h"
+#include "platform/worker/confinement.h"
 #include "platform/worker/decoding_worker.h"
 
 namespace brindlewox {
@@ -64,6 +74,49 @@ TEST(DecodingWorker, DecodesEveryImageFormatAsThisProcessDoes) {
   }
   EXPECT_FALSE(DecodingWorker::decodeImage(kData + "/hostile_gif_named.png"));
   EXPECT_FALSE(DecodingWorker::decodeImage(kData + "/no such file.png"));
+}
+
+// Once restricted, a PDF's worker reads fonts as before and nothing outside
+// the folders drawing reads: a file beside the test (as a user's documents
+// would be) cannot be opened, nor can anything be opened to write. An
+// image's worker reads no fonts either. Checked in a child each, since the
+// restriction cannot be lifted.
+TEST(DecodingWorker, ReadsOnlyWhereDecodingReads) {
+  if (::syscall(SYS_landlock_create_ruleset, nullptr, 0, LANDLOCK_CREATE_RULESET_VERSION) < 1) {
+    GTEST_SKIP() << "this kernel has no Landlock";
+  }
+  std::string made = (std::filesystem::temp_directory_path() / "brindlewox-landlock-XXXXXX").string();
+  ASSERT_NE(::mkdtemp(made.data()), nullptr);
+  const std::filesystem::path directory = made;
+  const std::string secret = (directory / "secret.txt").string();
+  std::ofstream(secret) << "not for the worker";
+  const std::string font = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
+  ASSERT_TRUE(std::filesystem::exists(font));
+  for (const bool fonts : {true, false}) {
+    SCOPED_TRACE(fonts ? "a PDF's worker" : "an image's worker");
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      int code = 0;
+      if (!worker::restrictReading(fonts)) code |= 1;
+      const int fontFile = ::open(font.c_str(), O_RDONLY | O_CLOEXEC);
+      if ((fontFile >= 0) != fonts) code |= 2;
+      const int secretFile = ::open(secret.c_str(), O_RDONLY | O_CLOEXEC);
+      if (secretFile >= 0 || errno != EACCES) code |= 4;
+      const int written = ::open((directory / "new.txt").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+      if (written >= 0) code |= 8;
+      ::_exit(code);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status) & 1, 0) << "the kernel refused the rules";
+    EXPECT_EQ(WEXITSTATUS(status) & 2, 0) << "fonts readable where they should not be, or not where they should";
+    EXPECT_EQ(WEXITSTATUS(status) & 4, 0) << "a file outside the allowed folders was read";
+    EXPECT_EQ(WEXITSTATUS(status) & 8, 0) << "a file was created";
+  }
+  EXPECT_FALSE(std::filesystem::exists(directory / "new.txt"));
+  std::filesystem::remove_all(directory);
 }
 
 }  // namespace

@@ -38,14 +38,19 @@ int main(int argc, char** argv) {
       {"sample visits", &PageCost::sampleVisits, kSampleVisitLimit, 0, ""},
       {"fax columns", &PageCost::faxColumns, kFaxColumnLimit, 0, ""},
       {"function samples", &PageCost::functionSamples, kFunctionSampleLimit, 0, ""},
+      {"calculator tokens", &PageCost::calculatorTokens, kCalculatorTokenLimit, 0, ""},
+      {"mesh memory", &PageCost::meshMemory, kMeshMemoryLimit, 0, ""},
+      {"tiling cells", &PageCost::tilingCells, kTilingCellLimit, 0, ""},
+      {"annotation areas", &PageCost::annotationAreas, kAnnotationAreaLimit, 0, ""},
   };
   std::int64_t largestDrawnImage = 0;
   std::string largestDrawnWhere;
   double longestDrawing = 0;
   double longestMeasuring = 0;
   std::string longestWhere;
-  std::printf("%10s %10s %10s %10s %10s %10s %7s %8s %8s %9s  page  file\n", "content", "whole", "pixels", "codec in",
-              "decoder", "visits", "fax", "fn samp", "measure", "drawing");
+  std::printf("%10s %10s %10s %10s %10s %10s %7s %8s %6s %10s %8s %5s %8s %9s  page  file\n", "content", "whole",
+              "pixels", "codec in", "decoder", "visits", "fax", "fn samp", "calc", "mesh", "cells", "annot", "measure",
+              "drawing");
   for (int i = 1; i < argc; ++i) {
     Result<PDFDocument> document = PDFDocument::open(argv[i]);
     if (!document) {
@@ -62,11 +67,14 @@ int main(int argc, char** argv) {
       const bool drawn = static_cast<bool>(renderPDFPage(document.value(), *page, number));
       const double drawing = bench::secondsSince(start);
       const std::string where = std::string(argv[i]) + " page " + std::to_string(number);
-      std::printf("%10lld %10lld %10lld %10lld %10lld %10lld %7lld %8lld %8.3f %9.3f  %-4lld  %s%s%s\n",
+      std::printf("%10lld %10lld %10lld %10lld %10lld %10lld %7lld %8lld %6lld %10lld %8lld %5lld %8.3f %9.3f  %-4lld  %s%s%s\n",
                   static_cast<long long>(cost.contentBytes), static_cast<long long>(cost.wholeDataBytes),
                   static_cast<long long>(cost.imagePixels), static_cast<long long>(cost.codecInputBytes),
                   static_cast<long long>(cost.decoderMemory), static_cast<long long>(cost.sampleVisits),
-                  static_cast<long long>(cost.faxColumns), static_cast<long long>(cost.functionSamples), measuring,
+                  static_cast<long long>(cost.faxColumns), static_cast<long long>(cost.functionSamples),
+                  static_cast<long long>(cost.calculatorTokens),
+                  static_cast<long long>(cost.meshMemory), static_cast<long long>(cost.tilingCells),
+                  static_cast<long long>(cost.annotationAreas), measuring,
                   drawing, static_cast<long long>(number), argv[i], drawn ? "" : " (not drawn)",
                   cost.refusal != nullptr ? (std::string(" refused: ") + cost.refusal).c_str() : "");
       if (cost.refusal != nullptr) continue;  // a refused page's figures are not real ones

@@ -61,6 +61,14 @@ std::uint64_t times(std::uint64_t a, std::uint64_t b) {
 }
 std::uint64_t plus(std::uint64_t a, std::uint64_t b) { return b > UINT64_MAX - a ? UINT64_MAX : a + b; }
 
+// Headers that cannot be followed: whatever the decoder makes of them, nothing
+// here vouches for its cost.
+CodecCost unknown() {
+  CodecCost cost;
+  cost.known = false;
+  return cost;
+}
+
 // ---- JPEG
 
 struct JpegComponent {
@@ -91,11 +99,20 @@ std::optional<std::uint8_t> nextMarker(Bytes b, std::size_t& at) {
 }  // namespace
 
 CodecCost jpegCost(Bytes b, std::uint64_t declaredWidth, std::uint64_t declaredHeight) {
-  // Poppler hands libjpeg the data from the first FF D8 on.
+  // Poppler hands libjpeg the data from the first FF D8 it finds looking two
+  // bytes at a time: an FF followed by anything else is dropped with that
+  // byte, so in FF FF D8 the start is further on, not at the second FF.
   std::size_t at = 0;
-  while (at + 1 < b.size() && !(b[at] == 0xFF && b[at + 1] == 0xD8)) ++at;
-  if (at + 1 >= b.size()) return {};
-  at += 2;
+  bool started = false;
+  while (!started && at < b.size()) {
+    if (b[at] != 0xFF) {
+      ++at;
+    } else {
+      started = at + 1 < b.size() && b[at + 1] == 0xD8;
+      at += 2;
+    }
+  }
+  if (!started) return unknown();
 
   CodecCost cost;
   std::vector<JpegComponent> components;
@@ -107,27 +124,29 @@ CodecCost jpegCost(Bytes b, std::uint64_t declaredWidth, std::uint64_t declaredH
     if (*marker == 0x01 || (*marker >= 0xD0 && *marker <= 0xD8)) continue;  // no length follows
     Reader segment(b, at);
     const std::uint64_t length = segment.u16();
-    if (!segment.ok() || length < 2) break;
+    // libjpeg reads on past a length under 2 where this could not follow it.
+    if (!segment.ok() || length < 2) return unknown();
     const bool frame = *marker >= 0xC0 && *marker <= 0xCF && *marker != 0xC4 && *marker != 0xC8 && *marker != 0xCC;
     if (frame) {
       // libjpeg reads only the first frame; a second one, or one it does not
       // decode (lossless, hierarchical), ends the decoding.
       const bool supported = *marker == 0xC0 || *marker == 0xC1 || *marker == 0xC2 || *marker == 0xC9 || *marker == 0xCA;
-      if (!components.empty() || !supported) break;
+      if (!components.empty()) break;
+      if (!supported) return unknown();
       progressive = *marker == 0xC2 || *marker == 0xCA;
       segment.u8();  // precision
       std::uint64_t height = segment.u16();
       std::uint64_t width = segment.u16();
       const std::uint64_t count = segment.u8();
-      if (!segment.ok() || count == 0 || count > 10) break;
+      if (!segment.ok() || count == 0 || count > 10) return unknown();
       if (width > kJpegMaxSide || height > kJpegMaxSide) {
         if (declaredWidth == 0 || declaredHeight == 0 || declaredWidth > kJpegMaxSide || declaredHeight > kJpegMaxSide) {
-          break;
+          return unknown();
         }
         width = declaredWidth;
         height = declaredHeight;
       }
-      if (width == 0 || height == 0) break;
+      if (width == 0 || height == 0) return unknown();
       struct Sampling {
         std::uint64_t id, h, v;
       };
@@ -140,12 +159,12 @@ CodecCost jpegCost(Bytes b, std::uint64_t declaredWidth, std::uint64_t declaredH
         segment.u8();  // quantisation table
         const std::uint64_t h = factors >> 4U;
         const std::uint64_t v = factors & 0x0FU;
-        if (h < 1 || h > 4 || v < 1 || v > 4) return {};
+        if (h < 1 || h > 4 || v < 1 || v > 4) return unknown();
         sampling.push_back({id, h, v});
         hMax = std::max(hMax, h);
         vMax = std::max(vMax, v);
       }
-      if (!segment.ok()) break;
+      if (!segment.ok()) return unknown();
       for (const Sampling& s : sampling) {
         // As libjpeg sizes its coefficient arrays: whole blocks, rows rounded
         // up to the component's vertical sampling.
@@ -155,7 +174,7 @@ CodecCost jpegCost(Bytes b, std::uint64_t declaredWidth, std::uint64_t declaredH
       }
       cost.pixels = width * height;
     } else if (*marker == 0xDA) {  // start of scan
-      if (components.empty()) break;
+      if (components.empty()) return unknown();
       const std::uint64_t count = segment.u8();
       std::uint64_t blocks = 0;
       for (std::uint64_t i = 0; i < count && segment.ok(); ++i) {
@@ -165,7 +184,7 @@ CodecCost jpegCost(Bytes b, std::uint64_t declaredWidth, std::uint64_t declaredH
                                         [id](const JpegComponent& c) { return c.id == id; });
         if (found != components.end()) blocks += found->blocks;
       }
-      if (!segment.ok()) break;
+      if (!segment.ok()) return unknown();
       // libjpeg decides at the first scan whether the whole image is buffered.
       if (scans == 0) multiScan = progressive || count < components.size();
       ++scans;
@@ -180,7 +199,8 @@ CodecCost jpegCost(Bytes b, std::uint64_t declaredWidth, std::uint64_t declaredH
     for (const JpegComponent& c : components) blocks += c.blocks;
     cost.memory = blocks * 64 * 2;  // 16-bit coefficients
   }
-  if (scans == 0) cost.pixels = 0;  // no scan, nothing decoded
+  // No frame or no scan: nothing a decoder would make of this is vouched for.
+  if (scans == 0) return unknown();
   return cost;
 }
 
@@ -189,10 +209,12 @@ CodecCost jpegCost(Bytes b, std::uint64_t declaredWidth, std::uint64_t declaredH
 namespace {
 
 // The codestream's image and tile sizes, from its SIZ marker segment right
-// after the start of codestream, as OpenJPEG checks them.
+// after the start of codestream, as OpenJPEG checks them. OpenJPEG steps over
+// markers it does not know to find SIZ further on; here anything but SIZ in
+// its place is refused, as real codestreams never put one there.
 CodecCost codestreamCost(Bytes b) {
   Reader r(b);
-  if (r.u16() != 0xFF4F || r.u16() != 0xFF51) return {};
+  if (r.u16() != 0xFF4F || r.u16() != 0xFF51) return unknown();
   r.u16();  // Lsiz
   r.u16();  // Rsiz
   const std::uint64_t x1 = r.u32();
@@ -206,7 +228,7 @@ CodecCost codestreamCost(Bytes b) {
   const std::uint64_t count = r.u16();
   if (!r.ok() || x1 <= x0 || y1 <= y0 || tileWidth == 0 || tileHeight == 0 || tileX0 > x0 || tileY0 > y0 ||
       count == 0 || count > 16384) {
-    return {};
+    return unknown();
   }
   CodecCost cost;
   cost.pixels = times(x1 - x0, y1 - y0);
@@ -215,14 +237,17 @@ CodecCost codestreamCost(Bytes b) {
     r.u8();  // depth and sign
     const std::uint64_t dx = r.u8();
     const std::uint64_t dy = r.u8();
-    if (!r.ok() || dx == 0 || dy == 0) return {};
+    if (!r.ok() || dx == 0 || dy == 0) return unknown();
     samples = plus(samples, times(ceilDiv(x1, dx) - ceilDiv(x0, dx), ceilDiv(y1, dy) - ceilDiv(y0, dy)));
   }
   const std::uint64_t tiles = times(ceilDiv(x1 - tileX0, tileWidth), ceilDiv(y1 - tileY0, tileHeight));
-  // 32-bit samples for the whole picture, and some kilobytes of coding
-  // parameters for every tile, allocated as the header is read.
+  // 32-bit samples for the whole picture, and the coding parameters of every
+  // tile, allocated as the header is read: some kilobytes a tile, and about
+  // one more for each component in each tile (thousands of components in
+  // thousands of tiles are gigabytes before a sample is decoded).
   constexpr std::uint64_t kBytesPerTile = 8 << 10;
-  cost.memory = plus(times(samples, 4), times(tiles, kBytesPerTile));
+  constexpr std::uint64_t kBytesPerTileComponent = 1 << 10;
+  cost.memory = plus(times(samples, 4), times(tiles, plus(kBytesPerTile, times(count, kBytesPerTileComponent))));
   cost.sampleVisits = samples;
   return cost;
 }
@@ -241,14 +266,16 @@ CodecCost jpxCost(Bytes b) {
     std::uint64_t length = r.u32();
     const std::uint64_t type = r.u32();
     if (length == 1) length = r.take(8).value_or(0);
-    if (!r.ok()) return {};
+    if (!r.ok()) return unknown();
     const std::uint64_t header = r.at() - start;
     if (length == 0) length = b.size() - start;  // the last box runs to the end
-    if (length < header || length - header > b.size() - r.at()) return {};
+    // A box that claims more than the data holds (OpenJPEG may read on
+    // regardless) is refused.
+    if (length < header || length - header > b.size() - r.at()) return unknown();
     if (type == 0x6A703263) return codestreamCost(b.subspan(r.at(), static_cast<std::size_t>(length - header)));  // jp2c
     r.skip(length - header);
   }
-  return {};
+  return unknown();
 }
 
 // ---- JBIG2
@@ -304,14 +331,26 @@ struct Jbig2Walk {
     }
   }
 
+  // A segment whose declared length is shorter than its own fixed fields:
+  // Poppler reads the fields on from the bytes after it, and from there the
+  // segments it reads are not the ones seen here.
+  void shortSegment() {
+    cost.known = false;
+    ended = true;
+  }
+
   void data(std::uint64_t type, Bytes b) {
     Reader r(b);
+    if (type == 0) {  // symbol dictionary
+      symbolDictionary(r);
+      return;
+    }
     if (type == 48) {  // page information
       pageWidth = r.u32();
       pageHeight = r.u32();
       r.skip(9);
       const std::uint64_t striping = r.u16();
-      if (!r.ok()) return;
+      if (!r.ok()) return shortSegment();
       unknownHeight = pageHeight == 0xFFFFFFFF;
       if (unknownHeight) pageHeight = striping & 0x7FFFU;
       add(times(pageWidth, pageHeight));
@@ -326,7 +365,7 @@ struct Jbig2Walk {
       const std::uint64_t width = r.u8();
       const std::uint64_t height = r.u8();
       const std::uint64_t grayMax = r.u32();
-      if (!r.ok()) return;
+      if (!r.ok()) return shortSegment();
       largestPattern = std::max(largestPattern, width * height);
       add(times(times(grayMax + 1, width), height));
       return;
@@ -338,7 +377,7 @@ struct Jbig2Walk {
     r.u32();  // x
     const std::uint64_t y = r.u32();
     r.u8();
-    if (!r.ok()) return;
+    if (!r.ok()) return shortSegment();
     add(times(width, height));
     if (unknownHeight && y + height > pageHeight) {
       // The page grows to take the region; the new rows are a new bitmap.
@@ -349,11 +388,32 @@ struct Jbig2Walk {
       r.u8();
       const std::uint64_t gridWidth = r.u32();
       const std::uint64_t gridHeight = r.u32();
-      if (!r.ok()) return;
+      if (!r.ok()) return shortSegment();
       const std::uint64_t cells = times(gridWidth, gridHeight);
       add(times(cells, std::max<std::uint64_t>(largestPattern, 1)));
       cost.memory = plus(cost.memory, times(cells, 4));  // the grey value of every cell
     }
+  }
+
+  // The symbols' own sizes are coded inside the dictionary's data, but their
+  // number is in its header, and the decoder makes a table entry for every
+  // symbol it exports and a bitmap object for every new one before it
+  // decodes the first.
+  void symbolDictionary(Reader& r) {
+    const std::uint64_t flags = r.u16();
+    const bool huffman = (flags & 1U) != 0;
+    const bool refinement = (flags & 2U) != 0;
+    const std::uint64_t genericTemplate = (flags >> 10U) & 3U;
+    const bool refinementTemplate = (flags & 0x1000U) != 0;
+    if (!huffman) r.skip(genericTemplate == 0 ? 8 : 2);  // adaptive pixels
+    if (refinement && !refinementTemplate) r.skip(4);
+    const std::uint64_t exported = r.u32();
+    const std::uint64_t created = r.u32();
+    if (!r.ok()) return shortSegment();
+    constexpr std::uint64_t kBytesPerEntry = 8;       // a pointer in each table
+    constexpr std::uint64_t kBytesPerNewSymbol = 64;  // a bitmap object, before its pixels
+    cost.memory = plus(cost.memory, plus(times(plus(exported, created), kBytesPerEntry),
+                                         times(created, kBytesPerNewSymbol)));
   }
 };
 

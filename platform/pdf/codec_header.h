@@ -22,14 +22,17 @@ struct CodecCost {
   std::uint64_t sampleVisits = 0;
   // False where the headers cannot be followed to the end although the
   // decoder could still run (a JBIG2 region of unknown length hides what
-  // follows it): its cost is not known, and nothing vouches for it.
+  // follows it, a segment shorter than its fields, a JPEG with no scan or a
+  // length under two, a JP2 box longer than the file): its cost is not
+  // known, and nothing vouches for it.
   bool known = true;
 };
 
 // A JPEG as Poppler hands it to libjpeg: from the first start-of-image marker
 // on. `declaredWidth` and `declaredHeight` are the image dictionary's, which
 // Poppler gives libjpeg in place of a frame over libjpeg's 65500-pixel limit.
-// A stream libjpeg cannot start (no frame, an unsupported one) costs nothing.
+// A stream whose headers cannot be followed (no start, no frame, an
+// unsupported one, no scan) is of unknown cost.
 CodecCost jpegCost(std::span<const std::uint8_t> bytes, std::uint64_t declaredWidth, std::uint64_t declaredHeight);
 
 // A JPEG 2000 file (JP2 boxes) or bare codestream, as OpenJPEG reads it.
@@ -37,8 +40,8 @@ CodecCost jpxCost(std::span<const std::uint8_t> bytes);
 
 // A JBIG2 stream in PDF's embedded form (segments without a file header),
 // after its global segments, as Poppler reads them. A symbol dictionary's
-// symbols are not counted: their sizes are coded inside its compressed data
-// and known only by decoding it.
+// symbols are counted by number, not by size: their sizes are coded inside
+// its compressed data and known only by decoding it.
 CodecCost jbig2Cost(std::span<const std::uint8_t> globals, std::span<const std::uint8_t> bytes);
 
 }  // namespace brindlewox

@@ -6,12 +6,14 @@
 
 #include <Array.h>
 #include <Dict.h>
+#include <GfxState.h>
 #include <Page.h>
 #include <Parser.h>
 #include <Stream.h>
 #include <XRef.h>
 
 #include <algorithm>
+#include <cmath>
 #include <memory>
 #include <set>
 #include <span>
@@ -59,6 +61,17 @@ std::int64_t positiveInt(Dict* dict, const char* name, const char* abbreviation)
   return value.isInt() && value.getInt() > 0 ? value.getInt() : 0;
 }
 
+double number(const Object& value, double otherwise) { return value.isNum() ? value.getNum() : otherwise; }
+
+// The area of a [x1 y1 x2 y2] rectangle; 0 for anything else.
+double rectangleArea(const Object& rectangle) {
+  if (!rectangle.isArray() || rectangle.arrayGetLength() != 4) return 0;
+  double v[4];
+  for (int i = 0; i < 4; ++i) v[i] = number(rectangle.arrayGet(i), 0);
+  const double area = std::fabs((v[2] - v[0]) * (v[3] - v[1]));
+  return std::isfinite(area) ? area : 0;
+}
+
 std::int64_t saturated(std::uint64_t value) {
   return value > static_cast<std::uint64_t>(INT64_MAX) ? INT64_MAX : static_cast<std::int64_t>(value);
 }
@@ -68,6 +81,8 @@ class PageWalk {
   PageWalk(XRef* xref, std::chrono::steady_clock::time_point end) : xref_(xref), end_(end) {}
 
   PageCost page(Page* page) {
+    const PDFRectangle* media = page->getMediaBox();
+    pageArea_ = std::fabs((media->x2 - media->x1) * (media->y2 - media->y1));
     // The content streams of a page are parsed as one.
     std::vector<char> content;
     const Object contents = page->getContents();
@@ -80,11 +95,18 @@ class PageWalk {
     content = {};
     resources(*page->getResourceDictObject(), 0);
     const Object annotations = page->getAnnotsObject();
+    double drawnAreas = 0;
     for (int i = 0; annotations.isArray() && i < annotations.arrayGetLength() && !stopped(); ++i) {
       const Object annotation = annotations.arrayGet(i);
       if (!annotation.isDict()) continue;
       const Object appearance = annotation.dictLookup("AP");
       if (!appearance.isDict()) continue;
+      // Every annotation is drawn, even one whose appearance was walked
+      // already; its share is its rectangle's, at most the page.
+      drawnAreas += pageArea_ > 0 ? std::min(1.0, rectangleArea(annotation.dictLookup("Rect")) / pageArea_) : 1.0;
+      note(cost_.annotationAreas, static_cast<std::int64_t>(std::ceil(drawnAreas)), kAnnotationAreaLimit,
+           "annotation areas");
+      if (stopped()) break;
       const Object normal = appearance.dictLookup("N");
       if (normal.isStream()) {
         contentStream(normal, 0);
@@ -184,7 +206,8 @@ class PageWalk {
     parsedContent(stream, content);
     inlineImages(content, depth);
     content = {};
-    resources(dict->lookup("Resources"), depth + 1);
+    // Forms often share one resource dictionary: it is walked once.
+    resources(once(dict, "Resources"), depth + 1);
   }
 
   // Every place in the content where an inline image could begin (the
@@ -228,21 +251,40 @@ class PageWalk {
 
   void resources(const Object& dict, int depth) {
     if (!dict.isDict() || depth > kNesting || stopped()) return;
-    eachEntry(dict.dictLookup("XObject"), [&](const Object& x) { xObject(x, depth); });
-    eachEntry(dict.dictLookup("Pattern"), [&](const Object& p) { pattern(p, depth); });
-    eachEntry(dict.dictLookup("Shading"), [&](const Object& s) { shading(s, depth); });
-    eachEntry(dict.dictLookup("ExtGState"), [&](const Object& g) { graphicsState(g, depth); });
-    eachEntry(dict.dictLookup("Font"), [&](const Object& f) { font(f, depth); });
-    eachEntry(dict.dictLookup("ColorSpace"), [&](const Object& c) { colourSpace(c, depth); });
+    Dict* d = dict.getDict();
+    eachEntry(once(d, "XObject"), [&](const Object& x) { xObject(x, depth); });
+    eachEntry(once(d, "Pattern"), [&](const Object& p) { pattern(p, depth); });
+    eachEntry(once(d, "Shading"), [&](const Object& s) { shading(s, depth); });
+    eachEntry(once(d, "ExtGState"), [&](const Object& g) { graphicsState(g, depth); });
+    eachEntry(once(d, "Font"), [&](const Object& f) { font(f, depth); });
+    eachEntry(once(d, "ColorSpace"), [&](const Object& c) { colourSpace(c, depth); });
   }
 
   void pattern(const Object& pattern, int depth) {
-    if (pattern.isStream()) {  // tiling: content of its own
+    if (pattern.isStream()) {  // tiling: content of its own, drawn in cells
+      tilingCells(pattern.streamGetDict());
       contentStream(pattern, depth + 1);
     } else if (pattern.isDict()) {  // shading pattern
       shading(once(pattern.getDict(), "Shading"), depth + 1);
       graphicsState(once(pattern.getDict(), "ExtGState"), depth + 1);
     }
+  }
+
+  // The pattern's cells over the page: its steps as its matrix maps them
+  // into the page's space (the space of a form that uses it is not known
+  // here; real forms keep the scale near one).
+  void tilingCells(Dict* dict) {
+    const double xStep = number(dict->lookup("XStep"), 0);
+    const double yStep = number(dict->lookup("YStep"), 0);
+    double m[4] = {1, 0, 0, 1};
+    const Object matrix = dict->lookup("Matrix");
+    for (int i = 0; matrix.isArray() && matrix.arrayGetLength() == 6 && i < 4; ++i) {
+      m[i] = number(matrix.arrayGet(i), m[i]);
+    }
+    const double cell = std::fabs(xStep * yStep * (m[0] * m[3] - m[1] * m[2]));
+    const double cells = pageArea_ / cell;
+    note(cost_.tilingCells, cells < static_cast<double>(INT64_MAX) ? static_cast<std::int64_t>(cells) : INT64_MAX,
+         kTilingCellLimit, "tiling cells");
   }
 
   void shading(const Object& shading, int depth) {
@@ -251,7 +293,35 @@ class PageWalk {
     if (dict == nullptr) return;
     colourSpace(once(dict, "ColorSpace"), depth + 1);
     function(once(dict, "Function"), depth + 1);
-    if (shading.isStream()) wholeData(shading);  // mesh shadings are read whole
+    if (shading.isStream()) {  // mesh shadings are read whole, and kept far larger
+      wholeData(shading);
+      mesh(dict);
+    }
+  }
+
+  // What Poppler keeps of a mesh shading: each vertex or patch as a struct of
+  // doubles, counted from the fewest bits the stream can spend on one (a
+  // continued patch: a flag, its new points and two colours, one component
+  // each as with a function).
+  void mesh(Dict* dict) {
+    const std::int64_t type = positiveInt(dict, "ShadingType", nullptr);
+    const std::uint64_t coordinate = static_cast<std::uint64_t>(positiveInt(dict, "BitsPerCoordinate", nullptr));
+    const std::uint64_t component = static_cast<std::uint64_t>(positiveInt(dict, "BitsPerComponent", nullptr));
+    const std::uint64_t flag = type == 5 ? 0 : static_cast<std::uint64_t>(positiveInt(dict, "BitsPerFlag", nullptr));
+    std::uint64_t bits = 0;
+    std::uint64_t kept = 0;
+    switch (type) {
+      case 4: case 5:  // a vertex, and about one triangle's three indices
+        bits = flag + 2 * coordinate + component;
+        kept = sizeof(GfxGouraudVertex) + 3 * sizeof(int);
+        break;
+      case 6: bits = flag + 16 * coordinate + 2 * component; kept = sizeof(GfxPatch); break;
+      case 7: bits = flag + 24 * coordinate + 2 * component; kept = sizeof(GfxPatch); break;
+      default: return;
+    }
+    if (bits == 0) bits = 1;
+    const std::uint64_t elements = static_cast<std::uint64_t>(lastStreamBytes_) * 8 / bits;
+    note(cost_.meshMemory, saturated(elements * kept), kMeshMemoryLimit, "mesh memory");
   }
 
   void graphicsState(const Object& state, int depth) {
@@ -310,6 +380,14 @@ class PageWalk {
     } else if (family.isName("Separation") || family.isName("DeviceN")) {
       colourSpace(element(2), depth + 1);
       function(element(3), depth + 1);
+      // A DeviceN's attributes name a colour space for each colorant and for
+      // its process colours; drawing parses all of them.
+      const Object attributes = element(4);
+      if (attributes.isDict()) {
+        eachEntry(once(attributes.getDict(), "Colorants"), [&](const Object& c) { colourSpace(c, depth + 1); });
+        const Object process = once(attributes.getDict(), "Process");
+        if (process.isDict()) colourSpace(once(process.getDict(), "ColorSpace"), depth + 1);
+      }
     } else if (family.isName("Pattern")) {
       colourSpace(element(1), depth + 1);
     }
@@ -339,18 +417,38 @@ class PageWalk {
     } else if (type.getInt() == 3) {  // stitching
       function(dict->lookup("Functions"), depth + 1);
     } else if (type.getInt() == 4 && fn.isStream()) {  // a calculator program, parsed whole
-      wholeData(fn);
+      std::vector<char> program;
+      wholeData(fn, &program);
+      note(cost_.calculatorTokens, tokens(program), kCalculatorTokenLimit, "calculator tokens");
     }
   }
 
-  // A stream that drawing reads into memory in one piece.
-  void wholeData(const Object& stream) {
+  // A stream that drawing reads into memory in one piece (kept in `into`
+  // when given); its length is left in lastStreamBytes_.
+  void wholeData(const Object& stream, std::vector<char>* into = nullptr) {
+    lastStreamBytes_ = 0;
     if (!stream.isStream() || stopped()) return;
     if (hasImageCodec(stream.getStream())) {
       refuse("image codec on data");
       return;
     }
-    if (!drain(stream.getStream(), cost_.wholeDataBytes, kPageWholeDataLimit, nullptr)) refuse("whole data bytes");
+    const std::int64_t before = cost_.wholeDataBytes;
+    if (!drain(stream.getStream(), cost_.wholeDataBytes, kPageWholeDataLimit, into)) refuse("whole data bytes");
+    lastStreamBytes_ = cost_.wholeDataBytes - before;
+  }
+
+  // Numbers, operators and braces of a calculator program.
+  static std::int64_t tokens(const std::vector<char>& program) {
+    std::int64_t count = 0;
+    bool inToken = false;
+    for (const char c : program) {
+      const bool brace = c == '{' || c == '}';
+      const bool space = c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\0';
+      if (brace) ++count;
+      if (!brace && !space && !inToken) ++count;
+      inToken = !brace && !space;
+    }
+    return count;
   }
 
   // One image (an XObject, an inline image, a mask): its declared size, and
@@ -365,7 +463,15 @@ class PageWalk {
          kImagePixelLimit, "image pixels");
     int fromTop = 0;
     for (Stream* filter = stream; filter != nullptr && !stopped(); filter = filter->getNextStream(), ++fromTop) {
-      if (isImageCodec(filter->getKind())) codec(filter, filterParameters(dict, fromTop), width, height, raw);
+      if (!isImageCodec(filter->getKind())) continue;
+      // A codec's input is measured by reading it: under another image codec
+      // that would decode the lower one in full, which is what is measured
+      // for. No real image is coded twice.
+      if (hasImageCodec(filter->getNextStream())) {
+        refuse("image codec under image codec");
+        return;
+      }
+      codec(filter, filterParameters(dict, fromTop), width, height, raw);
     }
     Object space = dict->lookup("ColorSpace");
     if (space.isNull()) space = dict->lookup("CS");
@@ -413,6 +519,10 @@ class PageWalk {
     }
     if (within && filter->getKind() == strJBIG2 && parameters.isDict()) {
       const Object globalSegments = parameters.dictLookup("JBIG2Globals");
+      if (globalSegments.isStream() && hasImageCodec(globalSegments.getStream())) {
+        refuse("image codec under image codec");
+        return;
+      }
       if (globalSegments.isStream()) within = drain(globalSegments.getStream(), inputBytes, kCodecInputLimit, &globals);
     }
     note(cost_.codecInputBytes, inputBytes, kCodecInputLimit, "codec input bytes");
@@ -445,7 +555,9 @@ class PageWalk {
 
   XRef* xref_;
   std::chrono::steady_clock::time_point end_;
+  double pageArea_ = 0;
   std::set<Ref> seen_;
+  std::int64_t lastStreamBytes_ = 0;
   PageCost cost_;
 };
 

@@ -5,6 +5,13 @@
 // begun is measured first: every stream the drawing will read, through the
 // page's resources and its forms, patterns, Type 3 glyphs, soft masks and
 // annotation appearances, each once.
+//
+// This runs in the decoding worker, whose address-space limit and deadline
+// stop whatever gets past it; the bounds here are kept where they make the
+// common refusal fast and clear (at once, instead of a gigabyte or fifteen
+// seconds later) or where Poppler would otherwise draw the page without the
+// stream and lose its text silently (a fax image with rows wider than the worker
+// can allocate is drawn without the image, so its width stays bounded here).
 #pragma once
 
 #include <chrono>
@@ -68,6 +75,28 @@ inline constexpr std::int64_t kFaxColumnLimit = std::int64_t{1} << 18;
 // colour tables have some thousands.
 inline constexpr std::int64_t kFunctionSampleLimit = std::int64_t{1} << 22;
 
+// Tokens of one calculator function's program, which drawing runs for every
+// pixel of a function shading and every sample of some images: real ones
+// have tens, a tint transform of many inks some hundreds.
+inline constexpr std::int64_t kCalculatorTokenLimit = 4096;
+
+// What a mesh shading's parsed patches or triangles take: Poppler keeps every
+// patch as some kilobyte of doubles and every vertex as 144 bytes, hundreds of
+// times the bits a crafted stream spends on them. Counted from the bits each
+// needs at the least.
+inline constexpr std::int64_t kMeshMemoryLimit = std::int64_t{256} << 20;
+
+// Cells of a tiling pattern over the page: a pattern is drawn cell by cell
+// where it cannot be drawn as one repeated bitmap, and a step of a thousandth
+// of a point is billions of them. A one-point dot screen over a letter page
+// has half a million.
+inline constexpr std::int64_t kTilingCellLimit = std::int64_t{1} << 22;
+
+// Annotation appearances drawn on one page, in page areas (each appearance's
+// rectangle, clipped to the page): drawing fills each in turn with no check
+// between them. A busy form's fields together cover well under one page.
+inline constexpr std::int64_t kAnnotationAreaLimit = 64;
+
 // The page's figures against those bounds: totals for the page-wide ones,
 // the largest single image's for the others.
 struct PageCost {
@@ -79,6 +108,10 @@ struct PageCost {
   std::int64_t sampleVisits = 0;
   std::int64_t faxColumns = 0;
   std::int64_t functionSamples = 0;
+  std::int64_t calculatorTokens = 0;
+  std::int64_t meshMemory = 0;
+  std::int64_t tilingCells = 0;
+  std::int64_t annotationAreas = 0;  // page areas, rounded up
   // The bound the page passes, or what makes it unboundable; null when it
   // keeps within every bound. The walk stops at the first.
   const char* refusal = nullptr;

@@ -28,7 +28,7 @@ struct SpaceRestorationSettings {
   // wide or unevenly printed letters, while tightly set pages need faint
   // evidence at wide gaps, and a space between two narrow letters ("report
   // for" at 24 pixels) is only one frame wider than usual (chosen with
-  // bench/word_breaks.py on the tuning scans and the generated pages).
+  // bench/studies/word_breaks.py on the tuning scans and the generated pages).
   float atUsualGap = 0.1F;
   float oneFrameWider = 0.02F;
   float wider = 0.01F;  // also after a clause mark, whatever the gap

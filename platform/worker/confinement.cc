@@ -1,16 +1,24 @@
 #include "platform/worker/confinement.h"
 
 #include <fcntl.h>
+#include <fontconfig/fontconfig.h>
+#include <linux/landlock.h>
 #include <linux/sched.h>
 #include <seccomp.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <memory>
+#include <string>
+#include <vector>
 
+#include "services/unique_fd.h"
 #include "platform/worker/worker_limits.h"
 
 namespace brindlewox::worker {
@@ -20,6 +28,44 @@ namespace {
 struct FilterRelease {
   void operator()(void* filter) const { seccomp_release(filter); }
 };
+
+// The folders and files decoding reads once the input is open: the time
+// zone, and for drawing PDF pages fontconfig's configuration, font folders
+// and caches as fontconfig itself lists them (its configuration may name any
+// folder) and Poppler's data. fontconfig is set up here, once, as drawing
+// would set it up at its first font not embedded (some 20-60 ms); an image's
+// worker does without.
+std::vector<std::string> readablePaths(bool fonts) {
+  std::vector<std::string> paths = {"/etc/localtime", "/usr/share/zoneinfo"};
+#ifdef BRINDLEWOX_SANITIZED
+  // AddressSanitizer's thread reads the resident size it limits from here.
+  paths.emplace_back("/proc/self");
+#endif
+  if (!fonts) return paths;
+  paths.insert(paths.end(), {"/etc/fonts", "/usr/share/fontconfig", "/usr/share/poppler"});
+  if (FcInit() == FcFalse) return paths;
+  FcConfig* config = FcConfigGetCurrent();
+  for (FcStrList* list : {FcConfigGetConfigDirs(config), FcConfigGetFontDirs(config), FcConfigGetCacheDirs(config)}) {
+    if (list == nullptr) continue;
+    while (const FcChar8* path = FcStrListNext(list)) paths.emplace_back(reinterpret_cast<const char*>(path));
+    FcStrListDone(list);
+  }
+  return paths;
+}
+
+// Every file-system right the running kernel's Landlock knows of. The
+// rights are bits fixed by the kernel's interface; Debian 12's headers stop
+// at the second version, so the later ones are spelt here.
+std::uint64_t handledRights(long abi) {
+  constexpr std::uint64_t kRefer = std::uint64_t{1} << 13;     // version 2
+  constexpr std::uint64_t kTruncate = std::uint64_t{1} << 14;  // version 3
+  constexpr std::uint64_t kIoctlDev = std::uint64_t{1} << 15;  // version 5
+  std::uint64_t rights = (std::uint64_t{LANDLOCK_ACCESS_FS_MAKE_SYM} << 1U) - 1;  // the first version's thirteen
+  if (abi >= 2) rights |= kRefer;
+  if (abi >= 3) rights |= kTruncate;
+  if (abi >= 5) rights |= kIoctlDev;
+  return rights;
+}
 
 std::uint64_t cpuSecondsUsed() {
   rusage usage{};
@@ -52,6 +98,26 @@ bool allowCpuForPage() {
   cpu.rlim_cur = cpuSecondsUsed() + kPageCpuSeconds;
   if (cpu.rlim_max != RLIM_INFINITY && cpu.rlim_cur > cpu.rlim_max) cpu.rlim_cur = cpu.rlim_max;
   return ::setrlimit(RLIMIT_CPU, &cpu) == 0;
+}
+
+bool restrictReading(bool fonts) {
+  const long abi = ::syscall(SYS_landlock_create_ruleset, nullptr, 0, LANDLOCK_CREATE_RULESET_VERSION);
+  if (abi < 1) return true;  // no Landlock in this kernel: the system-call filter alone
+  landlock_ruleset_attr ruleset{};
+  ruleset.handled_access_fs = handledRights(abi);
+  const UniqueFd rules(static_cast<int>(::syscall(SYS_landlock_create_ruleset, &ruleset, sizeof ruleset, 0)));
+  if (!rules.valid()) return false;
+  for (const std::string& path : readablePaths(fonts)) {
+    const UniqueFd where(::open(path.c_str(), O_PATH | O_CLOEXEC));
+    if (!where.valid()) continue;  // not on this system
+    struct stat info {};
+    if (::fstat(where.get(), &info) != 0) continue;
+    landlock_path_beneath_attr rule{};
+    rule.allowed_access = LANDLOCK_ACCESS_FS_READ_FILE | (S_ISDIR(info.st_mode) ? LANDLOCK_ACCESS_FS_READ_DIR : 0);
+    rule.parent_fd = where.get();
+    if (::syscall(SYS_landlock_add_rule, rules.get(), LANDLOCK_RULE_PATH_BENEATH, &rule, 0) != 0) return false;
+  }
+  return ::syscall(SYS_landlock_restrict_self, rules.get(), 0) == 0;
 }
 
 bool lockDown() {

@@ -10,10 +10,18 @@ namespace brindlewox::worker {
 // False when one of them cannot be set.
 bool applyLimits();
 
+// Once the input is open, where the kernel has Landlock: no file may be
+// opened but to read, and only the time zone and, with `fonts` (for drawing
+// PDF pages), beneath the folders drawing reads: fontconfig's configuration,
+// fonts and caches, and Poppler's data. True without Landlock; false when
+// the kernel refuses the rules.
+bool restrictReading(bool fonts);
+
 // Once the input is open: a seccomp filter that refuses every system call
 // not on its list (sockets, exec, new processes, opening a file to write).
 // Files may still be opened to read, because Poppler finds the fonts a PDF
-// does not embed (and fontconfig its caches) only as it draws.
+// does not embed (and fontconfig its caches) only as it draws; which files
+// is restrictReading's part.
 bool lockDown();
 
 // Grants the next page its CPU seconds, counted from what is spent so far.

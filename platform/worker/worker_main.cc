@@ -40,7 +40,7 @@ int main(int argc, char** argv) {
   cv::setNumThreads(0);
   if (!applyLimits()) return 3;
   brindlewox::UniqueFd input(::open(argv[2], O_RDONLY | O_CLOEXEC | O_NOCTTY));
-  if (!lockDown()) return 3;
+  if (!restrictReading(kind == "pdf") || !lockDown()) return 3;
   if (!input.valid()) {
     sendRecord(kSocketDescriptor, encode(Reply{Outcome::unreadable}).data(), kReplyBytes);
     return 0;

@@ -738,6 +738,138 @@ def write_worker_bombs(out):
         f.write(jpeg[:-2] + scan * 25000 + b"\xff\xd9")
 
 
+# The pages of hostile_refused_pages.pdf, in order: a case of each kind the
+# check before drawing refuses at once (the decoding worker's limits would
+# stop each too, but only after seconds or a gigabyte).
+REFUSED_PAGES = [
+    "annotation flood", "function shading with a heavy calculator", "tiling pattern with a tiny step",
+    "JBIG2 segment of length 0", "FF FF D8 before a JPEG's start", "APP1 of length 0", "JP2 box claiming 2 GB",
+    "unknown marker before SIZ", "16,384 JPEG 2000 components", "huge symbol dictionary", "DeviceN colorants",
+    "mesh shading", "JPXDecode under DCTDecode"]
+
+
+def jp2_file(codestream, box_length=None):
+    """A JP2 file around a codestream: signature, file type, header (image
+    size and colour), then the codestream box, whose length may be given."""
+    def box(kind, content, length=None):
+        return struct.pack(">I", length if length is not None else len(content) + 8) + kind + content
+    header = box(b"ihdr", struct.pack(">IIHBBBB", 16, 16, 1, 7, 7, 0, 0)) + box(b"colr", struct.pack(">BBBI", 1, 0, 0, 17))
+    return (b"\0\0\0\x0cjP  \r\n\x87\n" + box(b"ftyp", b"jp2 \0\0\0\0jp2 ") + box(b"jp2h", header)
+            + box(b"jp2c", codestream, box_length))
+
+
+def write_refused_pages(out):
+    """hostile_refused_pages.pdf, a page each (REFUSED_PAGES): 9,000
+    annotations with page-sized appearances; a function shading whose
+    calculator runs 20,000 operators a pixel; a tiling pattern with a step of
+    a thousandth of a point; then codec headers that hide what the decoder
+    will do: a JBIG2 region declared 0 bytes long over a 60000 x 60000 region,
+    FF FF D8 before a progressive JPEG of 1.5 GB of coefficients, the same
+    behind an APP1 of length 0, a JP2 codestream box claiming 2 GB, an unknown
+    marker before SIZ, 16,384 components in 64 tiles, a symbol dictionary of
+    140 million symbols; then a DeviceN whose one colorant's tint function has
+    2 GB of samples, a Coons mesh of 1.6 million patches in 4 MB of bits, and
+    a 2 GB JPEG 2000 picture under a DCTDecode filter."""
+    document = PagesPdf()
+    appearance = document.add(stream_object(b"/Type /XObject /Subtype /Form /BBox [0 0 612 792]",
+                                            b"0.5 g 0 0 612 792 re f\n"))
+    annotations = [document.add(b"<< /Type /Annot /Subtype /Square /Rect [0 0 612 792] /AP << /N %d 0 R >> >>"
+                                % appearance) for _ in range(9000)]
+    document.page(b"BT ET\n")
+    document.bodies[document.kids[-1] - 1] = document.bodies[document.kids[-1] - 1].replace(
+        b"/Contents", b"/Annots [%s] /Contents" % b" ".join(b"%d 0 R" % a for a in annotations))
+
+    program = b"{ " + b"dup pop " * 10000 + b"}"
+    calculator = document.add(stream_object(b"/FunctionType 4 /Domain [0 1 0 1] /Range [0 1]", program))
+    shading = document.add(b"<< /ShadingType 1 /ColorSpace /DeviceGray /Domain [0 1 0 1] /Function %d 0 R >>"
+                           % calculator)
+    document.page(b"q 612 0 0 792 0 0 cm /S1 sh Q\n", b"/Shading << /S1 %d 0 R >>" % shading)
+
+    tile = document.add(stream_object(
+        b"/Type /Pattern /PatternType 1 /PaintType 1 /TilingType 1 /BBox [0 0 0.001 0.001] "
+        b"/XStep 0.001 /YStep 0.001 /Resources << >>", b"0 0 0.0005 0.0005 re f\n"))
+    document.page(b"/Pattern cs /P1 scn 0 0 612 792 re f\n", b"/Pattern << /P1 %d 0 R >>" % tile)
+
+    draw = b"q 612 0 0 792 0 0 cm /Im1 Do Q\n"
+
+    def image_page(width, height, bits, filters, data, space=b"/DeviceGray", extra=b""):
+        image = document.add(stream_object(
+            b"/Type /XObject /Subtype /Image /Width %d /Height %d /ColorSpace %s /BitsPerComponent %d %s"
+            % (width, height, space, bits, filters), data))
+        document.page(draw, b"/XObject << /Im1 %d 0 R >>%s" % (image, extra))
+
+    # The empty segment's header, then the fields Poppler reads as its own.
+    hidden = jbig2_noise_page(60000, 60000)[len(jbig2_page_info(60000, 60000)):]
+    region = hidden[struct.calcsize(">IBBBI"):]
+    jbig2 = jbig2_page_info(100, 100) + struct.pack(">IBBBI", 1, 38, 0, 1, 0) + region
+    image_page(100, 100, 1, b"/Filter /JBIG2Decode", jbig2)
+
+    jpeg = progressive_jpeg(16000, 16000, "RGB")
+    image_page(1000, 1000, 8, b"/Filter /DCTDecode", b"\xff\xff\xd8\xff\xd9" + jpeg, b"/DeviceRGB")
+    image_page(1000, 1000, 8, b"/Filter /DCTDecode", b"\xff\xd8\xff\xe1\x00\x00" + jpeg[2:], b"/DeviceRGB")
+
+    jpeg2000 = jpeg2000_codestream(16000, 16000, 2)
+    image_page(1000, 1000, 8, b"/Filter /JPXDecode", jp2_file(jpeg2000, 0x80000000))
+    # A marker of no known kind, with a length, before SIZ.
+    image_page(1000, 1000, 8, b"/Filter /JPXDecode", jpeg2000[:2] + b"\xff\x6f\x00\x04\x00\x00" + jpeg2000[2:])
+    wide = jpeg2000_codestream(2048, 2048, 16384)
+    # 256 x 256 tiles, every component subsampled 255 times each way.
+    wide = (wide[:4] + wide[4:24] + struct.pack(">II", 256, 256) + wide[32:44]
+            + bytes([7, 255, 255]) * 16384 + wide[44 + 3 * 16384:])
+    image_page(2048, 2048, 8, b"/Filter /JPXDecode", wide)
+
+    dictionary = struct.pack(">HII", 0x0001, 140000000, 140000000) + bytes(64)
+    symbols = jbig2_page_info(100, 100) + jbig2_segment(1, 0, dictionary)
+    image_page(100, 100, 1, b"/Filter /JBIG2Decode", symbols)
+
+    table = document.add(stream_object(
+        b"/FunctionType 0 /Domain [0 1 0 1] /Range [0 1] /Size [16384 16000] /BitsPerSample 8", bytes(256)))
+    identity = b"<< /FunctionType 2 /Domain [0 1] /C0 [0] /C1 [1] /N 1 >>"
+    devicen = b"[/DeviceN [/Ink] /DeviceGray %s << /Colorants << /Ink [/Separation /Ink /DeviceGray %d 0 R] >> >>]" % (
+        identity, table)
+    image_page(16, 16, 8, b"", bytes(256), devicen)
+
+    patches = zlib.compress(bytes(4 << 20), 9)
+    mesh = document.add(stream_object(
+        b"/ShadingType 6 /ColorSpace /DeviceGray /BitsPerCoordinate 1 /BitsPerComponent 1 /BitsPerFlag 2 "
+        b"/Decode [0 612 0 792 0 1] /Filter /FlateDecode", patches))
+    document.page(b"/S1 sh\n", b"/Shading << /S1 %d 0 R >>" % mesh)
+
+    image_page(1000, 1000, 8, b"/Filter [/JPXDecode /DCTDecode]", jpeg2000)
+    assert len(document.kids) == len(REFUSED_PAGES)
+    with open(os.path.join(out, "hostile_refused_pages.pdf"), "wb") as f:
+        f.write(document.bytes())
+
+
+# The pages of hostile_contained_pages.pdf, in order: kinds no check before
+# drawing foresees, which the decoding worker's deadline or memory stops.
+CONTAINED_PAGES = ["Type 3 glyph flood", "soft mask nesting itself"]
+
+
+def write_contained_pages(out):
+    """hostile_contained_pages.pdf, a page each: one Tj of 100,000 glyphs of
+    a Type 3 font whose one glyph fills the page (set with d0, so never
+    cached: drawing runs it for every glyph, with no check between them), and
+    a soft mask whose group sets the same soft mask again, so that every level
+    draws into a page-sized bitmap of its own."""
+    document = PagesPdf()
+    glyph = document.add(stream_object(b"", b"1000 0 d0 0 0 1000 1000 re f\n"))
+    font = document.add(b"<< /Type /Font /Subtype /Type3 /FontBBox [0 0 1000 1000] /FontMatrix [0.001 0 0 0.001 0 0] "
+                        b"/CharProcs << /g %d 0 R >> /Encoding << /Type /Encoding /Differences [65 /g] >> "
+                        b"/FirstChar 65 /LastChar 65 /Widths [0] /Resources << >> >>" % glyph)
+    document.page(b"BT /T3 792 Tf 0 0 Td (" + b"A" * 100000 + b") Tj ET\n", b"/Font << /T3 %d 0 R >>" % font)
+
+    state = len(document.bodies) + 2  # the graphics state, added right after its group
+    group = document.add(stream_object(
+        b"/Type /XObject /Subtype /Form /BBox [0 0 612 792] /Group << /S /Transparency /CS /DeviceGray >> "
+        b"/Resources << /ExtGState << /GS1 %d 0 R >> >>" % state, b"/GS1 gs 0.5 g 0 0 612 792 re f\n"))
+    assert document.add(b"<< /Type /ExtGState /SMask << /Type /Mask /S /Luminosity /G %d 0 R >> >>" % group) == state
+    document.page(b"/GS1 gs 0 0 612 792 re f\n", b"/ExtGState << /GS1 %d 0 R >>" % state)
+    assert len(document.kids) == len(CONTAINED_PAGES)
+    with open(os.path.join(out, "hostile_contained_pages.pdf"), "wb") as f:
+        f.write(document.bytes())
+
+
 def write_hostile(out):
     """Broken and hostile inputs, named hostile_*."""
     def save(name, data):
@@ -796,6 +928,8 @@ def main():
     write_codec_bombs(out)
     write_data_bombs(out)
     write_worker_bombs(out)
+    write_refused_pages(out)
+    write_contained_pages(out)
 
 
 if __name__ == "__main__":
