@@ -246,6 +246,23 @@ double levelShare(const Block& strip, const Block& column, double lineHeight) {
   return static_cast<double>(level) / static_cast<double>(strip.size());
 }
 
+// Whether the parts are the columns of a form or table whose rows line up
+// across the gutter: the lines of every part are set apart (a row pitch of
+// at least kBodyPitch line heights, unlike running text) and most pieces of
+// the smaller side are level with a piece of the other. Typeset columns
+// that share their baselines are set close, so they stay columns.
+bool rowsLineUp(const std::vector<Block>& parts, double lineHeight) {
+  if (parts.size() != 2) return false;
+  for (const Block& part : parts) {
+    const std::optional<double> pitch = rowPitch(part);
+    if (pitch && *pitch < kBodyPitch * medianHeight(part)) return false;
+  }
+  const bool firstSmaller = parts.front().size() <= parts.back().size();
+  const Block& smaller = firstSmaller ? parts.front() : parts.back();
+  const Block& larger = firstSmaller ? parts.back() : parts.front();
+  return levelShare(smaller, larger, lineHeight) >= kLevelShare;
+}
+
 // Whether `strip` is a sidebar beside the body `column`, to be read whole.
 bool isSidebar(const Block& strip, const Block& column, double lineHeight) {
   if (strip.size() < kSidebarPieces || rowsOf(column).size() < kBodyLines) return false;
@@ -282,7 +299,7 @@ ColumnSplit splitAtGutters(Block block, bool tellTables = true) {
   if (firstIsColumn && lastIsColumn &&
       std::all_of(split.parts.begin() + 1, split.parts.end() - 1,
                   [&](const Block& part) { return isTextColumn(part, lineHeight); })) {
-    split.table = tellTables && oneSideSparse(split.parts);
+    split.table = tellTables && (oneSideSparse(split.parts) || rowsLineUp(split.parts, lineHeight));
     split.readApart = !split.table;
     return split;
   }
@@ -301,40 +318,54 @@ ColumnSplit splitAtGutters(Block block, bool tellTables = true) {
   return split;
 }
 
-// Share of the smaller piece's height that two pieces overlap by.
-double overlapShare(const Piece& a, const Piece& b) {
-  const double overlap = std::min(a.bottom, b.bottom) - std::max(a.top, b.top);
-  const double smaller = std::min(a.height(), b.height());
-  if (smaller <= 0) return overlap >= 0 ? 1.0 : 0.0;
-  return overlap / smaller;
-}
-
 // A block that cannot be cut: visual lines top to bottom, each left to right.
+// A piece joins the line whose middle is nearest its own, within kSameLine
+// of the smaller height: measured against the line's mean middle rather
+// than any one member, so that a tall box (a field written over two rows)
+// cannot chain two rows of a form into one line.
 void appendVisualLines(Block block, std::vector<std::size_t>& order) {
-  std::sort(block.begin(), block.end(),
-            [](const Piece& a, const Piece& b) { return std::tie(a.top, a.rank) < std::tie(b.top, b.rank); });
-  std::vector<Block> lines;
+  std::sort(block.begin(), block.end(), [](const Piece& a, const Piece& b) {
+    const double middleA = a.top + a.bottom;
+    const double middleB = b.top + b.bottom;
+    return std::tie(middleA, a.rank) < std::tie(middleB, b.rank);
+  });
+  struct Line {
+    double middleSum = 0;
+    double heightSum = 0;
+    Block pieces;
+    double middle() const { return middleSum / static_cast<double>(pieces.size()); }
+    double height() const { return heightSum / static_cast<double>(pieces.size()); }
+  };
+  std::vector<Line> lines;
   for (const Piece& piece : block) {
+    const double middle = (piece.top + piece.bottom) / 2;
     std::optional<std::size_t> joined;
-    double best = kSameLineOverlap;
+    double nearest = 0;
     for (std::size_t line = 0; line < lines.size(); ++line) {
-      for (const Piece& member : lines[line]) {
-        const double share = overlapShare(piece, member);
-        if (share > best) {
-          best = share;
-          joined = line;
-        }
+      const double distance = std::abs(lines[line].middle() - middle);
+      if (distance <= kSameLine * std::min(piece.height(), lines[line].height()) &&
+          (!joined || distance < nearest)) {
+        nearest = distance;
+        joined = line;
       }
     }
-    if (joined) {
-      lines[*joined].push_back(piece);
-    } else {
-      lines.push_back({piece});
+    if (!joined) {
+      joined = lines.size();
+      lines.emplace_back();
     }
+    Line& line = lines[*joined];
+    line.middleSum += middle;
+    line.heightSum += piece.height();
+    line.pieces.push_back(piece);
   }
-  for (Block& line : lines) {
-    std::sort(line.begin(), line.end(), furtherLeft);
-    for (const Piece& piece : line) order.push_back(piece.index);
+  std::sort(lines.begin(), lines.end(), [](const Line& a, const Line& b) {
+    const double middleA = a.middle();
+    const double middleB = b.middle();
+    return std::tie(middleA, a.pieces.front().rank) < std::tie(middleB, b.pieces.front().rank);
+  });
+  for (Line& line : lines) {
+    std::sort(line.pieces.begin(), line.pieces.end(), furtherLeft);
+    for (const Piece& piece : line.pieces) order.push_back(piece.index);
   }
 }
 

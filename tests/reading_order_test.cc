@@ -121,6 +121,20 @@ TEST(ReadingOrder, ReceiptsTablesAndFormsStayRowByRow) {
     expected.insert(expected.end(), {"label" + std::to_string(i), "value" + std::to_string(i)});
   }
   EXPECT_EQ(form.read(), expected);
+
+  // A form whose labels and answers are both long enough to pass for text
+  // columns: its rows are set apart and line up across the gutter, each
+  // answer a little out of level with its label, so it is read row by row.
+  Page wideForm;
+  expected.clear();
+  for (int i = 0; i < 10; ++i) {
+    const double top = 0.1 + i * 0.045;
+    const double shift = i % 2 == 0 ? 0.004 : -0.003;
+    wideForm.add("question" + std::to_string(i), 0.05, top, 0.33 + 0.02 * (i % 3), top + 0.015);
+    wideForm.add("answer" + std::to_string(i), 0.5, top + shift, 0.8 + 0.04 * (i % 3), top + shift + 0.015);
+    expected.insert(expected.end(), {"question" + std::to_string(i), "answer" + std::to_string(i)});
+  }
+  EXPECT_EQ(wideForm.read(), expected);
 }
 
 TEST(ReadingOrder, ATableOfTwoWideColumnsIsReadRowByRow) {
