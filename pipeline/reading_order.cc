@@ -450,14 +450,101 @@ void appendInOrder(const Block& block, std::vector<std::size_t>& order) {
   appendVisualLines(block, order);
 }
 
-// Puts a standing piece into the order of the pieces lying down where its
-// middle falls among them: before the first, in their order, whose middle
-// is lower.
-void insertStanding(const Piece& standing, const std::vector<Piece>& byIndex, std::vector<std::size_t>& order) {
-  const double middle = standing.top + standing.bottom;
-  order.insert(std::find_if(order.begin(), order.end(),
-                            [&](std::size_t index) { return byIndex[index].top + byIndex[index].bottom > middle; }),
-               standing.index);
+// Upright characters that the detector found one by one (a tab's letters
+// set apart) stand up as a stack: at least kStackPieces pieces, each about
+// as wide as tall, one under the other with less than kStackGap of a
+// character's height between them, and no other text within a gutter of
+// either side. The lines of a list or a column of figures have their text
+// beside them, or are wider than tall.
+constexpr std::size_t kStackPieces = 3;
+constexpr double kStackGap = 0.5;
+constexpr double kSquare = 1.3;
+
+bool stacksOn(const Piece& below, const Piece& above) {
+  const double overlap = std::min(below.right, above.right) - std::max(below.left, above.left);
+  const double gap = below.top - above.bottom;
+  const double height = std::min(below.height(), above.height());
+  return overlap > 0.5 * std::min(below.width(), above.width()) && gap > -0.25 * height &&
+         gap < kStackGap * height && std::max(below.height(), above.height()) < 1.5 * height;
+}
+
+// Takes the stacks of upright characters out of `pieces`.
+std::vector<Block> takeStacks(Block& pieces, double lineHeight) {
+  Block squares;
+  for (const Piece& piece : pieces) {
+    if (piece.height() > 0 && piece.width() < kSquare * piece.height() && piece.width() * kSquare > piece.height()) {
+      squares.push_back(piece);
+    }
+  }
+  std::sort(squares.begin(), squares.end(),
+            [](const Piece& a, const Piece& b) { return std::tie(a.top, a.rank) < std::tie(b.top, b.rank); });
+  std::vector<Block> chains;
+  std::vector<std::size_t> open;  // chains whose last piece may still have one under it
+  for (const Piece& piece : squares) {
+    std::optional<std::size_t> extended;
+    std::size_t kept = 0;
+    for (const std::size_t chain : open) {
+      const Piece& last = chains[chain].back();
+      if (!extended && stacksOn(piece, last)) {
+        extended = chain;
+      } else if (piece.top - last.bottom < kStackGap * last.height()) {
+        open[kept++] = chain;
+      }
+    }
+    open.resize(kept);
+    if (!extended) {
+      extended = chains.size();
+      chains.emplace_back();
+    }
+    chains[*extended].push_back(piece);
+    open.push_back(*extended);
+  }
+  std::vector<Block> stacks;
+  for (Block& chain : chains) {
+    if (chain.size() < kStackPieces) continue;
+    double left = chain.front().left;
+    double right = chain.front().right;
+    for (const Piece& piece : chain) {
+      left = std::min(left, piece.left);
+      right = std::max(right, piece.right);
+    }
+    const double top = chain.front().top;
+    const double bottom = chain.back().bottom;
+    if (bottom - top < kStanding * (right - left) || bottom - top < kStanding * lineHeight) continue;
+    const double reach = kMinGutter * lineHeight;
+    const bool alone = std::none_of(pieces.begin(), pieces.end(), [&](const Piece& other) {
+      return other.bottom > top && other.top < bottom && other.right > left - reach && other.left < right + reach &&
+             std::none_of(chain.begin(), chain.end(), [&](const Piece& member) { return member.index == other.index; });
+    });
+    if (alone) stacks.push_back(std::move(chain));
+  }
+  if (!stacks.empty()) {
+    std::vector<std::size_t> takenIndices;
+    for (const Block& stack : stacks) {
+      for (const Piece& piece : stack) takenIndices.push_back(piece.index);
+    }
+    std::sort(takenIndices.begin(), takenIndices.end());
+    std::erase_if(pieces, [&](const Piece& piece) {
+      return std::binary_search(takenIndices.begin(), takenIndices.end(), piece.index);
+    });
+  }
+  return stacks;
+}
+
+// Puts a standing unit (one piece, or a stack top to bottom) into the order
+// of the pieces lying down where its middle falls among them: before the
+// first, in their order, whose middle is lower.
+void insertStanding(const Block& standing, const std::vector<Piece>& byIndex, std::vector<std::size_t>& order) {
+  double top = standing.front().top;
+  double bottom = standing.front().bottom;
+  for (const Piece& piece : standing) {
+    top = std::min(top, piece.top);
+    bottom = std::max(bottom, piece.bottom);
+  }
+  const double middle = top + bottom;
+  auto at = std::find_if(order.begin(), order.end(),
+                         [&](std::size_t index) { return byIndex[index].top + byIndex[index].bottom > middle; });
+  for (const Piece& piece : standing) at = order.insert(at, piece.index) + 1;
 }
 
 }  // namespace
@@ -472,15 +559,18 @@ std::vector<std::size_t> readingOrder(const std::vector<TextObservation>& observ
     return piece.height() > kStanding * piece.width() && piece.height() > kStanding * lineHeight;
   };
   const auto lying = std::partition(pieces.begin(), pieces.end(), [&](const Piece& piece) { return !standsUp(piece); });
-  Block standing(lying, pieces.end());
+  std::vector<Block> standing;
+  for (auto piece = lying; piece != pieces.end(); ++piece) standing.push_back({*piece});
   pieces.erase(lying, pieces.end());
-  std::sort(standing.begin(), standing.end(), furtherLeft);
+  for (Block& stack : takeStacks(pieces, lineHeight)) standing.push_back(std::move(stack));
+  std::sort(standing.begin(), standing.end(),
+            [](const Block& a, const Block& b) { return furtherLeft(a.front(), b.front()); });
   appendInOrder(pieces, order);
   std::vector<Piece> byIndex(observations.size());
   for (const Piece& piece : pieces) byIndex[piece.index] = piece;
-  for (const Piece& piece : standing) {
-    insertStanding(piece, byIndex, order);
-    byIndex[piece.index] = piece;
+  for (const Block& unit : standing) {
+    insertStanding(unit, byIndex, order);
+    for (const Piece& piece : unit) byIndex[piece.index] = piece;
   }
   return order;
 }

@@ -24,8 +24,9 @@
 //   whose rows are set apart and line up across it (a form's labels and
 //   values) are read row by row in this way.
 // Text standing up among lines lying down (a tab of upright characters down
-// the page's edge, a document number printed sideways) is one unit, put
-// where its middle falls among the rest, never split among their rows.
+// the page's edge, found whole or character by character, a document number
+// printed sideways) is one unit, put where its middle falls among the rest,
+// never split among their rows.
 // Cells of a table, a form's labels and values, a receipt's prices are not
 // text columns (too narrow, or their lines do not fill them), so such blocks
 // are read row by row. A page of text running down the page is read column
