@@ -90,7 +90,11 @@ struct Piece {
 using Block = std::vector<Piece>;
 
 // Left to right; the canonical rank breaks ties.
-bool furtherLeft(const Piece& a, const Piece& b) { return std::tie(a.left, a.rank) < std::tie(b.left, b.rank); }
+// A function object rather than a function, so that the sorts and merges
+// that run on every row of a long run inline it.
+constexpr auto furtherLeft = [](const Piece& a, const Piece& b) {
+  return std::tie(a.left, a.rank) < std::tie(b.left, b.rank);
+};
 
 double finite(double value) { return std::isfinite(value) ? value : 0.0; }
 
@@ -281,19 +285,35 @@ Block unionOf(std::vector<Block>::const_iterator first, std::vector<Block>::cons
 // read. With `tellTables` false, text columns are reported as read apart
 // even when they would be a table's columns: a run of rows is grown on
 // that cheaper test, and its table test made once on the whole run.
-ColumnSplit splitAtGutters(Block block, bool tellTables = true) {
-  const double lineHeight = medianHeight(block);
+ColumnSplit splitAtGutters(const Block& pieces, bool tellTables = true) {
+  const double lineHeight = medianHeight(pieces);
   const double gutter = kMinGutter * lineHeight;
-  if (!std::is_sorted(block.begin(), block.end(), furtherLeft)) std::sort(block.begin(), block.end(), furtherLeft);
-  ColumnSplit split;
-  double reach = block.front().right;
-  split.parts.emplace_back();
-  for (const Piece& piece : block) {
-    if (!split.parts.back().empty() && piece.left - reach > gutter && piece.left > reach) split.parts.emplace_back();
-    split.parts.back().push_back(piece);
-    reach = std::max(reach, piece.right);
+  Block sorted;
+  const bool inOrder = std::is_sorted(pieces.begin(), pieces.end(), furtherLeft);
+  if (!inOrder) {
+    sorted = pieces;
+    std::sort(sorted.begin(), sorted.end(), furtherLeft);
   }
-  if (split.parts.size() < 2) return split;
+  const Block& block = inOrder ? pieces : sorted;
+  ColumnSplit split;
+  // The cuts first, then each part copied whole: this runs on every row a
+  // run of rows grows by.
+  std::vector<std::size_t> cuts{0};
+  double reach = block.front().right;
+  for (std::size_t i = 1; i < block.size(); ++i) {
+    if (block[i].left - reach > gutter && block[i].left > reach) cuts.push_back(i);
+    reach = std::max(reach, block[i].right);
+  }
+  if (cuts.size() < 2) {
+    split.parts.push_back(block);
+    return split;
+  }
+  cuts.push_back(block.size());
+  split.parts.reserve(cuts.size() - 1);
+  for (std::size_t part = 0; part + 1 < cuts.size(); ++part) {
+    split.parts.emplace_back(block.begin() + static_cast<std::ptrdiff_t>(cuts[part]),
+                             block.begin() + static_cast<std::ptrdiff_t>(cuts[part + 1]));
+  }
   const bool firstIsColumn = isTextColumn(split.parts.front(), lineHeight);
   const bool lastIsColumn = isTextColumn(split.parts.back(), lineHeight);
   if (firstIsColumn && lastIsColumn &&
@@ -405,7 +425,7 @@ void appendRows(const std::vector<Block>& rows, std::vector<std::size_t>& order)
     if (end > first + 1) {
       Block run;
       for (std::size_t row = first; row < end; ++row) run.insert(run.end(), rows[row].begin(), rows[row].end());
-      table = splitAtGutters(std::move(run)).table;
+      table = splitAtGutters(run).table;
     }
     if (table) {
       for (std::size_t row = first; row < end; ++row) appendInOrder(rows[row], order);
