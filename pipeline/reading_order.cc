@@ -90,7 +90,11 @@ struct Piece {
 using Block = std::vector<Piece>;
 
 // Left to right; the canonical rank breaks ties.
-bool furtherLeft(const Piece& a, const Piece& b) { return std::tie(a.left, a.rank) < std::tie(b.left, b.rank); }
+// A function object rather than a function, so that the sorts and merges
+// that run on every row of a long run inline it.
+constexpr auto furtherLeft = [](const Piece& a, const Piece& b) {
+  return std::tie(a.left, a.rank) < std::tie(b.left, b.rank);
+};
 
 double finite(double value) { return std::isfinite(value) ? value : 0.0; }
 
@@ -246,6 +250,23 @@ double levelShare(const Block& strip, const Block& column, double lineHeight) {
   return static_cast<double>(level) / static_cast<double>(strip.size());
 }
 
+// Whether the parts are the columns of a form or table whose rows line up
+// across the gutter: the lines of every part are set apart (a row pitch of
+// at least kBodyPitch line heights, unlike running text) and most pieces of
+// the smaller side are level with a piece of the other. Typeset columns
+// that share their baselines are set close, so they stay columns.
+bool rowsLineUp(const std::vector<Block>& parts, double lineHeight) {
+  if (parts.size() != 2) return false;
+  for (const Block& part : parts) {
+    const std::optional<double> pitch = rowPitch(part);
+    if (pitch && *pitch < kBodyPitch * medianHeight(part)) return false;
+  }
+  const bool firstSmaller = parts.front().size() <= parts.back().size();
+  const Block& smaller = firstSmaller ? parts.front() : parts.back();
+  const Block& larger = firstSmaller ? parts.back() : parts.front();
+  return levelShare(smaller, larger, lineHeight) >= kLevelShare;
+}
+
 // Whether `strip` is a sidebar beside the body `column`, to be read whole.
 bool isSidebar(const Block& strip, const Block& column, double lineHeight) {
   if (strip.size() < kSidebarPieces || rowsOf(column).size() < kBodyLines) return false;
@@ -264,25 +285,41 @@ Block unionOf(std::vector<Block>::const_iterator first, std::vector<Block>::cons
 // read. With `tellTables` false, text columns are reported as read apart
 // even when they would be a table's columns: a run of rows is grown on
 // that cheaper test, and its table test made once on the whole run.
-ColumnSplit splitAtGutters(Block block, bool tellTables = true) {
-  const double lineHeight = medianHeight(block);
+ColumnSplit splitAtGutters(const Block& pieces, bool tellTables = true) {
+  const double lineHeight = medianHeight(pieces);
   const double gutter = kMinGutter * lineHeight;
-  if (!std::is_sorted(block.begin(), block.end(), furtherLeft)) std::sort(block.begin(), block.end(), furtherLeft);
-  ColumnSplit split;
-  double reach = block.front().right;
-  split.parts.emplace_back();
-  for (const Piece& piece : block) {
-    if (!split.parts.back().empty() && piece.left - reach > gutter && piece.left > reach) split.parts.emplace_back();
-    split.parts.back().push_back(piece);
-    reach = std::max(reach, piece.right);
+  Block sorted;
+  const bool inOrder = std::is_sorted(pieces.begin(), pieces.end(), furtherLeft);
+  if (!inOrder) {
+    sorted = pieces;
+    std::sort(sorted.begin(), sorted.end(), furtherLeft);
   }
-  if (split.parts.size() < 2) return split;
+  const Block& block = inOrder ? pieces : sorted;
+  ColumnSplit split;
+  // The cuts first, then each part copied whole: this runs on every row a
+  // run of rows grows by.
+  std::vector<std::size_t> cuts{0};
+  double reach = block.front().right;
+  for (std::size_t i = 1; i < block.size(); ++i) {
+    if (block[i].left - reach > gutter && block[i].left > reach) cuts.push_back(i);
+    reach = std::max(reach, block[i].right);
+  }
+  if (cuts.size() < 2) {
+    split.parts.push_back(block);
+    return split;
+  }
+  cuts.push_back(block.size());
+  split.parts.reserve(cuts.size() - 1);
+  for (std::size_t part = 0; part + 1 < cuts.size(); ++part) {
+    split.parts.emplace_back(block.begin() + static_cast<std::ptrdiff_t>(cuts[part]),
+                             block.begin() + static_cast<std::ptrdiff_t>(cuts[part + 1]));
+  }
   const bool firstIsColumn = isTextColumn(split.parts.front(), lineHeight);
   const bool lastIsColumn = isTextColumn(split.parts.back(), lineHeight);
   if (firstIsColumn && lastIsColumn &&
       std::all_of(split.parts.begin() + 1, split.parts.end() - 1,
                   [&](const Block& part) { return isTextColumn(part, lineHeight); })) {
-    split.table = tellTables && oneSideSparse(split.parts);
+    split.table = tellTables && (oneSideSparse(split.parts) || rowsLineUp(split.parts, lineHeight));
     split.readApart = !split.table;
     return split;
   }
@@ -301,40 +338,54 @@ ColumnSplit splitAtGutters(Block block, bool tellTables = true) {
   return split;
 }
 
-// Share of the smaller piece's height that two pieces overlap by.
-double overlapShare(const Piece& a, const Piece& b) {
-  const double overlap = std::min(a.bottom, b.bottom) - std::max(a.top, b.top);
-  const double smaller = std::min(a.height(), b.height());
-  if (smaller <= 0) return overlap >= 0 ? 1.0 : 0.0;
-  return overlap / smaller;
-}
-
 // A block that cannot be cut: visual lines top to bottom, each left to right.
+// A piece joins the line whose middle is nearest its own, within kSameLine
+// of the smaller height: measured against the line's mean middle rather
+// than any one member, so that a tall box (a field written over two rows)
+// cannot chain two rows of a form into one line.
 void appendVisualLines(Block block, std::vector<std::size_t>& order) {
-  std::sort(block.begin(), block.end(),
-            [](const Piece& a, const Piece& b) { return std::tie(a.top, a.rank) < std::tie(b.top, b.rank); });
-  std::vector<Block> lines;
+  std::sort(block.begin(), block.end(), [](const Piece& a, const Piece& b) {
+    const double middleA = a.top + a.bottom;
+    const double middleB = b.top + b.bottom;
+    return std::tie(middleA, a.rank) < std::tie(middleB, b.rank);
+  });
+  struct Line {
+    double middleSum = 0;
+    double heightSum = 0;
+    Block pieces;
+    double middle() const { return middleSum / static_cast<double>(pieces.size()); }
+    double height() const { return heightSum / static_cast<double>(pieces.size()); }
+  };
+  std::vector<Line> lines;
   for (const Piece& piece : block) {
+    const double middle = (piece.top + piece.bottom) / 2;
     std::optional<std::size_t> joined;
-    double best = kSameLineOverlap;
+    double nearest = 0;
     for (std::size_t line = 0; line < lines.size(); ++line) {
-      for (const Piece& member : lines[line]) {
-        const double share = overlapShare(piece, member);
-        if (share > best) {
-          best = share;
-          joined = line;
-        }
+      const double distance = std::abs(lines[line].middle() - middle);
+      if (distance <= kSameLine * std::min(piece.height(), lines[line].height()) &&
+          (!joined || distance < nearest)) {
+        nearest = distance;
+        joined = line;
       }
     }
-    if (joined) {
-      lines[*joined].push_back(piece);
-    } else {
-      lines.push_back({piece});
+    if (!joined) {
+      joined = lines.size();
+      lines.emplace_back();
     }
+    Line& line = lines[*joined];
+    line.middleSum += middle;
+    line.heightSum += piece.height();
+    line.pieces.push_back(piece);
   }
-  for (Block& line : lines) {
-    std::sort(line.begin(), line.end(), furtherLeft);
-    for (const Piece& piece : line) order.push_back(piece.index);
+  std::sort(lines.begin(), lines.end(), [](const Line& a, const Line& b) {
+    const double middleA = a.middle();
+    const double middleB = b.middle();
+    return std::tie(middleA, a.pieces.front().rank) < std::tie(middleB, b.pieces.front().rank);
+  });
+  for (Line& line : lines) {
+    std::sort(line.pieces.begin(), line.pieces.end(), furtherLeft);
+    for (const Piece& piece : line.pieces) order.push_back(piece.index);
   }
 }
 
@@ -374,7 +425,7 @@ void appendRows(const std::vector<Block>& rows, std::vector<std::size_t>& order)
     if (end > first + 1) {
       Block run;
       for (std::size_t row = first; row < end; ++row) run.insert(run.end(), rows[row].begin(), rows[row].end());
-      table = splitAtGutters(std::move(run)).table;
+      table = splitAtGutters(run).table;
     }
     if (table) {
       for (std::size_t row = first; row < end; ++row) appendInOrder(rows[row], order);
@@ -419,14 +470,101 @@ void appendInOrder(const Block& block, std::vector<std::size_t>& order) {
   appendVisualLines(block, order);
 }
 
-// Puts a standing piece into the order of the pieces lying down where its
-// middle falls among them: before the first, in their order, whose middle
-// is lower.
-void insertStanding(const Piece& standing, const std::vector<Piece>& byIndex, std::vector<std::size_t>& order) {
-  const double middle = standing.top + standing.bottom;
-  order.insert(std::find_if(order.begin(), order.end(),
-                            [&](std::size_t index) { return byIndex[index].top + byIndex[index].bottom > middle; }),
-               standing.index);
+// Upright characters that the detector found one by one (a tab's letters
+// set apart) stand up as a stack: at least kStackPieces pieces, each about
+// as wide as tall, one under the other with less than kStackGap of a
+// character's height between them, and no other text within a gutter of
+// either side. The lines of a list or a column of figures have their text
+// beside them, or are wider than tall.
+constexpr std::size_t kStackPieces = 3;
+constexpr double kStackGap = 0.5;
+constexpr double kSquare = 1.3;
+
+bool stacksOn(const Piece& below, const Piece& above) {
+  const double overlap = std::min(below.right, above.right) - std::max(below.left, above.left);
+  const double gap = below.top - above.bottom;
+  const double height = std::min(below.height(), above.height());
+  return overlap > 0.5 * std::min(below.width(), above.width()) && gap > -0.25 * height &&
+         gap < kStackGap * height && std::max(below.height(), above.height()) < 1.5 * height;
+}
+
+// Takes the stacks of upright characters out of `pieces`.
+std::vector<Block> takeStacks(Block& pieces, double lineHeight) {
+  Block squares;
+  for (const Piece& piece : pieces) {
+    if (piece.height() > 0 && piece.width() < kSquare * piece.height() && piece.width() * kSquare > piece.height()) {
+      squares.push_back(piece);
+    }
+  }
+  std::sort(squares.begin(), squares.end(),
+            [](const Piece& a, const Piece& b) { return std::tie(a.top, a.rank) < std::tie(b.top, b.rank); });
+  std::vector<Block> chains;
+  std::vector<std::size_t> open;  // chains whose last piece may still have one under it
+  for (const Piece& piece : squares) {
+    std::optional<std::size_t> extended;
+    std::size_t kept = 0;
+    for (const std::size_t chain : open) {
+      const Piece& last = chains[chain].back();
+      if (!extended && stacksOn(piece, last)) {
+        extended = chain;
+      } else if (piece.top - last.bottom < kStackGap * last.height()) {
+        open[kept++] = chain;
+      }
+    }
+    open.resize(kept);
+    if (!extended) {
+      extended = chains.size();
+      chains.emplace_back();
+    }
+    chains[*extended].push_back(piece);
+    open.push_back(*extended);
+  }
+  std::vector<Block> stacks;
+  for (Block& chain : chains) {
+    if (chain.size() < kStackPieces) continue;
+    double left = chain.front().left;
+    double right = chain.front().right;
+    for (const Piece& piece : chain) {
+      left = std::min(left, piece.left);
+      right = std::max(right, piece.right);
+    }
+    const double top = chain.front().top;
+    const double bottom = chain.back().bottom;
+    if (bottom - top < kStanding * (right - left) || bottom - top < kStanding * lineHeight) continue;
+    const double reach = kMinGutter * lineHeight;
+    const bool alone = std::none_of(pieces.begin(), pieces.end(), [&](const Piece& other) {
+      return other.bottom > top && other.top < bottom && other.right > left - reach && other.left < right + reach &&
+             std::none_of(chain.begin(), chain.end(), [&](const Piece& member) { return member.index == other.index; });
+    });
+    if (alone) stacks.push_back(std::move(chain));
+  }
+  if (!stacks.empty()) {
+    std::vector<std::size_t> takenIndices;
+    for (const Block& stack : stacks) {
+      for (const Piece& piece : stack) takenIndices.push_back(piece.index);
+    }
+    std::sort(takenIndices.begin(), takenIndices.end());
+    std::erase_if(pieces, [&](const Piece& piece) {
+      return std::binary_search(takenIndices.begin(), takenIndices.end(), piece.index);
+    });
+  }
+  return stacks;
+}
+
+// Puts a standing unit (one piece, or a stack top to bottom) into the order
+// of the pieces lying down where its middle falls among them: before the
+// first, in their order, whose middle is lower.
+void insertStanding(const Block& standing, const std::vector<Piece>& byIndex, std::vector<std::size_t>& order) {
+  double top = standing.front().top;
+  double bottom = standing.front().bottom;
+  for (const Piece& piece : standing) {
+    top = std::min(top, piece.top);
+    bottom = std::max(bottom, piece.bottom);
+  }
+  const double middle = top + bottom;
+  auto at = std::find_if(order.begin(), order.end(),
+                         [&](std::size_t index) { return byIndex[index].top + byIndex[index].bottom > middle; });
+  for (const Piece& piece : standing) at = order.insert(at, piece.index) + 1;
 }
 
 }  // namespace
@@ -441,15 +579,18 @@ std::vector<std::size_t> readingOrder(const std::vector<TextObservation>& observ
     return piece.height() > kStanding * piece.width() && piece.height() > kStanding * lineHeight;
   };
   const auto lying = std::partition(pieces.begin(), pieces.end(), [&](const Piece& piece) { return !standsUp(piece); });
-  Block standing(lying, pieces.end());
+  std::vector<Block> standing;
+  for (auto piece = lying; piece != pieces.end(); ++piece) standing.push_back({*piece});
   pieces.erase(lying, pieces.end());
-  std::sort(standing.begin(), standing.end(), furtherLeft);
+  for (Block& stack : takeStacks(pieces, lineHeight)) standing.push_back(std::move(stack));
+  std::sort(standing.begin(), standing.end(),
+            [](const Block& a, const Block& b) { return furtherLeft(a.front(), b.front()); });
   appendInOrder(pieces, order);
   std::vector<Piece> byIndex(observations.size());
   for (const Piece& piece : pieces) byIndex[piece.index] = piece;
-  for (const Piece& piece : standing) {
-    insertStanding(piece, byIndex, order);
-    byIndex[piece.index] = piece;
+  for (const Block& unit : standing) {
+    insertStanding(unit, byIndex, order);
+    for (const Piece& piece : unit) byIndex[piece.index] = piece;
   }
   return order;
 }

@@ -18,12 +18,15 @@
 //   and a run of rows that together split into text columns is read as
 //   columns (typeset columns often share their baselines, so each row of
 //   such a run alone looks like one line across the gutter);
-// - what cannot be cut is read as visual lines: pieces whose heights overlap
-//   by a good share of the smaller one make one line, read left to right,
-//   and the lines go top to bottom.
+// - what cannot be cut is read as visual lines: pieces whose middles are
+//   level to within a fraction of the smaller height make one line, read
+//   left to right, and the lines go top to bottom; two sides of a gutter
+//   whose rows are set apart and line up across it (a form's labels and
+//   values) are read row by row in this way.
 // Text standing up among lines lying down (a tab of upright characters down
-// the page's edge, a document number printed sideways) is one unit, put
-// where its middle falls among the rest, never split among their rows.
+// the page's edge, found whole or character by character, a document number
+// printed sideways) is one unit, put where its middle falls among the rest,
+// never split among their rows.
 // Cells of a table, a form's labels and values, a receipt's prices are not
 // text columns (too narrow, or their lines do not fill them), so such blocks
 // are read row by row. A page of text running down the page is read column
@@ -40,11 +43,11 @@
 
 namespace brindlewox {
 
-// Two pieces belong to one visual line when their vertical extents overlap
-// by more than this share of the smaller one's height: neighbouring lines of
-// a dense page, whose boxes touch or overlap a little, stay apart, while
-// words of one line in different sizes, or a little out of level, join.
-inline constexpr double kSameLineOverlap = 0.5;
+// Two pieces belong to one visual line when their middles are within this
+// share of the smaller one's height: neighbouring lines of a dense page,
+// whose boxes touch or overlap a little, stay apart, while words of one line
+// in different sizes, or a form's fields a little out of level, join.
+inline constexpr double kSameLine = 0.6;
 
 // The indices of `observations` in reading order. `pageAspect` is the page's
 // width over its height, so that widths and heights compare in one unit.

@@ -291,6 +291,28 @@ TEST_F(EndToEnd, ColumnsAreReadOneAfterTheOther) {
   }
 }
 
+// A table of two wide columns (command | what it does), both sides wide
+// enough to pass for text columns: read row by row, a wrapped description's
+// second line kept with its row, not as two columns one after the other.
+TEST_F(EndToEnd, ATableOfTwoWideColumnsIsReadRowByRow) {
+  const RunResult result = run({kData + "/wide_table.pdf", output()});
+  ASSERT_EQ(result.exitStatus, 0);
+  EXPECT_EQ(pageTexts(readFile(output())),
+            std::vector<std::string>{"Commands and what they do\n\n"
+                                     "archive create --level 9 --threads 4\n"
+                                     "Packs the chosen folders into one file\n"
+                                     "archive list --long --sort by-date\n"
+                                     "Shows every file in it with its size and\n"
+                                     "the date on which it was last changed\n"
+                                     "archive extract --keep --into here\n"
+                                     "Unpacks the files, keeping the archive\n"
+                                     "archive verify --strict --all-files\n"
+                                     "Reads each file back to compare sums,\n"
+                                     "stopping at the first file that differs\n"
+                                     "archive delete --dry-run --verbose\n"
+                                     "Names the files it would remove, stops"});
+}
+
 TEST_F(EndToEnd, ABlankImageGivesEmptyTextAndZeroConfidence) {
   const RunResult result = run({kData + "/blank.png", output()});
   ASSERT_EQ(result.exitStatus, 0);

@@ -121,6 +121,20 @@ TEST(ReadingOrder, ReceiptsTablesAndFormsStayRowByRow) {
     expected.insert(expected.end(), {"label" + std::to_string(i), "value" + std::to_string(i)});
   }
   EXPECT_EQ(form.read(), expected);
+
+  // A form whose labels and answers are both long enough to pass for text
+  // columns: its rows are set apart and line up across the gutter, each
+  // answer a little out of level with its label, so it is read row by row.
+  Page wideForm;
+  expected.clear();
+  for (int i = 0; i < 10; ++i) {
+    const double top = 0.1 + i * 0.045;
+    const double shift = i % 2 == 0 ? 0.004 : -0.003;
+    wideForm.add("question" + std::to_string(i), 0.05, top, 0.33 + 0.02 * (i % 3), top + 0.015);
+    wideForm.add("answer" + std::to_string(i), 0.5, top + shift, 0.8 + 0.04 * (i % 3), top + shift + 0.015);
+    expected.insert(expected.end(), {"question" + std::to_string(i), "answer" + std::to_string(i)});
+  }
+  EXPECT_EQ(wideForm.read(), expected);
 }
 
 TEST(ReadingOrder, ATableOfTwoWideColumnsIsReadRowByRow) {
@@ -230,6 +244,38 @@ TEST(ReadingOrder, AVerticalTabInTheMarginIsOneUnitInItsPlace) {
     page.add("tab", tabLeft, 0.3, tabLeft + 0.03, 0.7, true);
     EXPECT_EQ(page.read(), expected) << "tab at " << tabLeft;
   }
+
+  // The same tab found character by character, each box square and set a
+  // little apart: the characters stay together, top to bottom, in the same
+  // place. Listed bottom first, so that the listing cannot give the order.
+  std::vector<std::string> characters;
+  for (int i = 0; i < 8; ++i) characters.push_back("char" + std::to_string(i + 1));
+  expected = {"title"};
+  expected.insert(expected.end(), lines.begin(), lines.begin() + 16);
+  expected.insert(expected.end(), characters.begin(), characters.end());
+  expected.insert(expected.end(), lines.begin() + 16, lines.end());
+  for (const double tabLeft : {0.03, 0.92}) {
+    Page page;
+    page.add("title", 0.1, 0.03, 0.6, 0.06);
+    page.column("line", 0.12, 0.88, 0.1, 30, 0.025);
+    for (int i = 7; i >= 0; --i) {
+      const double top = 0.4 + i * 0.026;
+      page.add(characters[static_cast<std::size_t>(i)], tabLeft, top, tabLeft + 0.02, top + 0.02);
+    }
+    EXPECT_EQ(page.read(), expected) << "characters at " << tabLeft;
+  }
+
+  // Line numbers beside the lines they number are not a tab: each is read
+  // with its line.
+  Page numbered;
+  expected.clear();
+  for (int i = 0; i < 12; ++i) {
+    const double top = 0.1 + i * 0.026;
+    numbered.add("n" + std::to_string(i), 0.08, top, 0.1, top + 0.02);
+    numbered.add("text" + std::to_string(i), 0.105, top, 0.8, top + 0.02);
+    expected.insert(expected.end(), {"n" + std::to_string(i), "text" + std::to_string(i)});
+  }
+  EXPECT_EQ(numbered.read(), expected);
 }
 
 // Two columns, a full-width table of four cells a row, two columns again.

@@ -6,9 +6,11 @@ pages at body sizes from 8 to 14 points, a scanned-looking image-only PDF
 1248 x 1248 point page (drawn as 3201 x 3201 pixels). The ground truth of
 every page is written beside each file: NAME.truth holds its pages separated
 by form feeds, each page's lines in reading order (first column, then second).
-The group "layouts" holds pages whose order is hard: a three-column gazette
-scanned at 72 and at 100 dpi, and a report with a key-figures sidebar at its
-left and at its right (English).
+The group "layouts" holds pages whose order is hard, in English and in
+simplified Chinese: a three-column gazette scanned at 72 and at 100 dpi, a
+report with a key-figures sidebar at its left or right (some with a tab of
+upright characters down the page's edge), and a table of two wide columns
+whose descriptions wrap.
 
 usage: make_corpus.py OUT_DIR [--seed S] [--pages N]
 """
@@ -135,56 +137,117 @@ def fill_to(rng, width, measure):
             words.append(word)
 
 
-def gazette_page(rng, dpi):
+def fill_chars(rng, width, measure):
+    """One line of Chinese characters, as many as fit `width` by `measure`."""
+    line = ""
+    while True:
+        for ch in sentence(rng, "simplified"):
+            if measure(line + ch) > width:
+                return line
+            line += ch
+
+
+def filler(rng, chinese):
+    """fill_to or fill_chars, by the page's language."""
+    return (lambda width, measure: fill_chars(rng, width, measure)) if chinese else \
+        (lambda width, measure: fill_to(rng, width, measure))
+
+
+def body_font(chinese, pixels):
+    return ImageFont.truetype(CJK, pixels, index=2) if chinese else ImageFont.truetype(LATIN_FILE, pixels)
+
+
+def gazette_page(rng, dpi, chinese=False):
     """A newspaper page scanned at low resolution: a headline, then three
     columns at 10 points (lines 10-14 pixels high at 72-100 dpi) whose
     baselines are level across the columns. Truth: column by column."""
     scale = dpi / 72.0
     image = Image.new("L", (int(612 * scale), int(792 * scale)), 255)
     draw = ImageDraw.Draw(image)
-    headline = ImageFont.truetype(LATIN_FILE, int(20 * scale))
-    body = ImageFont.truetype(LATIN_FILE, int(10 * scale))
-    truth = ["THE COUNTY GAZETTE"]
+    headline = body_font(chinese, int(20 * scale))
+    body = body_font(chinese, int(10 * scale))
+    fill = filler(rng, chinese)
+    truth = ["县政公报" if chinese else "THE COUNTY GAZETTE"]
     draw.text((40 * scale, 20 * scale), truth[0], font=headline, fill=20)
     gap = 14
     width = (612 - 80 - 2 * gap) / 3
     for column in range(3):
         x = 40 + column * (width + gap)
         for row in range(58):
-            line = fill_to(rng, width * rng.uniform(0.85, 1.0), lambda text: body.getlength(text) / scale)
+            line = fill(width * rng.uniform(0.85, 1.0), lambda text: body.getlength(text) / scale)
             draw.text((x * scale, (60 + row * 12) * scale), line, font=body, fill=20)
             truth.append(line)
     return image.convert("RGB"), truth
 
 
-def sidebar_page(rng, sidebar_left):
+def sidebar_page(rng, sidebar_left, chinese=False, tab=None):
     """A report page at 150 dpi: a body column of 11-point text beside a
     strip of key figures (label and value rows at their own pitch), with a
-    page heading above both. Truth: heading, then strip and body each whole,
-    the strip first when it stands left."""
+    page heading above both and, given `tab`, those characters stacked
+    upright down the page's outer edge beside the heading (a section tab).
+    Truth: heading, tab, then strip and body each whole, the strip first
+    when it stands left."""
     scale = 150 / 72.0
     image = Image.new("L", (int(612 * scale), int(792 * scale)), 255)
     draw = ImageDraw.Draw(image)
-    heading = ImageFont.truetype(LATIN_FILE, int(16 * scale))
-    body = ImageFont.truetype(LATIN_FILE, int(11 * scale))
-    small = ImageFont.truetype(LATIN_FILE, int(9 * scale))
-    title = "Quarterly Research Report"
+    heading = body_font(chinese, int(16 * scale))
+    body = body_font(chinese, int(11 * scale))
+    small = body_font(chinese, int(9 * scale))
+    fill = filler(rng, chinese)
+    title = "季度研究报告" if chinese else "Quarterly Research Report"
     draw.text((60 * scale, 40 * scale), title, font=heading, fill=20)
     strip_x, body_x = (60, 230) if sidebar_left else (412, 60)
     body_lines = []
     for row in range(38):
-        line = fill_to(rng, 320 * rng.uniform(0.9, 1.0), lambda text: body.getlength(text) / scale)
+        line = fill(320 * rng.uniform(0.9, 1.0), lambda text: body.getlength(text) / scale)
         draw.text((body_x * scale, (90 + row * 16) * scale), line, font=body, fill=20)
         body_lines.append(line)
     strip_lines = []
     for row in range(16):
-        label = fill_to(rng, 70, lambda text: small.getlength(text) / scale) or "Item"
+        label = fill(70, lambda text: small.getlength(text) / scale) or "Item"
         value = "%d.%d%%" % (rng.randint(1, 99), rng.randint(0, 9))
         y = (97 + row * 21) * scale
         draw.text((strip_x * scale, y), label, font=small, fill=20)
         draw.text(((strip_x + 100) * scale, y), value, font=small, fill=20)
         strip_lines += [label, value]
-    truth = [title] + (strip_lines + body_lines if sidebar_left else body_lines + strip_lines)
+    truth = [title]
+    if tab:
+        # Down the right-hand margin, from the heading's level.
+        tab_font = ImageFont.truetype(CJK, int(12 * scale), index=2)
+        x = 578
+        for i, ch in enumerate(tab):
+            draw.text((x * scale, (36 + i * 15) * scale), ch, font=tab_font, fill=20)
+        truth.append(tab)
+    truth += strip_lines + body_lines if sidebar_left else body_lines + strip_lines
+    return image.convert("RGB"), truth
+
+
+def table_page(rng, chinese=False):
+    """A reference table at 150 dpi with two wide columns (a name and its
+    description, as in a manual's command | description table) under a
+    heading; about one description in three wraps onto a second or third
+    line, leaving the name side blank. Truth: row by row, each name before
+    its description's lines."""
+    scale = 150 / 72.0
+    image = Image.new("L", (int(612 * scale), int(792 * scale)), 255)
+    draw = ImageDraw.Draw(image)
+    heading = body_font(chinese, int(14 * scale))
+    body = body_font(chinese, int(10 * scale))
+    fill = filler(rng, chinese)
+    title = "命令与说明" if chinese else "Commands and their descriptions"
+    draw.text((60 * scale, 50 * scale), title, font=heading, fill=20)
+    truth = [title]
+    y = 90
+    while y < 700:
+        name = fill(rng.uniform(120, 180), lambda text: body.getlength(text) / scale)
+        draw.text((60 * scale, y * scale), name, font=body, fill=20)
+        truth.append(name)
+        for _ in range(rng.choice([1, 1, 2, 3])):
+            line = fill(rng.uniform(250, 300), lambda text: body.getlength(text) / scale)
+            draw.text((262 * scale, y * scale), line, font=body, fill=20)
+            truth.append(line)
+            y += 14
+        y += 8
     return image.convert("RGB"), truth
 
 
@@ -222,7 +285,13 @@ def main():
     for name, (image, truth) in (("gazette72.png", gazette_page(layout_rng, 72)),
                                  ("gazette100.png", gazette_page(layout_rng, 100)),
                                  ("sidebar_left.png", sidebar_page(layout_rng, True)),
-                                 ("sidebar_right.png", sidebar_page(layout_rng, False))):
+                                 ("sidebar_right.png", sidebar_page(layout_rng, False)),
+                                 ("gazette72_zh.png", gazette_page(layout_rng, 72, True)),
+                                 ("gazette100_zh.png", gazette_page(layout_rng, 100, True)),
+                                 ("sidebar_tab.png", sidebar_page(layout_rng, True, tab="市场研究")),
+                                 ("sidebar_tab_zh.png", sidebar_page(layout_rng, False, True, tab="行业研究")),
+                                 ("table.png", table_page(layout_rng)),
+                                 ("table_zh.png", table_page(layout_rng, True))):
         path = os.path.join(folder, name)
         image.save(path)
         write_truth(path, [truth])

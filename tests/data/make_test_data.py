@@ -299,12 +299,47 @@ def draw_columns_page(context, columns, family):
         context.show_text(second)
 
 
+# A table of two wide columns under a heading: each command beside what it
+# does, some descriptions wrapping onto a second line with the command side
+# blank beside it. Both sides are wide enough to pass for text columns.
+WIDE_TABLE = (
+    "Commands and what they do",
+    [("archive create --level 9 --threads 4", ["Packs the chosen folders into one file"]),
+     ("archive list --long --sort by-date", ["Shows every file in it with its size and",
+                                             "the date on which it was last changed"]),
+     ("archive extract --keep --into here", ["Unpacks the files, keeping the archive"]),
+     ("archive verify --strict --all-files", ["Reads each file back to compare sums,",
+                                              "stopping at the first file that differs"]),
+     ("archive delete --dry-run --verbose", ["Names the files it would remove, stops"])])
+
+
+def draw_wide_table_page(context):
+    """WIDE_TABLE at 11 points: commands at 40, descriptions at 320, lines
+    16 points apart and 8 more between rows."""
+    title, rows = WIDE_TABLE
+    blank_page(context, "DejaVu Sans")
+    context.set_font_size(16)
+    context.move_to(60, 90)
+    context.show_text(title)
+    context.set_font_size(11)
+    y = 140
+    for command, description in rows:
+        context.move_to(40, y)
+        context.show_text(command)
+        for line in description:
+            context.move_to(320, y)
+            context.show_text(line)
+            y += 16
+        y += 8
+
+
 def write_layout_pages(out):
     pages = [("dense_english", lambda c: draw_dense_page(c, DENSE_ENGLISH, "DejaVu Sans")),
              ("dense_chinese", lambda c: draw_dense_page(c, DENSE_CHINESE, "Noto Sans CJK SC")),
              ("columns_english", lambda c: draw_columns_page(c, COLUMNS_ENGLISH, "DejaVu Sans")),
              ("columns_chinese", lambda c: draw_columns_page(c, COLUMNS_CHINESE, "Noto Sans CJK SC")),
-             ("layout", draw_layout_page)]
+             ("layout", draw_layout_page),
+             ("wide_table", draw_wide_table_page)]
     for name, draw in pages:
         surface = cairo.PDFSurface(os.path.join(out, name + ".pdf"), 612, 792)
         draw(cairo.Context(surface))
