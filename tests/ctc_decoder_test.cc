@@ -508,6 +508,17 @@ TEST(CTCDecoderFixedPitch, AFixedPitchWordInProportionalTextIsWeighedAgainstItsO
   EXPECT_EQ(read(4), "abababab systemd abab");
   // A whole empty cell in it is still a break.
   EXPECT_EQ(read(5), "abababab sys temd abab");
+  // Between a number and a word the line's own spacing decides: "3,450.00 EUR",
+  // its digits set wider than the letters.
+  std::vector<std::string> symbols = split("ababab");
+  symbols.emplace_back(" ");
+  for (const std::string& s : split("1010bab")) symbols.push_back(s);
+  std::vector<int> gaps = even(symbols.size() - 1, 2);
+  for (std::size_t i = 7; i < 10; ++i) gaps[i] = 3;  // within "1010"
+  gaps[10] = 4;                                       // 0|b
+  HandLine line(40);
+  line.write(symbols, 1, gaps).space(26, 0.05F);     // 0 at 24, b at 28
+  EXPECT_EQ(line.read(), "ababab 1010 bab");
 }
 
 TEST(CTCDecoderBullets, ALeadingRoundDotIsABulletWithItsSpace) {

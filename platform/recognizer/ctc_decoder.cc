@@ -523,7 +523,10 @@ std::optional<SpaceGap> CTCDecoder::weighGap(const std::vector<Emitted>& emitted
     // A word in a fixed-pitch font inside proportional text ("sys temd",
     // "fnmat ch(3)") has wider letter gaps than the line's usual one: its own
     // run of letters is set at a fixed pitch, where a space is an empty cell.
-    const std::optional<int> run = runLetterGap(emitted, next);
+    // Only between two letters: a number beside a word ("3,450.00 EUR") is
+    // no fixed-pitch word.
+    const std::optional<int> run =
+        isLatinLetter(previous) && isLatinLetter(current) ? runLetterGap(emitted, next) : std::nullopt;
     if (run && spacing.usualLetterGap && *run > *spacing.usualLetterGap) {
       gap.rule = SpaceGap::Rule::fixedPitch;
       gap.needed = gap.frames >= settings.emptyCell * *run ? settings.inEmptyCell : kNoBreak;
