@@ -32,8 +32,6 @@ class TextLineReader : public LineReader {
 
   DecodedLine read(const cv::Mat& lineImage) override;
 
-  const CTCDecoder& decoder() const { return decoder_; }
-
   // The network's class probabilities for the line, one row per frame; empty
   // when the network's classes do not match the decoder's dictionary.
   cv::Mat probabilities(const cv::Mat& lineImage);
