@@ -144,7 +144,10 @@ TEST(PageReading, LinesOfSimilarWidthAreReadTogetherAndLandByTheirIndex) {
   std::vector<Quad> crops;
   // Twelve short lines of three widths, shuffled, and a vertical one.
   const float widths[] = {200, 120, 300};
-  for (int i = 0; i < 12; ++i) crops.push_back(box(10, 10.0F + 30 * i, widths[i % 3] + static_cast<float>(i), 24));
+  for (int i = 0; i < 12; ++i) {
+    const auto step = static_cast<float>(i);
+    crops.push_back(box(10, 10.0F + 30.0F * step, widths[i % 3] + step, 24));
+  }
   crops.push_back(box(600, 10, 24, 300));
   BatchReader first, second;
   PageReading reading(found, crops, {&first, &second}, BatchLimits{0.15, 8, 4096});
