@@ -27,19 +27,6 @@ std::int64_t progressPercent(std::int64_t start, std::int64_t end, std::int64_t 
   return start + static_cast<std::int64_t>(std::round(share * static_cast<double>(end - start)));
 }
 
-namespace {
-
-// One page, start to finish; its bitmap ends with this call.
-Result<OCRPage> convertPage(DecodingWorker& worker, std::int64_t pageNumber) {
-  const Result<Bitmap> bitmap = renderPDFPage(worker, pageNumber);
-  if (!bitmap) return bitmap.failure();
-  Result<RecognizedText> recognized = recognizeText(bitmap.value());
-  if (!recognized) return recognized.failure();
-  return OCRPage{pageNumber, std::move(recognized.value().text), recognized.value().confidence};
-}
-
-}  // namespace
-
 Result<OCRDocument> convertPDF(const std::string& input, const PageSelection& selection, std::int64_t progressStart,
                                std::int64_t progressEnd, const OpenOutput& openOutput) {
   // Poppler runs in a worker process; this process only ever sees pixels.
@@ -52,15 +39,16 @@ Result<OCRDocument> convertPDF(const std::string& input, const PageSelection& se
   const std::vector<std::int64_t> workList = pdfWorkList(pageCount, selection);
   const auto total = static_cast<std::int64_t>(workList.size());
 
-  std::vector<OCRPage> pages;
-  pages.reserve(workList.size());
-  for (std::int64_t i = 0; i < total; ++i) {
-    Result<OCRPage> page = convertPage(document.value(), workList[static_cast<std::size_t>(i)]);
-    if (!page) return page.failure();
-    pages.push_back(std::move(page).value());
-    emitProgress(progressPercent(progressStart, progressEnd, i + 1, total), kOCRStage, i + 1, total);
-  }
-  return OCRDocument{kEngineName, pageCount, std::move(pages)};
+  Result<std::vector<OCRPage>> pages = readPagesAhead<Bitmap>(
+      workList, [&](std::int64_t page) { return renderPDFPage(document.value(), page); },
+      [](Bitmap bitmap, std::int64_t page) -> Result<OCRPage> {
+        Result<RecognizedText> recognized = recognizeText(bitmap);
+        if (!recognized) return recognized.failure();
+        return OCRPage{page, std::move(recognized.value().text), recognized.value().confidence};
+      },
+      [&](std::int64_t done) { emitProgress(progressPercent(progressStart, progressEnd, done, total), kOCRStage, done, total); });
+  if (!pages) return pages.failure();
+  return OCRDocument{kEngineName, pageCount, std::move(pages).value()};
 }
 
 }  // namespace brindlewox

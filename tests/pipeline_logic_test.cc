@@ -1,7 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <limits>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "pipeline/page_rendering.h"
 #include "pipeline/pdf_conversion.h"
@@ -84,6 +92,139 @@ TEST(ProgressPercent, MatchesTheWorkedSequences) {
   EXPECT_EQ(percents(10, 90, 3), (P{37, 63, 90}));
   EXPECT_EQ(percents(20, 60, 6), (P{27, 33, 40, 47, 53, 60}));
   EXPECT_EQ(percents(50, 50, 2), (P{50, 50}));
+}
+
+// What the page-ahead loop did, in order, from both of its threads.
+class PageLog {
+ public:
+  void add(const std::string& event) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    events_.push_back(event);
+    changed_.notify_all();
+  }
+  // Whether `event` happens within two seconds.
+  bool awaits(const std::string& event) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::seconds(2), [&] {
+      return std::find(events_.begin(), events_.end(), event) != events_.end();
+    });
+  }
+  std::vector<std::string> events() const {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return events_;
+  }
+  std::ptrdiff_t position(const std::string& event) const {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    const auto found = std::find(events_.begin(), events_.end(), event);
+    return found == events_.end() ? -1 : found - events_.begin();
+  }
+  std::atomic<int> alive{0};
+  std::atomic<int> mostAlive{0};
+
+ private:
+  mutable std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<std::string> events_;
+};
+
+// A drawn page: logs when it goes, and counts how many are held at once.
+class DrawnPage {
+ public:
+  DrawnPage(PageLog& log, std::int64_t page) : log_(&log), page_(page) {
+    const int now = ++log.alive;
+    int most = log.mostAlive;
+    while (now > most && !log.mostAlive.compare_exchange_weak(most, now)) {
+    }
+  }
+  DrawnPage(DrawnPage&& other) noexcept : log_(std::exchange(other.log_, nullptr)), page_(other.page_) {}
+  DrawnPage& operator=(DrawnPage&&) = delete;
+  DrawnPage(const DrawnPage&) = delete;
+  DrawnPage& operator=(const DrawnPage&) = delete;
+  ~DrawnPage() {
+    if (log_ == nullptr) return;
+    --log_->alive;
+    log_->add("drop " + std::to_string(page_));
+  }
+  std::int64_t page() const { return page_; }
+
+ private:
+  PageLog* log_;
+  std::int64_t page_;
+};
+
+struct PagesAhead {
+  PageLog log;
+  std::int64_t failingDraw = 0;
+  std::int64_t failingRead = 0;
+  std::vector<std::int64_t> done;
+
+  Result<std::vector<OCRPage>> run(const std::vector<std::int64_t>& pages) {
+    auto draw = [this](std::int64_t page) -> Result<DrawnPage> {
+      log.add("draw " + std::to_string(page));
+      if (page == failingDraw) return OCRError::pageRenderFailed(page);
+      return DrawnPage(log, page);
+    };
+    auto read = [this, &pages](DrawnPage drawn, std::int64_t page) -> Result<OCRPage> {
+      if (drawn.page() != page) return PlatformError{"read a page other than the one drawn"};
+      log.add("read " + std::to_string(page));
+      // The next page is drawn while this one is read: wait for it.
+      if (page != pages.back() && !log.awaits("draw " + std::to_string(page + 1))) {
+        log.add("not ahead at " + std::to_string(page));
+      }
+      if (page == failingRead) return PlatformError{"recognition failed"};
+      return OCRPage{page, "page " + std::to_string(page), 0.5};
+    };
+    return readPagesAhead<DrawnPage>(pages, draw, read, [this](std::int64_t count) { done.push_back(count); });
+  }
+};
+
+TEST(PagesAhead, ComeOutInOrderWithTheNextPageDrawnDuringTheReadingAndNoFurther) {
+  PagesAhead ahead;
+  const Result<std::vector<OCRPage>> pages = ahead.run({1, 2, 3, 4, 5});
+  ASSERT_TRUE(pages.ok());
+  ASSERT_EQ(pages.value().size(), 5U);
+  for (std::int64_t i = 0; i < 5; ++i) {
+    EXPECT_EQ(pages.value()[static_cast<std::size_t>(i)].page, i + 1);
+    EXPECT_EQ(pages.value()[static_cast<std::size_t>(i)].text, "page " + std::to_string(i + 1));
+  }
+  EXPECT_EQ(ahead.done, (std::vector<std::int64_t>{1, 2, 3, 4, 5}));
+  for (int page = 1; page <= 5; ++page) {
+    EXPECT_EQ(ahead.log.position("not ahead at " + std::to_string(page)), -1) << page;
+  }
+  // Page k goes before page k + 2 is drawn: at most two pages are held.
+  for (int page = 1; page <= 3; ++page) {
+    EXPECT_LT(ahead.log.position("drop " + std::to_string(page)), ahead.log.position("draw " + std::to_string(page + 2)));
+  }
+  EXPECT_EQ(ahead.log.mostAlive, 2);
+  EXPECT_EQ(ahead.log.alive, 0);
+  EXPECT_TRUE(readPagesAhead<DrawnPage>({}, [](std::int64_t) -> Result<DrawnPage> { return OCRError::invalidArguments(); },
+                                        [](DrawnPage, std::int64_t) -> Result<OCRPage> { return OCRPage{}; },
+                                        [](std::int64_t) {})
+                  .value()
+                  .empty());
+}
+
+TEST(PagesAhead, APageThatFailsToDrawFailsAsItselfAfterThePagesBeforeItAreRead) {
+  PagesAhead ahead;
+  ahead.failingDraw = 3;
+  const Result<std::vector<OCRPage>> pages = ahead.run({1, 2, 3, 4});
+  ASSERT_FALSE(pages.ok());
+  EXPECT_EQ(localizedDescription(pages.failure()), localizedDescription(OCRError::pageRenderFailed(3)));
+  EXPECT_EQ(ahead.done, (std::vector<std::int64_t>{1, 2}));
+  EXPECT_GE(ahead.log.position("read 2"), 0);
+  EXPECT_EQ(ahead.log.position("read 3"), -1);
+  EXPECT_EQ(ahead.log.position("draw 4"), -1);
+  EXPECT_EQ(ahead.log.alive, 0);
+
+  // A page whose reading fails stops the run there, its own failure unchanged.
+  PagesAhead failingRead;
+  failingRead.failingRead = 2;
+  const Result<std::vector<OCRPage>> stopped = failingRead.run({1, 2, 3, 4});
+  ASSERT_FALSE(stopped.ok());
+  EXPECT_EQ(localizedDescription(stopped.failure()), "recognition failed");
+  EXPECT_EQ(failingRead.done, (std::vector<std::int64_t>{1}));
+  EXPECT_EQ(failingRead.log.position("read 3"), -1);
+  EXPECT_EQ(failingRead.log.alive, 0);
 }
 
 }  // namespace

@@ -16,6 +16,8 @@
 #include "platform/recognizer/text_detector.h"
 #include "platform/recognizer/text_recognizer.h"
 #include "platform/recognizer/network_layers.h"
+#include "platform/recognizer/recognizer.h"
+#include "platform/recognizer/text_line_reader.h"
 
 namespace brindlewox {
 namespace {
@@ -162,6 +164,56 @@ TEST(TextRecognizer, ReadsSimplifiedAndTraditionalChinese) {
     const Result<RecognizedText> recognized = recognizeText(image.value());
     ASSERT_TRUE(recognized.ok()) << file;
     EXPECT_EQ(recognized.value().text, text) << file;
+  }
+}
+
+std::string withoutTrailingSpace(std::string text) {
+  while (!text.empty() && text.back() == ' ') text.pop_back();
+  return text;
+}
+
+// Lines read several to a forward, each padded to the widest with its own
+// background, must read as they do alone: the padding must not drift into
+// the line's own frames, nor a line get another's.
+TEST(TextLineReader, ReadsALineInABatchAsItReadsItAlone) {
+  const Result<std::unique_ptr<Recognizer>> recognizer = Recognizer::load();
+  ASSERT_TRUE(recognizer.ok()) << localizedDescription(recognizer.failure());
+  TextLineReader& reader = recognizer.value()->reader(0);
+  // Widths within the reading stage's bound; the first batch mixes texts, so
+  // that a line given another line's frames would show.
+  const std::vector<std::vector<std::string>> batches = {
+      {"line_en_24", "line_zh_64", "line_en_32", "line_en_44", "line_en_64"},
+      {"line_zh_24", "line_zh_32", "line_zh_44", "line_zh_64"}};
+  for (const std::vector<std::string>& batch : batches) {
+    const std::string& script = batch.front();
+    std::vector<cv::Mat> lines;
+    std::vector<int> widths;
+    for (const std::string& name : batch) {
+      const std::string file = kTestData + "/" + name + ".png";
+      lines.push_back(cv::imread(file, cv::IMREAD_COLOR));
+      ASSERT_FALSE(lines.back().empty()) << file;
+      widths.push_back(TextLineReader::networkWidth(lines.back().size()));
+    }
+    const auto [narrowest, widest] = std::minmax_element(widths.begin(), widths.end());
+    EXPECT_LT(*narrowest, *widest) << script;
+    EXPECT_LE(*widest, 1.15 * *narrowest) << script;
+    const std::vector<DecodedLine> together = reader.readAll(lines);
+    ASSERT_EQ(together.size(), lines.size());
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+      const DecodedLine alone = reader.read(lines[i]);
+      EXPECT_FALSE(alone.text.empty()) << script << " " << i;
+      // The page's text keeps no space at a line's end, which the padding may add.
+      EXPECT_EQ(withoutTrailingSpace(together[i].text), withoutTrailingSpace(alone.text)) << script << " " << i;
+      EXPECT_NEAR(together[i].confidence, alone.confidence, 0.02) << script << " " << i;
+    }
+    // In another order, the batch's widest line elsewhere: the same again.
+    const std::vector<cv::Mat> reversed(lines.rbegin(), lines.rend());
+    const std::vector<DecodedLine> backwards = reader.readAll(reversed);
+    ASSERT_EQ(backwards.size(), lines.size());
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+      EXPECT_EQ(backwards[lines.size() - 1 - i].text, together[i].text);
+      EXPECT_FLOAT_EQ(backwards[lines.size() - 1 - i].confidence, together[i].confidence);
+    }
   }
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -610,6 +611,57 @@ class ChannelScaleLayer : public cv::dnn::Layer {
   }
 };
 
+// Normalisation over the last axis, row by row on OpenCV's threads:
+// y = (x - mean) / sqrt(variance + epsilon) * weights + bias. OpenCV 4.6 has
+// no such layer, and its chain of means and broadcasts takes a batch's first
+// line's statistics for every line.
+class LastAxisNormLayer : public cv::dnn::Layer {
+ public:
+  explicit LastAxisNormLayer(const cv::dnn::LayerParams& params) : epsilon_(params.get<float>("epsilon", 1e-5F)) {
+    setParamsFrom(params);
+    CV_Assert(blobs.size() == 2 && blobs[0].total() == blobs[1].total() && blobs[0].type() == CV_32F &&
+              blobs[1].type() == CV_32F);
+  }
+
+  bool getMemoryShapes(const std::vector<cv::dnn::MatShape>& inputs, int /*requiredOutputs*/,
+                       std::vector<cv::dnn::MatShape>& outputs,
+                       std::vector<cv::dnn::MatShape>& /*internals*/) const override {
+    CV_Assert(inputs.size() == 1 && !inputs[0].empty() &&
+              static_cast<std::size_t>(inputs[0].back()) == blobs[0].total());
+    outputs.assign(1, inputs[0]);
+    return false;
+  }
+
+  void forward(cv::InputArrayOfArrays inputsArray, cv::OutputArrayOfArrays outputsArray,
+               cv::OutputArrayOfArrays /*internals*/) override {
+    LayerBlobs layerBlobs = floatBlobs(inputsArray, outputsArray);
+    const cv::Mat& input = layerBlobs.inputs.at(0);
+    const std::size_t width = blobs[0].total();
+    const auto rows = static_cast<int>(input.total() / width);
+    const float* weights = blobs[0].ptr<float>();
+    const float* bias = blobs[1].ptr<float>();
+    float* output = layerBlobs.outputs.at(0).ptr<float>();
+    cv::parallel_for_(cv::Range(0, rows), [&](const cv::Range& range) {
+      for (int row = range.start; row < range.end; ++row) {
+        const float* x = input.ptr<float>() + static_cast<std::size_t>(row) * width;
+        float* y = output + static_cast<std::size_t>(row) * width;
+        double sum = 0;
+        for (std::size_t i = 0; i < width; ++i) sum += x[i];
+        const double mean = sum / static_cast<double>(width);
+        double squares = 0;
+        for (std::size_t i = 0; i < width; ++i) squares += (x[i] - mean) * (x[i] - mean);
+        const double scale = 1.0 / std::sqrt(squares / static_cast<double>(width) + epsilon_);
+        for (std::size_t i = 0; i < width; ++i) {
+          y[i] = static_cast<float>((x[i] - mean) * scale) * weights[i] + bias[i];
+        }
+      }
+    });
+  }
+
+ private:
+  float epsilon_;
+};
+
 template <class LayerType>
 cv::Ptr<cv::dnn::Layer> create(cv::dnn::LayerParams& params) {
   return cv::makePtr<LayerType>(params);
@@ -628,6 +680,7 @@ void registerNetworkLayers() {
     cv::dnn::LayerFactory::registerLayer("AffineHardSwish", create<AffineHardSwishLayer>);
     cv::dnn::LayerFactory::registerLayer("ChannelScale", create<ChannelScaleLayer>);
     cv::dnn::LayerFactory::registerLayer("PatchTransposeConv", create<PatchTransposeConvLayer>);
+    cv::dnn::LayerFactory::registerLayer("LastAxisNorm", create<LastAxisNormLayer>);
   });
 }
 

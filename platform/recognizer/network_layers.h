@@ -4,11 +4,13 @@
 // convolutions (as matrix products they run 2-4 times as fast) and other ungrouped
 // stride-1 convolutions (as matrix products the detection network's forward
 // takes 9-14% less time), a map scaled by one weight per channel (OpenCV
-// broadcasts the weights one element at a time: a third of a detection), and
-// transposed convolutions whose stride is their kernel (one product each).
+// broadcasts the weights one element at a time: a third of a detection),
+// transposed convolutions whose stride is their kernel (one product each),
+// and normalisation over the last axis (OpenCV's broadcasts in that chain
+// hold for a batch of one line only).
 // The model preparation renames those nodes to "DepthwiseConv",
-// "AffineHardSwish", "PointwiseConv", "DenseConv", "ChannelScale" and
-// "PatchTransposeConv"; OpenCV builds them from
+// "AffineHardSwish", "PointwiseConv", "DenseConv", "ChannelScale",
+// "PatchTransposeConv" and "LastAxisNorm"; OpenCV builds them from
 // the factory these are registered in. Registration is process-wide and
 // happens once, before any graph is read.
 #ifndef BRINDLEWOX_PLATFORM_RECOGNIZER_NETWORK_LAYERS_H_

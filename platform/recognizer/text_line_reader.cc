@@ -1,6 +1,7 @@
 #include "platform/recognizer/text_line_reader.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <utility>
 #include <vector>
@@ -17,8 +18,9 @@ constexpr int kLineHeight = 48;
 constexpr int kMaxLineWidth = 3200;
 constexpr double kVerticalAspect = 1.5;
 
-// One frame of the network's output covers this many input columns.
 constexpr int kTrailingMargin = 8;
+// One frame of the network's output covers this many input columns.
+constexpr int kFrameWidth = 8;
 
 float distance(const cv::Point2f& a, const cv::Point2f& b) { return static_cast<float>(cv::norm(a - b)); }
 
@@ -66,23 +68,54 @@ DecodedLine TextLineReader::read(const cv::Mat& lineImage) {
   return decoder_.decode(rows.ptr<float>(), rows.rows);
 }
 
-cv::Mat TextLineReader::networkInput(const cv::Mat& lineImage) {
-  const double aspect = static_cast<double>(lineImage.cols) / std::max(1, lineImage.rows);
+int TextLineReader::networkWidth(cv::Size lineSize) {
+  const double aspect = static_cast<double>(lineSize.width) / std::max(1, lineSize.height);
   const int width = std::clamp(static_cast<int>(std::ceil(kLineHeight * aspect)), 8, kMaxLineWidth);
   // A frame of the line's own background after the text, then up to the
   // network's stride: a comma or full stop at the very end of the box is
   // then read rather than dropped.
-  const int paddedWidth = (width + kTrailingMargin + 7) / 8 * 8;
+  return (width + kTrailingMargin + kFrameWidth - 1) / kFrameWidth * kFrameWidth;
+}
+
+cv::Mat TextLineReader::networkInput(const cv::Mat& lineImage, int width) {
+  const int paddedWidth = std::max(networkWidth(lineImage.size()), width);
+  const int textWidth = std::clamp(
+      static_cast<int>(std::ceil(kLineHeight * static_cast<double>(lineImage.cols) / std::max(1, lineImage.rows))), 8,
+      kMaxLineWidth);
 
   cv::Mat resized;
-  cv::resize(lineImage, resized, cv::Size(width, kLineHeight), 0, 0, cv::INTER_LINEAR);
+  cv::resize(lineImage, resized, cv::Size(textWidth, kLineHeight), 0, 0, cv::INTER_LINEAR);
   cv::cvtColor(resized, resized, cv::COLOR_BGR2RGB);
-  cv::copyMakeBorder(resized, resized, 0, 0, 0, paddedWidth - width, cv::BORDER_CONSTANT,
+  cv::copyMakeBorder(resized, resized, 0, 0, 0, paddedWidth - textWidth, cv::BORDER_CONSTANT,
                      cv::Scalar::all(medianBrightness(resized)));
   cv::Mat normalized;
   resized.convertTo(normalized, CV_32FC3, 2.0 / 255.0, -1.0);
 
   return cv::dnn::blobFromImage(normalized);
+}
+
+std::vector<DecodedLine> TextLineReader::readAll(const std::vector<cv::Mat>& lineImages) {
+  if (lineImages.size() < 2) return LineReader::readAll(lineImages);
+  int widest = 0;
+  for (const cv::Mat& image : lineImages) widest = std::max(widest, networkWidth(image.size()));
+  const int lines = static_cast<int>(lineImages.size());
+  const std::array<int, 4> shape = {lines, 3, kLineHeight, widest};
+  cv::Mat batch(4, shape.data(), CV_32F);
+  const std::size_t lineValues = static_cast<std::size_t>(3) * kLineHeight * widest;
+  for (int i = 0; i < lines; ++i) {
+    const cv::Mat input = networkInput(lineImages[static_cast<std::size_t>(i)], widest);
+    std::copy_n(input.ptr<float>(), lineValues, batch.ptr<float>() + static_cast<std::size_t>(i) * lineValues);
+  }
+  network_.setInput(batch);
+  const cv::Mat output = network_.forward();  // logits, [lines, classes, 1, frames]
+  std::vector<DecodedLine> read(lineImages.size());
+  if (classCount(output) != decoder_.classCount() || output.size[0] != lines) return read;
+  for (int i = 0; i < lines; ++i) {
+    const int frames = networkWidth(lineImages[static_cast<std::size_t>(i)].size()) / kFrameWidth;
+    const cv::Mat rows = classProbabilities(output, i, std::min(frames, output.size[3]));
+    read[static_cast<std::size_t>(i)] = decoder_.decode(rows.ptr<float>(), rows.rows);
+  }
+  return read;
 }
 
 cv::Mat TextLineReader::probabilities(const cv::Mat& lineImage) {
@@ -93,14 +126,17 @@ cv::Mat TextLineReader::probabilities(const cv::Mat& lineImage) {
 }
 
 std::size_t TextLineReader::classCount(const cv::Mat& logits) {
-  if (logits.dims != 4 || logits.size[0] != 1 || logits.size[2] != 1) return 0;
+  if (logits.dims != 4 || logits.size[0] < 1 || logits.size[2] != 1) return 0;
   return static_cast<std::size_t>(logits.size[1]);
 }
 
-cv::Mat TextLineReader::classProbabilities(const cv::Mat& logits) {
+cv::Mat TextLineReader::classProbabilities(const cv::Mat& logits, int line, int frames) {
   const int classes = logits.size[1];
+  const int allFrames = logits.size[3];
+  CV_Assert(line >= 0 && line < logits.size[0] && frames >= 0 && frames <= allFrames);
+  const cv::Mat lineLogits = logits.reshape(1, logits.size[0] * classes).rowRange(line * classes, (line + 1) * classes);
   cv::Mat probabilities;
-  cv::transpose(logits.reshape(1, classes), probabilities);
+  cv::transpose(lineLogits.colRange(0, frames == 0 ? allFrames : frames), probabilities);
   for (int frame = 0; frame < probabilities.rows; ++frame) {
     cv::Mat row = probabilities.row(frame);
     double largest = 0;

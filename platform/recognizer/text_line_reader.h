@@ -26,23 +26,33 @@ class TextLineReader : public LineReader {
   // The box's size straightened: its longer top or bottom edge by its longer side.
   static cv::Size straightenedSize(const Quad& corners);
 
+  // The width of a line's network input (a multiple of 8, the frame width),
+  // for a line image of this size.
+  static int networkWidth(cv::Size lineSize);
+
   // The network's input for a line image: 48 pixels high, padded on the
-  // right, as a [1, 3, 48, width] blob.
-  static cv::Mat networkInput(const cv::Mat& lineImage);
+  // right with the line's background to networkWidth() or to `width` if that
+  // is wider, as a [1, 3, 48, width] blob.
+  static cv::Mat networkInput(const cv::Mat& lineImage, int width = 0);
 
   DecodedLine read(const cv::Mat& lineImage) override;
+
+  // One forward for all the lines, each padded to the widest; each line's
+  // frames beyond its own width are dropped before decoding.
+  std::vector<DecodedLine> readAll(const std::vector<cv::Mat>& lineImages) override;
 
   // The network's class probabilities for the line, one row per frame; empty
   // when the network's classes do not match the decoder's dictionary.
   cv::Mat probabilities(const cv::Mat& lineImage);
 
   // The number of classes in the network's output, 0 when its layout is not
-  // the one expected ([1, classes, 1, frames]).
+  // the one expected ([lines, classes, 1, frames]).
   static std::size_t classCount(const cv::Mat& logits);
 
-  // Softmax over the classes of the network's logits ([1, classes, 1, frames]),
-  // as rows of one frame each.
-  static cv::Mat classProbabilities(const cv::Mat& logits);
+  // Softmax over the classes of the network's logits ([lines, classes, 1,
+  // frames]) for one line and its first `frames` frames (all when 0), as rows
+  // of one frame each.
+  static cv::Mat classProbabilities(const cv::Mat& logits, int line = 0, int frames = 0);
 
  private:
   cv::dnn::Net network_;

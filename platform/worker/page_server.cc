@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <array>
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
@@ -45,8 +46,12 @@ Reply answer(PDFDocument& document, const Request& request, UniqueFd& pixels) {
   }
   if (!(request.scale > 0) || !std::isfinite(request.scale)) return failed();
   if (request.width > kMaxDrawnSide || request.height > kMaxDrawnSide) return failed();
-  // One buffer for the process's one document (see shared_pixels.h).
-  static PixelBuffer buffer;
+  // Two buffers for the process's one document, taken in turn: the tool
+  // holds one page while the next is drawn (see shared_pixels.h).
+  static std::array<PixelBuffer, 2> buffers;
+  static std::size_t turn = 0;
+  PixelBuffer& buffer = buffers[turn];
+  turn = 1 - turn;
   pixels = buffer.fill(request.width, request.height, [&](std::uint8_t* bgr) {
     return document.render(*page, request.scale, request.width, request.height, bgr);
   });

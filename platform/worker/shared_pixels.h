@@ -2,11 +2,12 @@
 // memory: the worker draws into a memfd sealed against shrinking, the tool
 // maps it copy-on-write, so that the pixels are never copied and a worker
 // cannot cut the memory under the tool's feet (which would fault the tool).
-// A PDF's pages share one memfd, whose memory stays faulted in: fresh
-// shared memory for every page cost 100-200 ms a page. The worker could
-// still write into it while the tool reads, but only pixels, which it could
-// as well have drawn; the tool asks for the next page only once it is done
-// with the last.
+// A PDF's pages take two memfds in turn, whose memory stays faulted in:
+// fresh shared memory for every page cost 100-200 ms a page. The worker could
+// still write into one while the tool reads it, but only pixels, which it
+// could as well have drawn; the tool draws one page ahead (the next page
+// while it reads the current one) and asks for the page after the next only
+// once it is done with the current one.
 #pragma once
 
 #include <cstddef>

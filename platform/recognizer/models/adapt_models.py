@@ -9,10 +9,14 @@ ConvTranspose -> Add(bias) [-> BatchNormalization] chains are folded into one
 ConvTranspose with a bias (OpenCV fuses them itself and then produces an
 all-zero map once the input size changes), and the batch is fixed to 1.
 
-Recognition: with the input fixed to 1x3x48xW the shape arithmetic is folded
+Recognition: with the input fixed to Bx3x48xW the shape arithmetic is folded
 to constants, Squeeze becomes Reshape, ReduceMean over the last axis and the
-per-channel Mul become MatMuls. Done at two widths, the reshape entries that
-differ (the sequence length) become -1, so one graph runs any width. The head
+per-channel Mul become MatMuls. Done at two widths and two batch sizes, the
+reshape entries that differ with the width (the sequence length) become -1
+and those that differ with the batch become 0 (the input's own batch), so
+one graph reads any width and several lines of one width at once. For that,
+the attention's query, key and value are cut along an axis after the batch
+rather than before it. The head
 becomes a 1x1 convolution that yields logits as [1, classes, 1, frames]; the
 reader takes the softmax itself (OpenCV's Transpose and Softmax over 6625
 classes cost more than the head's arithmetic).
@@ -517,36 +521,138 @@ def rewrite_recognition_ops(model, shapes):
     graph.node.extend(rewritten)
 
 
-def recognition_at_width(source, width):
+def batch_first_attention(graph):
+    """Transpose(perm [2, 0, ...]) -> Slice(axis 0) -> Squeeze(axis 0), which
+    splits the attention's query, key and value, becomes Transpose(perm
+    [0, 2, ...]) -> Slice(axis 1) -> Squeeze(axis 1): OpenCV's reshape keeps an
+    input's dimension only in place (entry 0), so the batch must stay first
+    for a Squeeze-turned-Reshape to carry it."""
+    uses = consumers(graph)
+    moved = 0
+    for transpose in [n for n in graph.node if n.op_type == "Transpose"]:
+        perm = list(attribute(transpose, "perm", []))
+        if len(perm) < 3 or perm[:2] != [2, 0]:
+            continue
+        slices = uses.get(transpose.output[0], [])
+        if not slices or any(s is None or s.op_type != "Slice" or len(s.input) != 1 or
+                             list(attribute(s, "axes", [])) != [0] for s in slices):
+            continue
+        squeezes = [only_consumer(uses, s.output[0]) for s in slices]
+        if any(q is None or q.op_type != "Squeeze" or list(attribute(q, "axes", [])) != [0] for q in squeezes):
+            continue
+        for node, name, value in [(transpose, "perm", [0, 2] + perm[2:])] + \
+                [(s, "axes", [1]) for s in slices] + [(q, "axes", [1]) for q in squeezes]:
+            for attr in node.attribute:
+                if attr.name == name:
+                    node.attribute.remove(attr)
+                    break
+            node.attribute.append(helper.make_attribute(name, value))
+        moved += 1
+    return moved
+
+
+def layer_norms(graph):
+    """ReduceMean -> Sub -> Pow(2) -> ReduceMean -> Add(eps) -> Sqrt -> Div ->
+    Mul(weights) -> Add(bias), a normalisation over the last axis, becomes one
+    LastAxisNorm node: OpenCV 4.6 broadcasts the first line's mean to every
+    line of a batch, and the chain costs nine passes over the sequence."""
+    inits, uses = initializer_map(graph), consumers(graph)
+
+    def one(name, op):
+        node = only_consumer(uses, name)
+        return node if node is not None and node.op_type == op else None
+
+    def constant(node, other):
+        names = [n for n in node.input if n != other]
+        return numpy_helper.to_array(inits[names[0]]) if len(names) == 1 and names[0] in inits else None
+
+    fused = 0
+    for mean in [n for n in graph.node if n.op_type == "ReduceMean"]:
+        if list(attribute(mean, "axes", [])) != [-1] or attribute(mean, "keepdims", 1) != 1:
+            continue
+        x = mean.input[0]
+        sub = one(mean.output[0], "Sub")
+        if sub is None or list(sub.input) != [x, mean.output[0]]:
+            continue
+        after_sub = uses.get(sub.output[0], [])
+        pow_ = next((n for n in after_sub if n is not None and n.op_type == "Pow"), None)
+        div = next((n for n in after_sub if n is not None and n.op_type == "Div"), None)
+        if len(after_sub) != 2 or pow_ is None or div is None or div.input[0] != sub.output[0]:
+            continue
+        exponent = constant(pow_, sub.output[0])
+        variance = one(pow_.output[0], "ReduceMean")
+        if exponent is None or float(exponent.reshape(-1)[0]) != 2.0 or variance is None or \
+                list(attribute(variance, "axes", [])) != [-1]:
+            continue
+        add_eps = one(variance.output[0], "Add")
+        epsilon = constant(add_eps, variance.output[0]) if add_eps is not None else None
+        sqrt = one(add_eps.output[0], "Sqrt") if add_eps is not None else None
+        if epsilon is None or epsilon.size != 1 or sqrt is None or div.input[1] != sqrt.output[0]:
+            continue
+        scale = one(div.output[0], "Mul")
+        shift = one(scale.output[0], "Add") if scale is not None else None
+        if shift is None:
+            continue
+        weights = [n for n in scale.input if n != div.output[0]]
+        bias = [n for n in shift.input if n != scale.output[0]]
+        if len(weights) != 1 or weights[0] not in inits or len(bias) != 1 or bias[0] not in inits:
+            continue
+        chain = [mean, sub, pow_, variance, add_eps, sqrt, div, scale, shift]
+        graph.node.insert(list(graph.node).index(shift), helper.make_node(
+            "LastAxisNorm", [x, weights[0], bias[0]], list(shift.output), name=mean.name + "_norm",
+            epsilon=float(epsilon.reshape(-1)[0])))
+        for node in chain:
+            graph.node.remove(node)
+        uses = consumers(graph)
+        fused += 1
+    return fused
+
+
+def recognition_at(source, batch, width):
     model = onnx.ModelProto()
     model.CopyFrom(source)
     graph = model.graph
     constants_to_initializers(graph)
-    fix_dims(graph.input[0], [1, 3, 48, width])
+    if batch_first_attention(graph) == 0:
+        fail("the recognition graph has no attention split to put the batch first in")
+    fix_dims(graph.input[0], [batch, 3, 48, width])
     del graph.value_info[:]
     shapes = fold_shape_arithmetic(model)
+    if layer_norms(graph) == 0:
+        fail("the recognition graph has no layer normalisation")
     rewrite_recognition_ops(model, shapes)
     drop_unused_initializers(graph)
-    return model
+    return model, shapes
 
 
 def adapt_recognition(source):
-    narrow = recognition_at_width(source, 320)
-    wide = recognition_at_width(source, 640)
-    wide_inits = initializer_map(wide.graph)
-    reshape_targets = {n.input[1] for n in narrow.graph.node if n.op_type == "Reshape"}
-    for tensor in list(narrow.graph.initializer):
-        if tensor.name not in reshape_targets:
+    narrow, _ = recognition_at(source, 1, 320)
+    wide, _ = recognition_at(source, 1, 640)
+    batched, batched_shapes = recognition_at(source, 2, 320)
+    wide_inits, batched_inits = initializer_map(wide.graph), initializer_map(batched.graph)
+    changed = set()
+    for node in narrow.graph.node:
+        if node.op_type != "Reshape" or node.input[1] in changed:
             continue
-        a = numpy_helper.to_array(tensor)
-        b = numpy_helper.to_array(wide_inits[tensor.name])
-        if a.shape != b.shape:
-            fail("reshape target %s differs in rank between widths" % tensor.name)
-        if (a != b).sum() > 1:
-            fail("reshape target %s has more than one width-dependent entry" % tensor.name)
-        if (a != b).any():
-            a = np.where(a != b, -1, a).astype(np.int64)
-            set_initializer(narrow.graph, tensor.name, a)
+        name = node.input[1]
+        changed.add(name)
+        a = numpy_helper.to_array(initializer_map(narrow.graph)[name])
+        b = numpy_helper.to_array(wide_inits[name])
+        c = numpy_helper.to_array(batched_inits[name])
+        if a.shape != b.shape or a.shape != c.shape:
+            fail("reshape target %s differs in rank between shapes" % name)
+        by_width, by_batch = a != b, a != c
+        if by_width.sum() > 1 or (by_width & by_batch).any():
+            fail("reshape target %s has more than one width-dependent entry" % name)
+        if by_batch.any():
+            # Entry 0 keeps the input's dimension in place: only a batch that
+            # stays first can be carried.
+            input_shape = batched_shapes.get(node.input[0], [])
+            if list(np.flatnonzero(by_batch)) != [0] or not input_shape or input_shape[0] != 2:
+                fail("reshape target %s moves the batch away from the first axis" % name)
+        if by_width.any() or by_batch.any():
+            a = np.where(by_width, -1, np.where(by_batch, 0, a)).astype(np.int64)
+            set_initializer(narrow.graph, name, a)
     # OpenCV checks broadcasts against the declared input at import time, so
     # the declared width stays concrete; the -1 entries let any width run.
     del narrow.graph.value_info[:]
@@ -556,6 +662,10 @@ def adapt_recognition(source):
     # themselves. Detection stays in float: in integers its boxes moved enough
     # to cost the forms two points of character error.
     speed_up(narrow.graph, quantize_except={"head"})
+    # OpenCV 4.6 broadcasts the squeeze-and-excitation weights of the first
+    # line of a batch only; ChannelScale takes each line's own.
+    if channel_scales(narrow.graph) == 0:
+        fail("the recognition graph has no squeeze-and-excitation blocks")
     out = narrow.graph.output[0].type.tensor_type.shape
     del out.dim[:]
     for _ in range(4):
