@@ -10,7 +10,7 @@ apt-get install -y --no-install-recommends \
   libpoppler-private-dev libheif-dev libicu-dev libgtest-dev libopenblas-pthread-dev libopencc-dev \
   python3 python3-onnx python3-numpy \
   python3-pil python3-cairo fonts-noto-cjk fonts-dejavu-core fonts-liberation2 libheif-examples qpdf \
-  clang libclang-rt-14-dev \
+  clang libclang-rt-14-dev clang-format \
   parallel rsync openssh-server openssh-client procps \
   jq poppler-utils man-db
 # The models come from the npm registry; a machine that already has npm
