@@ -16,10 +16,10 @@ struct Tunable {
 };
 
 constexpr std::array<Tunable, 5> kTunables = {{{"glibc.malloc.hugetlb", "1"},
-                                                {"glibc.malloc.arena_max", "1"},
-                                                {"glibc.malloc.mmap_threshold", "33554432"},
-                                                {"glibc.malloc.top_pad", "67108864"},
-                                                {"glibc.malloc.trim_threshold", "1073741824"}}};
+                                               {"glibc.malloc.arena_max", "1"},
+                                               {"glibc.malloc.mmap_threshold", "33554432"},
+                                               {"glibc.malloc.top_pad", "67108864"},
+                                               {"glibc.malloc.trim_threshold", "1073741824"}}};
 
 // Whether the colon-separated name=value pairs of `tunables` set `name`.
 bool sets(std::string_view tunables, std::string_view name) {

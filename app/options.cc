@@ -10,7 +10,8 @@ namespace brindlewox {
 std::optional<std::int64_t> decimalInteger(std::string_view text) {
   std::string_view digits = text;
   if (!digits.empty() && (digits.front() == '+' || digits.front() == '-')) digits.remove_prefix(1);
-  if (digits.empty() || !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+  if (digits.empty() ||
+      !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) {
     return std::nullopt;
   }
   // from_chars takes "-" itself (and so the most negative value) but not "+".
@@ -27,7 +28,8 @@ std::optional<std::string_view> optionValue(std::string_view name, const Argumen
   return std::string_view(*std::next(found));
 }
 
-std::int64_t integerArgument(std::string_view name, const Arguments& arguments, std::int64_t fallback) {
+std::int64_t integerArgument(std::string_view name, const Arguments& arguments,
+                             std::int64_t fallback) {
   const std::optional<std::string_view> value = optionValue(name, arguments);
   if (!value) return fallback;
   return decimalInteger(*value).value_or(fallback);
@@ -41,7 +43,8 @@ std::optional<std::set<std::int64_t>> selectedPageNumbers(const Arguments& argum
   while (true) {
     const std::size_t comma = rest.find(',');
     const std::string_view piece = rest.substr(0, comma);
-    if (const auto number = decimalInteger(trimmed(piece, isInlineWhitespace)); number && *number > 0) {
+    if (const auto number = decimalInteger(trimmed(piece, isInlineWhitespace));
+        number && *number > 0) {
       pages.insert(*number);
     }
     if (comma == std::string_view::npos) break;
@@ -61,7 +64,8 @@ ProgressRange progressRange(const Arguments& arguments) {
 
 std::optional<Options> parseOptions(const Arguments& arguments) {
   if (arguments.size() < 2) return std::nullopt;
-  return Options{arguments[0], arguments[1], selectedPageNumbers(arguments), progressRange(arguments)};
+  return Options{arguments[0], arguments[1], selectedPageNumbers(arguments),
+                 progressRange(arguments)};
 }
 
 }  // namespace brindlewox

@@ -23,7 +23,8 @@ std::optional<std::int64_t> decimalInteger(std::string_view text);
 // name is missing or is the last argument.
 std::optional<std::string_view> optionValue(std::string_view name, const Arguments& arguments);
 
-std::int64_t integerArgument(std::string_view name, const Arguments& arguments, std::int64_t fallback);
+std::int64_t integerArgument(std::string_view name, const Arguments& arguments,
+                             std::int64_t fallback);
 
 // The "--pages" selection: absent, or a non-empty set of numbers >= 1.
 std::optional<std::set<std::int64_t>> selectedPageNumbers(const Arguments& arguments);
@@ -38,8 +39,8 @@ ProgressRange progressRange(const Arguments& arguments);
 
 // What one run was asked to do.
 struct Options {
-  std::string input;   // INPUT, the first argument
-  std::string output;  // OUTPUT, the second
+  std::string input;                            // INPUT, the first argument
+  std::string output;                           // OUTPUT, the second
   std::optional<std::set<std::int64_t>> pages;  // absent: every page
   ProgressRange progress;
 };

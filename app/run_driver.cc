@@ -14,7 +14,7 @@ namespace brindlewox {
 
 namespace {
 
-constexpr std::array<std::string_view, 8> kImageExtensions = {"png", "jpg", "jpeg", "tif",
+constexpr std::array<std::string_view, 8> kImageExtensions = {"png",  "jpg", "jpeg", "tif",
                                                               "tiff", "bmp", "webp", "heic"};
 
 }  // namespace
@@ -36,12 +36,14 @@ Result<OCRDocument> convertInput(const Options& options, const OpenOutput& openO
   const ProgressRange range = options.progress;
   const std::string key = extensionKey(input);
   const bool pdf = key == "pdf";
-  if (!pdf && std::find(kImageExtensions.begin(), kImageExtensions.end(), key) == kImageExtensions.end()) {
+  if (!pdf &&
+      std::find(kImageExtensions.begin(), kImageExtensions.end(), key) == kImageExtensions.end()) {
     return OCRError::unsupportedType(key);
   }
   // Writing the result over the input would destroy the very file it was read from.
   if (isSameFile(input, options.output)) {
-    return PlatformError{"OUTPUT \"" + options.output + "\" is the input file; the input is left as it is."};
+    return PlatformError{"OUTPUT \"" + options.output +
+                         "\" is the input file; the input is left as it is."};
   }
   const Result<const EngineInterface*> engine = loadEngine();
   if (!engine) return engine.failure();

@@ -8,11 +8,17 @@ OCRError OCRError::unsupportedType(std::string lowerCasedExtension) {
   return {Kind::unsupportedType, std::move(lowerCasedExtension), 0};
 }
 
-OCRError OCRError::pageRenderFailed(std::int64_t page) { return {Kind::pageRenderFailed, {}, page}; }
+OCRError OCRError::pageRenderFailed(std::int64_t page) {
+  return {Kind::pageRenderFailed, {}, page};
+}
 
-OCRError OCRError::invalidArguments() { return {Kind::invalidArguments, {}, 0}; }
+OCRError OCRError::invalidArguments() {
+  return {Kind::invalidArguments, {}, 0};
+}
 
-OCRError OCRError::unreadableInput() { return {Kind::unreadableInput, {}, 0}; }
+OCRError OCRError::unreadableInput() {
+  return {Kind::unreadableInput, {}, 0};
+}
 
 std::string OCRError::errorDescription() const {
   switch (kind) {
@@ -21,7 +27,8 @@ std::string OCRError::errorDescription() const {
     case Kind::pageRenderFailed:
       return "Could not render PDF page " + std::to_string(pageNumber) + " for OCR.";
     case Kind::invalidArguments:
-      return "Usage: brindlewox-ocr INPUT OUTPUT [--pages 1,2,3] [--progress-start 0] [--progress-end 100]";
+      return "Usage: brindlewox-ocr INPUT OUTPUT [--pages 1,2,3] [--progress-start 0] "
+             "[--progress-end 100]";
     case Kind::unreadableInput:
       return "The image or PDF could not be opened.";
   }

@@ -22,7 +22,8 @@ std::string progressLine(const ProgressEvent& event) {
   return line;
 }
 
-void emitProgress(std::int64_t percent, const std::string& stage, std::int64_t completed, std::int64_t total) {
+void emitProgress(std::int64_t percent, const std::string& stage, std::int64_t completed,
+                  std::int64_t total) {
   writeStderr(progressLine(makeProgressEvent(percent, stage, completed, total)));
 }
 

@@ -25,6 +25,7 @@ ProgressEvent makeProgressEvent(std::int64_t percent, std::string stage, std::in
 // The whole line, marker and closing line feed included.
 std::string progressLine(const ProgressEvent& event);
 
-void emitProgress(std::int64_t percent, const std::string& stage, std::int64_t completed, std::int64_t total);
+void emitProgress(std::int64_t percent, const std::string& stage, std::int64_t completed,
+                  std::int64_t total);
 
 }  // namespace brindlewox

@@ -13,10 +13,12 @@ namespace brindlewox {
 template <typename T>
 class [[nodiscard]] Result {
  public:
-  Result(T value) : state_(std::move(value)) {}                   // NOLINT(google-explicit-constructor)
-  Result(Failure failure) : state_(std::move(failure)) {}         // NOLINT(google-explicit-constructor)
-  Result(OCRError error) : state_(Failure(std::move(error))) {}   // NOLINT(google-explicit-constructor)
-  Result(PlatformError error) : state_(Failure(std::move(error))) {}  // NOLINT(google-explicit-constructor)
+  Result(T value) : state_(std::move(value)) {}            // NOLINT(google-explicit-constructor)
+  Result(Failure failure) : state_(std::move(failure)) {}  // NOLINT(google-explicit-constructor)
+  Result(OCRError error)
+      : state_(Failure(std::move(error))) {}  // NOLINT(google-explicit-constructor)
+  Result(PlatformError error)
+      : state_(Failure(std::move(error))) {}  // NOLINT(google-explicit-constructor)
 
   bool ok() const { return std::holds_alternative<T>(state_); }
   explicit operator bool() const { return ok(); }

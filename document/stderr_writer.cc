@@ -45,8 +45,12 @@ void reserveStderr() {
   currentDescriptor = original;  // -1 when there was no standard error: nothing is written
 }
 
-int stderrDescriptor() { return currentDescriptor; }
+int stderrDescriptor() {
+  return currentDescriptor;
+}
 
-void useStderrDescriptor(int descriptor) { currentDescriptor = descriptor; }
+void useStderrDescriptor(int descriptor) {
+  currentDescriptor = descriptor;
+}
 
 }  // namespace brindlewox

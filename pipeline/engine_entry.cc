@@ -3,9 +3,10 @@
 #include "pipeline/engine_interface.h"
 #include "pipeline/image_conversion.h"
 
-extern "C" __attribute__((visibility("default"))) const brindlewox::EngineInterface* brindlewox_engine_interface(
-    int stderrDescriptor) {
+extern "C" __attribute__((visibility("default"))) const brindlewox::EngineInterface*
+brindlewox_engine_interface(int stderrDescriptor) {
   brindlewox::useStderrDescriptor(stderrDescriptor);
-  static const brindlewox::EngineInterface engine = {brindlewox::convertPDF, brindlewox::convertImage};
+  static const brindlewox::EngineInterface engine = {brindlewox::convertPDF,
+                                                     brindlewox::convertImage};
   return &engine;
 }

@@ -2,13 +2,13 @@
 
 #include "document/progress_event.h"
 #include "pipeline/text_recognition.h"
-#include "platform/worker/decoding_worker.h"
 #include "platform/recognizer/text_recognizer.h"
+#include "platform/worker/decoding_worker.h"
 
 namespace brindlewox {
 
-Result<OCRDocument> convertImage(const std::string& input, std::int64_t progressStart, std::int64_t progressEnd,
-                                 const OpenOutput& openOutput) {
+Result<OCRDocument> convertImage(const std::string& input, std::int64_t progressStart,
+                                 std::int64_t progressEnd, const OpenOutput& openOutput) {
   emitProgress(progressStart, kOCRStage, 0, 1);
   const RecognizerLoad load;  // while the image is decoded
   Result<RecognizedText> recognized = [&]() -> Result<RecognizedText> {

@@ -11,7 +11,7 @@
 
 namespace brindlewox {
 
-Result<OCRDocument> convertImage(const std::string& input, std::int64_t progressStart, std::int64_t progressEnd,
-                                 const OpenOutput& openOutput);
+Result<OCRDocument> convertImage(const std::string& input, std::int64_t progressStart,
+                                 std::int64_t progressEnd, const OpenOutput& openOutput);
 
 }  // namespace brindlewox

@@ -17,7 +17,9 @@ std::optional<RenderSize> renderSize(double width, double height) {
   if (!(height > 0) || !std::isfinite(height)) return std::nullopt;
   const double longest = width <= height ? height : width;
   const double scale = std::min(kMaxRenderSide / longest, kMaxRenderScale);
-  auto pixels = [scale](double side) { return std::max(1, static_cast<int>(std::ceil(side * scale))); };
+  auto pixels = [scale](double side) {
+    return std::max(1, static_cast<int>(std::ceil(side * scale)));
+  };
   return RenderSize{scale, pixels(width), pixels(height)};
 }
 
@@ -34,7 +36,8 @@ Result<Bitmap> renderPDFPage(DecodingWorker& worker, std::int64_t pageNumber) {
   const PageBox& box = page->mediaBox;
   const std::optional<RenderSize> size = renderSize(box.width, box.height, page->rotation);
   if (!size) return OCRError::pageRenderFailed(pageNumber);
-  std::optional<Bitmap> bitmap = worker.drawPage(pageNumber, size->scale, size->pixelWidth, size->pixelHeight, deadline);
+  std::optional<Bitmap> bitmap =
+      worker.drawPage(pageNumber, size->scale, size->pixelWidth, size->pixelHeight, deadline);
   if (!bitmap) return OCRError::pageRenderFailed(pageNumber);
   return std::move(*bitmap);
 }

@@ -10,7 +10,8 @@ Result<Bitmap> renderPDFPage(PDFDocument& document, const PDFPage& page, std::in
   const PageBox box = page.mediaBox();
   const std::optional<RenderSize> size = renderSize(box.width, box.height, page.rotation());
   if (!size) return OCRError::pageRenderFailed(pageNumber);
-  std::optional<Bitmap> bitmap = document.render(page, size->scale, size->pixelWidth, size->pixelHeight);
+  std::optional<Bitmap> bitmap =
+      document.render(page, size->scale, size->pixelWidth, size->pixelHeight);
   if (!bitmap) return OCRError::pageRenderFailed(pageNumber);
   return std::move(*bitmap);
 }

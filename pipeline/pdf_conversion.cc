@@ -5,8 +5,8 @@
 #include "document/progress_event.h"
 #include "pipeline/page_rendering.h"
 #include "pipeline/text_recognition.h"
-#include "platform/worker/decoding_worker.h"
 #include "platform/recognizer/text_recognizer.h"
+#include "platform/worker/decoding_worker.h"
 
 namespace brindlewox {
 
@@ -22,13 +22,15 @@ std::vector<std::int64_t> pdfWorkList(std::int64_t pageCount, const PageSelectio
   return pages;
 }
 
-std::int64_t progressPercent(std::int64_t start, std::int64_t end, std::int64_t completed, std::int64_t total) {
+std::int64_t progressPercent(std::int64_t start, std::int64_t end, std::int64_t completed,
+                             std::int64_t total) {
   const double share = static_cast<double>(completed) / static_cast<double>(total);
   return start + static_cast<std::int64_t>(std::round(share * static_cast<double>(end - start)));
 }
 
-Result<OCRDocument> convertPDF(const std::string& input, const PageSelection& selection, std::int64_t progressStart,
-                               std::int64_t progressEnd, const OpenOutput& openOutput) {
+Result<OCRDocument> convertPDF(const std::string& input, const PageSelection& selection,
+                               std::int64_t progressStart, std::int64_t progressEnd,
+                               const OpenOutput& openOutput) {
   // Poppler runs in a worker process; this process only ever sees pixels.
   Result<DecodingWorker> document = DecodingWorker::openPDF(input);
   if (!document) return document.failure();
@@ -46,7 +48,10 @@ Result<OCRDocument> convertPDF(const std::string& input, const PageSelection& se
         if (!recognized) return recognized.failure();
         return OCRPage{page, std::move(recognized.value().text), recognized.value().confidence};
       },
-      [&](std::int64_t done) { emitProgress(progressPercent(progressStart, progressEnd, done, total), kOCRStage, done, total); });
+      [&](std::int64_t done) {
+        emitProgress(progressPercent(progressStart, progressEnd, done, total), kOCRStage, done,
+                     total);
+      });
   if (!pages) return pages.failure();
   return OCRDocument{kEngineName, pageCount, std::move(pages).value()};
 }

@@ -25,7 +25,8 @@ using PageSelection = std::optional<std::set<std::int64_t>>;
 std::vector<std::int64_t> pdfWorkList(std::int64_t pageCount, const PageSelection& selection);
 
 // start + round(completed / total * (end - start)), halves away from zero.
-std::int64_t progressPercent(std::int64_t start, std::int64_t end, std::int64_t completed, std::int64_t total);
+std::int64_t progressPercent(std::int64_t start, std::int64_t end, std::int64_t completed,
+                             std::int64_t total);
 
 // The pages' results in the order of `pages`: draw(page) -> Result<Drawn>
 // runs on a thread of its own one page ahead of read(Drawn, page) ->
@@ -34,12 +35,13 @@ std::int64_t progressPercent(std::int64_t start, std::int64_t end, std::int64_t 
 // pages before it are read. The drawn page is handed to read() and gone when
 // it returns, before the page after the next is drawn.
 template <class Drawn, class Draw, class Read, class Done>
-Result<std::vector<OCRPage>> readPagesAhead(const std::vector<std::int64_t>& pages, const Draw& draw, const Read& read,
-                                            const Done& done) {
+Result<std::vector<OCRPage>> readPagesAhead(const std::vector<std::int64_t>& pages,
+                                            const Draw& draw, const Read& read, const Done& done) {
   std::vector<OCRPage> results;
   results.reserve(pages.size());
   std::future<Result<Drawn>> next;
-  if (!pages.empty()) next = std::async(std::launch::async, [&draw, page = pages.front()] { return draw(page); });
+  if (!pages.empty())
+    next = std::async(std::launch::async, [&draw, page = pages.front()] { return draw(page); });
   for (std::size_t i = 0; i < pages.size(); ++i) {
     Result<OCRPage> page = [&]() -> Result<OCRPage> {
       Result<Drawn> drawn = next.get();
@@ -48,7 +50,7 @@ Result<std::vector<OCRPage>> readPagesAhead(const std::vector<std::int64_t>& pag
         next = std::async(std::launch::async, [&draw, page = pages[i + 1]] { return draw(page); });
       }
       return read(std::move(drawn).value(), pages[i]);
-    }();  // the drawn page ends here
+    }();                               // the drawn page ends here
     if (!page) return page.failure();  // a draw under way is waited for as `next` goes
     results.push_back(std::move(page).value());
     done(static_cast<std::int64_t>(i + 1));
@@ -57,7 +59,8 @@ Result<std::vector<OCRPage>> readPagesAhead(const std::vector<std::int64_t>& pag
 }
 
 // Calls `openOutput` once the document is open, before any page is drawn.
-Result<OCRDocument> convertPDF(const std::string& input, const PageSelection& selection, std::int64_t progressStart,
-                               std::int64_t progressEnd, const OpenOutput& openOutput);
+Result<OCRDocument> convertPDF(const std::string& input, const PageSelection& selection,
+                               std::int64_t progressStart, std::int64_t progressEnd,
+                               const OpenOutput& openOutput);
 
 }  // namespace brindlewox

@@ -96,22 +96,27 @@ constexpr auto furtherLeft = [](const Piece& a, const Piece& b) {
   return std::tie(a.left, a.rank) < std::tie(b.left, b.rank);
 };
 
-double finite(double value) { return std::isfinite(value) ? value : 0.0; }
+double finite(double value) {
+  return std::isfinite(value) ? value : 0.0;
+}
 
 // A canonical order of the observations, by everything they hold, so that
 // every tie below is broken the same way whatever the listing order.
 std::vector<std::size_t> canonicalRanks(const std::vector<TextObservation>& observations) {
   const auto key = [&](std::size_t i) {
     const TextObservation& o = observations[i];
-    return std::make_tuple(finite(o.box.y), finite(o.box.x), finite(o.box.height), finite(o.box.width), o.vertical,
-                           o.best.has_value(), o.best ? o.best->string : std::string(),
+    return std::make_tuple(finite(o.box.y), finite(o.box.x), finite(o.box.height),
+                           finite(o.box.width), o.vertical, o.best.has_value(),
+                           o.best ? o.best->string : std::string(),
                            o.best ? finite(o.best->confidence) : 0.0);
   };
   std::vector<std::size_t> order(observations.size());
   std::iota(order.begin(), order.end(), 0);
-  std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return key(a) < key(b); });
+  std::sort(order.begin(), order.end(),
+            [&](std::size_t a, std::size_t b) { return key(a) < key(b); });
   std::vector<std::size_t> ranks(observations.size());
-  for (std::size_t position = 0; position < order.size(); ++position) ranks[order[position]] = position;
+  for (std::size_t position = 0; position < order.size(); ++position)
+    ranks[order[position]] = position;
   return ranks;
 }
 
@@ -121,8 +126,9 @@ std::vector<std::size_t> canonicalRanks(const std::vector<TextObservation>& obse
 Block piecesOf(const std::vector<TextObservation>& observations, double pageAspect) {
   const double aspect = std::isfinite(pageAspect) && pageAspect > 0 ? pageAspect : 1.0;
   const std::vector<std::size_t> ranks = canonicalRanks(observations);
-  const auto vertical = static_cast<std::size_t>(
-      std::count_if(observations.begin(), observations.end(), [](const TextObservation& o) { return o.vertical; }));
+  const auto vertical =
+      static_cast<std::size_t>(std::count_if(observations.begin(), observations.end(),
+                                             [](const TextObservation& o) { return o.vertical; }));
   const bool runsDown = 2 * vertical > observations.size();
   Block pieces;
   pieces.reserve(observations.size());
@@ -132,8 +138,11 @@ Block piecesOf(const std::vector<TextObservation>& observations, double pageAspe
     const double x1 = finite(box.x + box.width) * aspect;
     const double y0 = 1.0 - finite(box.y + box.height);
     const double y1 = 1.0 - finite(box.y);
-    Piece piece{std::min(x0, x1), std::min(y0, y1), std::max(x0, x1), std::max(y0, y1), ranks[i], i};
-    if (runsDown) piece = {piece.top, aspect - piece.right, piece.bottom, aspect - piece.left, piece.rank, piece.index};
+    Piece piece{std::min(x0, x1), std::min(y0, y1), std::max(x0, x1),
+                std::max(y0, y1), ranks[i],         i};
+    if (runsDown)
+      piece = {piece.top,           aspect - piece.right, piece.bottom,
+               aspect - piece.left, piece.rank,           piece.index};
     pieces.push_back(piece);
   }
   return pieces;
@@ -190,9 +199,11 @@ std::vector<Block> rowsOf(Block block) {
 }
 
 struct ColumnSplit {
-  std::vector<Block> parts;  // left to right, parted by vertical white space; one when there is none
-  bool readApart = false;    // the parts are read one after the other: text columns, or a body and its sidebar
-  bool table = false;        // the parts are the columns of a table, read row by row
+  std::vector<Block>
+      parts;  // left to right, parted by vertical white space; one when there is none
+  bool readApart =
+      false;  // the parts are read one after the other: text columns, or a body and its sidebar
+  bool table = false;  // the parts are the columns of a table, read row by row
 };
 
 // The median distance from one row's top to the next one's in a part; none
@@ -277,7 +288,8 @@ bool isSidebar(const Block& strip, const Block& column, double lineHeight) {
 
 Block unionOf(std::vector<Block>::const_iterator first, std::vector<Block>::const_iterator last) {
   Block joined;
-  for (auto part = first; part != last; ++part) joined.insert(joined.end(), part->begin(), part->end());
+  for (auto part = first; part != last; ++part)
+    joined.insert(joined.end(), part->begin(), part->end());
   return joined;
 }
 
@@ -424,14 +436,16 @@ void appendRows(const std::vector<Block>& rows, std::vector<std::size_t>& order)
     bool table = false;
     if (end > first + 1) {
       Block run;
-      for (std::size_t row = first; row < end; ++row) run.insert(run.end(), rows[row].begin(), rows[row].end());
+      for (std::size_t row = first; row < end; ++row)
+        run.insert(run.end(), rows[row].begin(), rows[row].end());
       table = splitAtGutters(run).table;
     }
     if (table) {
       for (std::size_t row = first; row < end; ++row) appendInOrder(rows[row], order);
     } else {
       Block run;
-      for (std::size_t row = first; row < end; ++row) run.insert(run.end(), rows[row].begin(), rows[row].end());
+      for (std::size_t row = first; row < end; ++row)
+        run.insert(run.end(), rows[row].begin(), rows[row].end());
       appendInOrder(run, order);
     }
     first = end;
@@ -492,12 +506,14 @@ bool stacksOn(const Piece& below, const Piece& above) {
 std::vector<Block> takeStacks(Block& pieces, double lineHeight) {
   Block squares;
   for (const Piece& piece : pieces) {
-    if (piece.height() > 0 && piece.width() < kSquare * piece.height() && piece.width() * kSquare > piece.height()) {
+    if (piece.height() > 0 && piece.width() < kSquare * piece.height() &&
+        piece.width() * kSquare > piece.height()) {
       squares.push_back(piece);
     }
   }
-  std::sort(squares.begin(), squares.end(),
-            [](const Piece& a, const Piece& b) { return std::tie(a.top, a.rank) < std::tie(b.top, b.rank); });
+  std::sort(squares.begin(), squares.end(), [](const Piece& a, const Piece& b) {
+    return std::tie(a.top, a.rank) < std::tie(b.top, b.rank);
+  });
   std::vector<Block> chains;
   std::vector<std::size_t> open;  // chains whose last piece may still have one under it
   for (const Piece& piece : squares) {
@@ -530,11 +546,14 @@ std::vector<Block> takeStacks(Block& pieces, double lineHeight) {
     }
     const double top = chain.front().top;
     const double bottom = chain.back().bottom;
-    if (bottom - top < kStanding * (right - left) || bottom - top < kStanding * lineHeight) continue;
+    if (bottom - top < kStanding * (right - left) || bottom - top < kStanding * lineHeight)
+      continue;
     const double reach = kMinGutter * lineHeight;
     const bool alone = std::none_of(pieces.begin(), pieces.end(), [&](const Piece& other) {
-      return other.bottom > top && other.top < bottom && other.right > left - reach && other.left < right + reach &&
-             std::none_of(chain.begin(), chain.end(), [&](const Piece& member) { return member.index == other.index; });
+      return other.bottom > top && other.top < bottom && other.right > left - reach &&
+             other.left < right + reach &&
+             std::none_of(chain.begin(), chain.end(),
+                          [&](const Piece& member) { return member.index == other.index; });
     });
     if (alone) stacks.push_back(std::move(chain));
   }
@@ -554,7 +573,8 @@ std::vector<Block> takeStacks(Block& pieces, double lineHeight) {
 // Puts a standing unit (one piece, or a stack top to bottom) into the order
 // of the pieces lying down where its middle falls among them: before the
 // first, in their order, whose middle is lower.
-void insertStanding(const Block& standing, const std::vector<Piece>& byIndex, std::vector<std::size_t>& order) {
+void insertStanding(const Block& standing, const std::vector<Piece>& byIndex,
+                    std::vector<std::size_t>& order) {
   double top = standing.front().top;
   double bottom = standing.front().bottom;
   for (const Piece& piece : standing) {
@@ -562,14 +582,16 @@ void insertStanding(const Block& standing, const std::vector<Piece>& byIndex, st
     bottom = std::max(bottom, piece.bottom);
   }
   const double middle = top + bottom;
-  auto at = std::find_if(order.begin(), order.end(),
-                         [&](std::size_t index) { return byIndex[index].top + byIndex[index].bottom > middle; });
+  auto at = std::find_if(order.begin(), order.end(), [&](std::size_t index) {
+    return byIndex[index].top + byIndex[index].bottom > middle;
+  });
   for (const Piece& piece : standing) at = order.insert(at, piece.index) + 1;
 }
 
 }  // namespace
 
-std::vector<std::size_t> readingOrder(const std::vector<TextObservation>& observations, double pageAspect) {
+std::vector<std::size_t> readingOrder(const std::vector<TextObservation>& observations,
+                                      double pageAspect) {
   std::vector<std::size_t> order;
   order.reserve(observations.size());
   Block pieces = piecesOf(observations, pageAspect);
@@ -578,7 +600,8 @@ std::vector<std::size_t> readingOrder(const std::vector<TextObservation>& observ
   const auto standsUp = [&](const Piece& piece) {
     return piece.height() > kStanding * piece.width() && piece.height() > kStanding * lineHeight;
   };
-  const auto lying = std::partition(pieces.begin(), pieces.end(), [&](const Piece& piece) { return !standsUp(piece); });
+  const auto lying = std::partition(pieces.begin(), pieces.end(),
+                                    [&](const Piece& piece) { return !standsUp(piece); });
   std::vector<Block> standing;
   for (auto piece = lying; piece != pieces.end(); ++piece) standing.push_back({*piece});
   pieces.erase(lying, pieces.end());

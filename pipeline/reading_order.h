@@ -51,6 +51,7 @@ inline constexpr double kSameLine = 0.6;
 
 // The indices of `observations` in reading order. `pageAspect` is the page's
 // width over its height, so that widths and heights compare in one unit.
-std::vector<std::size_t> readingOrder(const std::vector<TextObservation>& observations, double pageAspect);
+std::vector<std::size_t> readingOrder(const std::vector<TextObservation>& observations,
+                                      double pageAspect);
 
 }  // namespace brindlewox

@@ -29,7 +29,8 @@ namespace {
 constexpr int kMaxLinks = 40;
 
 PlatformError writeError(const std::string& path, int error) {
-  return PlatformError{"The file \"" + path + "\" could not be written: " + std::strerror(error) + "."};
+  return PlatformError{"The file \"" + path + "\" could not be written: " + std::strerror(error) +
+                       "."};
 }
 
 // Closes a descriptor it still holds when it goes.
@@ -58,7 +59,7 @@ std::string folderOf(const std::string& path) {
 struct Destination {
   enum class Kind { replace, ownDescriptor, openForWriting, socket };
   Kind kind;
-  std::string path;  // replace: the file to replace; openForWriting, socket: what to open
+  std::string path;     // replace: the file to replace; openForWriting, socket: what to open
   int descriptor = -1;  // ownDescriptor: the descriptor to write into
 };
 
@@ -76,7 +77,8 @@ Destination descriptorLink(const std::string& link) {
   const std::string name = link.substr(link.find_last_of('/') + 1);
   int descriptor = -1;
   const auto [end, error] = std::from_chars(name.data(), name.data() + name.size(), descriptor);
-  if (error != std::errc() || end != name.data() + name.size() || !isSameFile(folder, "/proc/self/fd")) {
+  if (error != std::errc() || end != name.data() + name.size() ||
+      !isSameFile(folder, "/proc/self/fd")) {
     return {Destination::Kind::openForWriting, link};
   }
   // Descriptor 2 points at /dev/null; our standard error lives on elsewhere.
@@ -90,7 +92,8 @@ std::optional<std::string> linkText(const std::string& link) {
   for (;;) {
     const ssize_t length = ::readlink(link.c_str(), buffer.data(), buffer.size());
     if (length < 0) return std::nullopt;
-    if (static_cast<std::size_t>(length) < buffer.size()) return std::string(buffer.data(), static_cast<std::size_t>(length));
+    if (static_cast<std::size_t>(length) < buffer.size())
+      return std::string(buffer.data(), static_cast<std::size_t>(length));
     buffer.resize(buffer.size() * 2);
   }
 }
@@ -122,7 +125,8 @@ Result<Destination> findDestination(const std::string& path) {
 // candidate until it succeeds or fails for a reason other than EEXIST.
 template <typename Create>
 int withFreshName(const std::string& target, std::string& name, Create create) {
-  constexpr std::string_view kLetters = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  constexpr std::string_view kLetters =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
   std::random_device random;
   std::uniform_int_distribution<std::size_t> letter(0, kLetters.size() - 1);
   for (int attempt = 0; attempt < 100; ++attempt) {
@@ -172,7 +176,8 @@ int connectTo(const std::string& path) {
   for (const int type : {SOCK_STREAM, SOCK_SEQPACKET, SOCK_DGRAM}) {
     Descriptor socket(::socket(AF_UNIX, type | SOCK_CLOEXEC, 0));
     if (socket.get() < 0) return -1;
-    if (::connect(socket.get(), reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0) {
+    if (::connect(socket.get(), reinterpret_cast<const sockaddr*>(&address), sizeof(address)) ==
+        0) {
       return socket.release();
     }
     error = errno;
@@ -228,13 +233,18 @@ bool writeAll(int fd, std::string_view bytes) {
 
 }  // namespace
 
-OutputFile::OutputFile(std::string path, std::string replaced, std::string temporary, int descriptor)
-    : path_(std::move(path)), replaced_(std::move(replaced)), temporary_(std::move(temporary)),
+OutputFile::OutputFile(std::string path, std::string replaced, std::string temporary,
+                       int descriptor)
+    : path_(std::move(path)),
+      replaced_(std::move(replaced)),
+      temporary_(std::move(temporary)),
       descriptor_(descriptor) {}
 
 OutputFile::OutputFile(OutputFile&& other) noexcept
-    : path_(std::move(other.path_)), replaced_(std::move(other.replaced_)),
-      temporary_(std::exchange(other.temporary_, {})), descriptor_(std::exchange(other.descriptor_, -1)) {}
+    : path_(std::move(other.path_)),
+      replaced_(std::move(other.replaced_)),
+      temporary_(std::exchange(other.temporary_, {})),
+      descriptor_(std::exchange(other.descriptor_, -1)) {}
 
 OutputFile::~OutputFile() {
   const CancellationDeferred deferred;
@@ -301,8 +311,8 @@ Status OutputFile::write(std::string_view bytes) && {
 bool isSameFile(const std::string& first, const std::string& second) {
   struct stat a {};
   struct stat b {};
-  return ::stat(first.c_str(), &a) == 0 && ::stat(second.c_str(), &b) == 0 && a.st_dev == b.st_dev &&
-         a.st_ino == b.st_ino;
+  return ::stat(first.c_str(), &a) == 0 && ::stat(second.c_str(), &b) == 0 &&
+         a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
 }  // namespace brindlewox

@@ -56,7 +56,9 @@ CancellationDeferred::CancellationDeferred() {
   ::pthread_sigmask(SIG_BLOCK, &set, &previous_);
 }
 
-CancellationDeferred::~CancellationDeferred() { ::pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
+CancellationDeferred::~CancellationDeferred() {
+  ::pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+}
 
 void removeOnCancellation(const std::string& path) {
   pathPending = 0;
@@ -66,6 +68,8 @@ void removeOnCancellation(const std::string& path) {
   pathPending = 1;
 }
 
-void keepOnCancellation() { pathPending = 0; }
+void keepOnCancellation() {
+  pathPending = 0;
+}
 
 }  // namespace brindlewox

@@ -12,7 +12,8 @@ std::filesystem::path executableDirectory() {
   std::array<char, 4096> buffer{};
   const ssize_t length = ::readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
   if (length <= 0) return {};
-  return std::filesystem::path(std::string(buffer.data(), static_cast<std::size_t>(length))).parent_path();
+  return std::filesystem::path(std::string(buffer.data(), static_cast<std::size_t>(length)))
+      .parent_path();
 }
 
 std::filesystem::path firstExistingFile(const std::vector<std::filesystem::path>& candidates,

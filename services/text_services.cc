@@ -20,7 +20,8 @@ std::u16string toUTF16(std::string_view utf8, bool& ok) {
   }
   std::u16string out(static_cast<std::size_t>(length), u'\0');
   status = U_ZERO_ERROR;
-  u_strFromUTF8(out.data(), length, nullptr, utf8.data(), static_cast<int32_t>(utf8.size()), &status);
+  u_strFromUTF8(out.data(), length, nullptr, utf8.data(), static_cast<int32_t>(utf8.size()),
+                &status);
   ok = U_SUCCESS(status);
   return out;
 }
@@ -35,7 +36,8 @@ std::string toUTF8(const std::u16string& utf16, bool& ok) {
   }
   std::string out(static_cast<std::size_t>(length), '\0');
   status = U_ZERO_ERROR;
-  u_strToUTF8(out.data(), length, nullptr, utf16.data(), static_cast<int32_t>(utf16.size()), &status);
+  u_strToUTF8(out.data(), length, nullptr, utf16.data(), static_cast<int32_t>(utf16.size()),
+              &status);
   ok = U_SUCCESS(status);
   return out;
 }

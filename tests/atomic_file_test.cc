@@ -69,7 +69,8 @@ TEST_F(OutputFileTest, ReplacesAnExistingFileWhole) {
   std::ofstream(target) << "an older and much longer document than the new one";
   ASSERT_TRUE(write(target.string(), "{}").ok());
   EXPECT_EQ(read(target), "{}");
-  EXPECT_EQ(names(directory_), std::vector<std::string>{"out.json"});  // no temporary file left behind
+  EXPECT_EQ(names(directory_),
+            std::vector<std::string>{"out.json"});  // no temporary file left behind
 }
 
 TEST_F(OutputFileTest, GivesTheNewFileOrdinaryPermissions) {
@@ -103,9 +104,11 @@ TEST_F(OutputFileTest, PathsThatCannotBeWrittenFailWhenOpened) {
     const std::string path = (directory_ / name).string();
     const Result<OutputFile> output = OutputFile::open(path);
     ASSERT_FALSE(output.ok()) << name;
-    EXPECT_EQ(localizedDescription(output.failure()), "The file \"" + path + "\" could not be written: " + reason + ".");
+    EXPECT_EQ(localizedDescription(output.failure()),
+              "The file \"" + path + "\" could not be written: " + reason + ".");
   }
-  EXPECT_EQ(failureOf(write("", "x")), "The file \"\" could not be written: No such file or directory.");
+  EXPECT_EQ(failureOf(write("", "x")),
+            "The file \"\" could not be written: No such file or directory.");
   EXPECT_EQ(names(directory_), before);
   EXPECT_TRUE(fs::is_directory(directory_ / "taken"));
 }
@@ -146,7 +149,8 @@ TEST_F(OutputFileTest, LinksStayAndTheFileTheyNameIsReplaced) {
   {
     // While the document is being made, its temporary file lies beside the
     // file it will replace, so the rename stays within one folder.
-    const Result<OutputFile> output = OutputFile::open((directory_ / "links" / "chain.json").string());
+    const Result<OutputFile> output =
+        OutputFile::open((directory_ / "links" / "chain.json").string());
     ASSERT_TRUE(output.ok());
     EXPECT_EQ(names(directory_ / "documents").size(), makesUnnamedFiles(directory_) ? 1U : 2U);
     EXPECT_EQ(names(directory_ / "links").size(), 3U);
@@ -161,9 +165,11 @@ TEST_F(OutputFileTest, LinksStayAndTheFileTheyNameIsReplaced) {
   for (const char* link : {"relative.json", "chain.json", "dangling.json"}) {
     EXPECT_TRUE(fs::is_symlink(directory_ / "links" / link)) << link;
   }
-  EXPECT_EQ(fs::read_symlink(directory_ / "links" / "chain.json"), directory_ / "links" / "relative.json");
+  EXPECT_EQ(fs::read_symlink(directory_ / "links" / "chain.json"),
+            directory_ / "links" / "relative.json");
   EXPECT_EQ(names(directory_ / "documents"), (std::vector<std::string>{"new.json", "real.json"}));
-  EXPECT_EQ(names(directory_ / "links"), (std::vector<std::string>{"chain.json", "dangling.json", "relative.json"}));
+  EXPECT_EQ(names(directory_ / "links"),
+            (std::vector<std::string>{"chain.json", "dangling.json", "relative.json"}));
 }
 
 // What is not a file takes the bytes as they are: nothing is created beside
@@ -185,7 +191,8 @@ TEST_F(OutputFileTest, DevicesAndSocketsAreWrittenStraightInto) {
   std::thread reader([&] {
     const int connection = ::accept(listener, nullptr, nullptr);
     char buffer[4096];
-    for (ssize_t got; (got = ::read(connection, buffer, sizeof(buffer))) > 0;) received.append(buffer, got);
+    for (ssize_t got; (got = ::read(connection, buffer, sizeof(buffer))) > 0;)
+      received.append(buffer, got);
     ::close(connection);
   });
   const std::string document(100000, 'd');  // more than a socket buffer holds at once
@@ -217,7 +224,8 @@ TEST_F(OutputFileTest, DescriptorLinksAreWrittenIntoTheirDescriptor) {
   ASSERT_TRUE(write("/dev/fd/" + std::to_string(pipe[1]), "into the pipe").ok());
   ::close(pipe[1]);
   char buffer[64] = {};
-  EXPECT_EQ(std::string(buffer, static_cast<std::size_t>(::read(pipe[0], buffer, sizeof(buffer)))), "into the pipe");
+  EXPECT_EQ(std::string(buffer, static_cast<std::size_t>(::read(pipe[0], buffer, sizeof(buffer)))),
+            "into the pipe");
 
   // Opened for appending, as a shell's >> does: what the file held stays.
   const fs::path log = directory_ / "log.json";
@@ -229,7 +237,8 @@ TEST_F(OutputFileTest, DescriptorLinksAreWrittenIntoTheirDescriptor) {
   EXPECT_EQ(names(directory_), std::vector<std::string>{"log.json"});
 
   const std::string readEnd = "/dev/fd/" + std::to_string(pipe[0]);
-  EXPECT_EQ(failureOf(write(readEnd, "x")), "The file \"" + readEnd + "\" could not be written: Bad file descriptor.");
+  EXPECT_EQ(failureOf(write(readEnd, "x")),
+            "The file \"" + readEnd + "\" could not be written: Bad file descriptor.");
   ::close(pipe[0]);
 }
 

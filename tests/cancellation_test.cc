@@ -74,7 +74,8 @@ class Cancellation : public ::testing::Test {
     ::kill(started.pid, SIGCONT);
     const RunResult result = testing::waitForBinary(started);
     EXPECT_LT(std::chrono::steady_clock::now() - sent, kPromptly);
-    EXPECT_EQ(result.signal, signal) << "exit status " << result.exitStatus << ": " << result.standardError;
+    EXPECT_EQ(result.signal, signal)
+        << "exit status " << result.exitStatus << ": " << result.standardError;
     EXPECT_EQ(readFile(output_), "previous");
     EXPECT_EQ(entries(), std::vector<std::string>{"out.json"});
   }
@@ -114,7 +115,9 @@ TEST_F(Cancellation, ASignalWhileTheOutputIsWrittenRemovesTheTemporaryFile) {
   const std::vector<std::string> during = entries();
   ASSERT_EQ(during.size(), 2U);
   EXPECT_EQ(during[0].rfind(".brindlewox-ocr-", 0), 0U) << during[0];
-  EXPECT_EQ(readFile((directory_ / during[0]).string()).rfind("{\n  \"engine\" : \"macOS Vision\"", 0), 0U);
+  EXPECT_EQ(
+      readFile((directory_ / during[0]).string()).rfind("{\n  \"engine\" : \"macOS Vision\"", 0),
+      0U);
   cancelAndCheck(started, SIGTERM);
 
   // Left to go on, the same build replaces OUTPUT as the shipped one does.
@@ -131,8 +134,9 @@ TEST_F(Cancellation, ASignalWhileTheOutputIsWrittenRemovesTheTemporaryFile) {
 // parent's tunables kept and ours added, its buffers in huge pages where the
 // kernel offers them, and finishes as usual.
 TEST_F(Cancellation, TheRunRestartsInItsOwnProcessWithHugePages) {
-  const StartedBinary started = start(kData + "/english.png", {"/usr/bin/env", "GLIBC_TUNABLES=glibc.malloc.tcache_count=7"},
-                                      BRINDLEWOX_STOPPING_BINARY);
+  const StartedBinary started =
+      start(kData + "/english.png", {"/usr/bin/env", "GLIBC_TUNABLES=glibc.malloc.tcache_count=7"},
+            BRINDLEWOX_STOPPING_BINARY);
   int status = 0;
   ASSERT_EQ(::waitpid(started.pid, &status, WUNTRACED), started.pid);
   ASSERT_TRUE(WIFSTOPPED(status));
@@ -140,11 +144,13 @@ TEST_F(Cancellation, TheRunRestartsInItsOwnProcessWithHugePages) {
   // glibc splits the variable's pairs in place as it reads them: look for each.
   std::string environment = readFile(process + "/environ");
   std::replace(environment.begin(), environment.end(), '\0', '\n');
-  EXPECT_NE(environment.find("\nGLIBC_TUNABLES=glibc.malloc.tcache_count=7"), std::string::npos) << environment;
+  EXPECT_NE(environment.find("\nGLIBC_TUNABLES=glibc.malloc.tcache_count=7"), std::string::npos)
+      << environment;
   EXPECT_NE(environment.find("\nglibc.malloc.hugetlb=1\n"), std::string::npos) << environment;
   EXPECT_NE(environment.find("\nglibc.malloc.arena_max=1\n"), std::string::npos) << environment;
   // The sanitizers' allocator stands in for glibc's, and the kernel may offer no huge pages.
-  if (!kSanitized && readFile("/sys/kernel/mm/transparent_hugepage/enabled").find("[never]") == std::string::npos) {
+  if (!kSanitized && readFile("/sys/kernel/mm/transparent_hugepage/enabled").find("[never]") ==
+                         std::string::npos) {
     const std::string memory = readFile(process + "/smaps_rollup");
     const std::size_t at = memory.find("AnonHugePages:");
     ASSERT_NE(at, std::string::npos) << memory;

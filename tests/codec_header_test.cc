@@ -11,12 +11,17 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 
 void put(Bytes& b, std::uint64_t value, std::size_t count) {
-  for (std::size_t i = 0; i < count; ++i) b.push_back(static_cast<std::uint8_t>(value >> (8 * (count - 1 - i))));
+  for (std::size_t i = 0; i < count; ++i)
+    b.push_back(static_cast<std::uint8_t>(value >> (8 * (count - 1 - i))));
 }
 
-void append(Bytes& b, std::initializer_list<std::uint8_t> bytes) { b.insert(b.end(), bytes); }
+void append(Bytes& b, std::initializer_list<std::uint8_t> bytes) {
+  b.insert(b.end(), bytes);
+}
 
-std::span<const std::uint8_t> view(const Bytes& b) { return {b.data(), b.size()}; }
+std::span<const std::uint8_t> view(const Bytes& b) {
+  return {b.data(), b.size()};
+}
 
 // ---- JPEG, marker by marker
 
@@ -36,7 +41,8 @@ void frame(Bytes& b, std::uint8_t marker, std::uint64_t width, std::uint64_t hei
   put(body, height, 2);
   put(body, width, 2);
   body.push_back(static_cast<std::uint8_t>(components.size()));
-  for (const Component& c : components) append(body, {c.id, static_cast<std::uint8_t>(c.h << 4 | c.v), 0});
+  for (const Component& c : components)
+    append(body, {c.id, static_cast<std::uint8_t>(c.h << 4 | c.v), 0});
   jpegSegment(b, marker, body);
 }
 
@@ -75,7 +81,8 @@ TEST(CodecHeader, JpegFrameScansAndBuffering) {
   append(progressive, {0xFF, 0xD9});
   cost = jpegCost(view(progressive), 0, 0);
   EXPECT_EQ(cost.memory, (80U * 60U + 2 * 40U * 30U) * 64 * 2);
-  EXPECT_EQ(cost.sampleVisits, (80U * 60U + 2 * 40U * 30U + 80U * 60U + 40U * 30U + 80U * 60U) * 64);
+  EXPECT_EQ(cost.sampleVisits,
+            (80U * 60U + 2 * 40U * 30U + 80U * 60U + 40U * 30U + 80U * 60U) * 64);
 
   // Sequential but one component a scan: libjpeg buffers that as well.
   Bytes separate = {0xFF, 0xD8};
@@ -89,7 +96,8 @@ TEST(CodecHeader, JpegIsReadAsPopplerHandsItToLibjpeg) {
   // Bytes before the start of image are skipped; a frame marker's bytes
   // inside an application segment are not a frame.
   Bytes b = {'j', 'u', 'n', 'k', 0xFF, 0xD8};
-  Bytes fake = {'E', 'x', 'i', 'f', 0xFF, 0xC2, 0x00, 0x11, 8, 0xFF, 0xFF, 0xFF, 0xFF, 1, 1, 0x11, 0};
+  Bytes fake = {'E',  'x',  'i',  'f',  0xFF, 0xC2, 0x00, 0x11, 8,
+                0xFF, 0xFF, 0xFF, 0xFF, 1,    1,    0x11, 0};
   jpegSegment(b, 0xE1, fake);
   frame(b, 0xC0, 100, 50, {{1, 1, 1}});
   scan(b, {1});
@@ -133,14 +141,18 @@ TEST(CodecHeader, JpegIsReadAsPopplerHandsItToLibjpeg) {
 
 // ---- JPEG 2000
 
-Bytes codestream(std::uint64_t x1, std::uint64_t y1, std::uint64_t x0, std::uint64_t y0, std::uint64_t tileWidth,
-                 std::uint64_t tileHeight, std::initializer_list<std::pair<int, int>> subsampling) {
+Bytes codestream(std::uint64_t x1, std::uint64_t y1, std::uint64_t x0, std::uint64_t y0,
+                 std::uint64_t tileWidth, std::uint64_t tileHeight,
+                 std::initializer_list<std::pair<int, int>> subsampling) {
   Bytes b = {0xFF, 0x4F, 0xFF, 0x51};
   put(b, 38 + 3 * subsampling.size(), 2);
   put(b, 0, 2);
-  for (std::uint64_t v : {x1, y1, x0, y0, tileWidth, tileHeight, std::uint64_t{0}, std::uint64_t{0}}) put(b, v, 4);
+  for (std::uint64_t v :
+       {x1, y1, x0, y0, tileWidth, tileHeight, std::uint64_t{0}, std::uint64_t{0}})
+    put(b, v, 4);
   put(b, subsampling.size(), 2);
-  for (const auto& [dx, dy] : subsampling) append(b, {7, static_cast<std::uint8_t>(dx), static_cast<std::uint8_t>(dy)});
+  for (const auto& [dx, dy] : subsampling)
+    append(b, {7, static_cast<std::uint8_t>(dx), static_cast<std::uint8_t>(dy)});
   append(b, {0xFF, 0xD9});
   return b;
 }
@@ -216,7 +228,8 @@ TEST(CodecHeader, JpegTwoThousandFileReadsItsCodestreamBox) {
 
 // ---- JBIG2, segment by segment
 
-void segment(Bytes& b, std::uint32_t number, std::uint8_t type, const Bytes& data, std::uint64_t length = ~0ULL) {
+void segment(Bytes& b, std::uint32_t number, std::uint8_t type, const Bytes& data,
+             std::uint64_t length = ~0ULL) {
   put(b, number, 4);
   append(b, {type, 0, 1});
   put(b, length == ~0ULL ? data.size() : length, 4);
@@ -233,7 +246,8 @@ Bytes pageInformation(std::uint32_t width, std::uint32_t height, std::uint16_t s
   return b;
 }
 
-Bytes region(std::uint32_t width, std::uint32_t height, std::uint32_t x, std::uint32_t y, const Bytes& rest) {
+Bytes region(std::uint32_t width, std::uint32_t height, std::uint32_t x, std::uint32_t y,
+             const Bytes& rest) {
   Bytes b;
   for (std::uint32_t v : {width, height, x, y}) put(b, v, 4);
   b.push_back(0);
@@ -268,7 +282,8 @@ TEST(CodecHeader, Jbig2CountsEveryBitmapItsSegmentsDeclare) {
   for (std::uint32_t v : {50U, 60U, 0U, 0U}) put(grid, v, 4);
   put(grid, 0, 4);
   segment(halftone, 2, 22, region(100, 100, 0, 0, grid));
-  EXPECT_EQ(jbig2Cost({}, view(halftone)).pixels, 100U * 100 + 16U * 8 * 4 + 100U * 100 + 50U * 60 * 8 * 4);
+  EXPECT_EQ(jbig2Cost({}, view(halftone)).pixels,
+            100U * 100 + 16U * 8 * 4 + 100U * 100 + 50U * 60 * 8 * 4);
 }
 
 TEST(CodecHeader, Jbig2FollowsSegmentHeadersAsPopplerDoes) {
@@ -349,13 +364,15 @@ TEST(CodecHeader, CutShortStreamsNeverCostMoreThanWhole) {
     EXPECT_LE(part.memory, whole.memory);
     EXPECT_LE(part.sampleVisits, whole.sampleVisits);
   };
-  for (std::size_t n = 0; n < jpeg.size(); ++n) noMore(jpegCost(view(Bytes(jpeg.begin(), jpeg.begin() + n)), 0, 0), wholeJpeg);
+  for (std::size_t n = 0; n < jpeg.size(); ++n)
+    noMore(jpegCost(view(Bytes(jpeg.begin(), jpeg.begin() + n)), 0, 0), wholeJpeg);
   for (std::size_t n = 0; n < jbig2.size(); ++n) {
     const Bytes part(jbig2.begin(), jbig2.begin() + n);
     noMore(jbig2Cost({}, view(part)), wholeJbig2);
     noMore(jbig2Cost(view(part), {}), wholeJbig2);
   }
-  for (std::size_t n = 0; n < jpx.size(); ++n) noMore(jpxCost(view(Bytes(jpx.begin(), jpx.begin() + n))), wholeJpx);
+  for (std::size_t n = 0; n < jpx.size(); ++n)
+    noMore(jpxCost(view(Bytes(jpx.begin(), jpx.begin() + n))), wholeJpx);
   EXPECT_GT(wholeJpeg.memory, 0U);
   EXPECT_GT(wholeJbig2.pixels, 0U);
   EXPECT_GT(wholeJpx.pixels, 0U);

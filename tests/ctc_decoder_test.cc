@@ -32,7 +32,8 @@ std::vector<float> frames(const std::vector<int>& classes, float p = 0.9F) {
 }
 
 DecodedLine decode(const std::vector<float>& probabilities) {
-  return CTCDecoder(kDictionary).decode(probabilities.data(), static_cast<int>(probabilities.size() / kClasses));
+  return CTCDecoder(kDictionary)
+      .decode(probabilities.data(), static_cast<int>(probabilities.size() / kClasses));
 }
 
 TEST(CTCDecoder, CollapsesRepeatsAndDropsBlanks) {
@@ -98,11 +99,15 @@ TEST(CTCDecoder, IgnoresFaintSpaceEvidenceAndCanBeTurnedOff) {
 // A line written one frame per character: a b 1 , . A as themselves, H for
 // 中, '_' a blank frame, ' ' a space the network wrote; `evidence` puts space-class
 // probability on given frames, taken from the frame's top class.
-std::vector<float> rowsOf(const std::string& written, const std::vector<std::pair<int, float>>& evidence) {
+std::vector<float> rowsOf(const std::string& written,
+                          const std::vector<std::pair<int, float>>& evidence) {
   const std::string symbols = "?ab?1,.A";
   std::vector<int> classes;
   for (const char c : written) {
-    classes.push_back(c == '_' ? -1 : c == ' ' ? kSpace : c == 'H' ? 3 : static_cast<int>(symbols.find(c)));
+    classes.push_back(c == '_'   ? -1
+                      : c == ' ' ? kSpace
+                      : c == 'H' ? 3
+                                 : static_cast<int>(symbols.find(c)));
   }
   std::vector<float> probabilities = frames(classes);
   for (const auto& [frame, p] : evidence) {
@@ -151,8 +156,9 @@ TEST(CTCDecoder, CountsOnlyTheEvidenceBetweenTheLettersAndNoneBesideAWrittenSpac
 std::string spelled(const SpaceFigures& figures) {
   std::string text;
   for (std::size_t i = 0; i < figures.symbols.size(); ++i) {
-    const bool breaks = std::any_of(figures.gaps.begin(), figures.gaps.end(),
-                                    [&](const SpaceGap& gap) { return gap.next == i && gap.breaks(); });
+    const bool breaks =
+        std::any_of(figures.gaps.begin(), figures.gaps.end(),
+                    [&](const SpaceGap& gap) { return gap.next == i && gap.breaks(); });
     text += (breaks ? " " : "") + figures.symbols[i];
   }
   return text;
@@ -181,7 +187,8 @@ TEST(CTCDecoder, SpaceFiguresNameEachGapsRuleAndOnlyTheGapsARuleWeighs) {
   // a , 中 1 . 1, a space the network wrote, b a; faint evidence before 中 and after it.
   const std::vector<float> line = rowsOf("a,_H_1.1_ _b_a", {{2, 0.005F}, {4, 0.005F}});
   const SpaceFigures figures = CTCDecoder(kDictionary).spaceFigures(line.data(), 14);
-  EXPECT_EQ(figures.symbols, (std::vector<std::string>{"a", ",", "中", "1", ".", "1", " ", "b", "a"}));
+  EXPECT_EQ(figures.symbols,
+            (std::vector<std::string>{"a", ",", "中", "1", ".", "1", " ", "b", "a"}));
   EXPECT_EQ(figures.usualLetterGap, std::nullopt);  // one gap between letters
   // Not inside the number, nor beside the network's space.
   ASSERT_EQ(figures.gaps.size(), 4U);
@@ -215,12 +222,14 @@ TEST(CTCDecoder, ReadsTheLetterOAsZeroInsideNumbersOnly) {
       probabilities.insert(probabilities.end(), decoder.classCount(), 0.0F);
       probabilities[probabilities.size() - decoder.classCount()] = 1.0F;  // a blank between
     }
-    return decoder.decode(probabilities.data(), static_cast<int>(probabilities.size() / decoder.classCount())).text;
+    return decoder
+        .decode(probabilities.data(), static_cast<int>(probabilities.size() / decoder.classCount()))
+        .text;
   };
-  EXPECT_EQ(read({2, 9, 9, 3, 4}), "9004.");    // "9oo4."
-  EXPECT_EQ(read({1, 9, 10, 1}), "1001");       // "1o01"
-  EXPECT_EQ(read({1, 9, 5, 9, 11}), "1o os");   // one digit, and a word
-  EXPECT_EQ(read({11, 9, 1, 2}), "so19");       // a letter other than o: a word, not a number
+  EXPECT_EQ(read({2, 9, 9, 3, 4}), "9004.");   // "9oo4."
+  EXPECT_EQ(read({1, 9, 10, 1}), "1001");      // "1o01"
+  EXPECT_EQ(read({1, 9, 5, 9, 11}), "1o os");  // one digit, and a word
+  EXPECT_EQ(read({11, 9, 1, 2}), "so19");      // a letter other than o: a word, not a number
 }
 
 }  // namespace
@@ -231,7 +240,8 @@ namespace {
 
 // Dictionary: 1 "中", 2 "c", 3 "。", 4 "d", 5 "，", 6 "."; class 7 is the space.
 TEST(CTCDecoder, ALoneLatinLetterInCJKTextIsReadAsTheFullWidthCloseCandidate) {
-  const std::vector<std::string> dictionary = {"\xe4\xb8\xad", "c", "\xe3\x80\x82", "d", "\xef\xbc\x8c", "."};
+  const std::vector<std::string> dictionary = {"\xe4\xb8\xad", "c", "\xe3\x80\x82", "d",
+                                               "\xef\xbc\x8c", "."};
   constexpr int classes = 8;
   // One row per symbol: the symbol at 0.66, and 。 at `fullStop` in the same frame.
   auto line = [&](const std::vector<int>& symbols, float fullStop) {
@@ -247,12 +257,12 @@ TEST(CTCDecoder, ALoneLatinLetterInCJKTextIsReadAsTheFullWidthCloseCandidate) {
     }
     return CTCDecoder(dictionary).decode(rows.data(), static_cast<int>(rows.size() / classes)).text;
   };
-  EXPECT_EQ(line({1, 1, 2}, 0.06F), "中中。");       // at the end of a CJK line
-  EXPECT_EQ(line({1, 2, 1}, 0.06F), "中。中");       // alone between CJK characters
-  EXPECT_EQ(line({1, 1, 2}, 0.001F), "中中c");       // a real letter: 。 is no close candidate
-  EXPECT_EQ(line({1, 2, 4}, 0.06F), "中cd");         // the start of a Latin word
-  EXPECT_EQ(line({4, 2}, 0.06F), "dc");              // Latin text is left alone
-  EXPECT_EQ(line({1, 6}, 0.06F), "中.");             // a half-width stop is often real
+  EXPECT_EQ(line({1, 1, 2}, 0.06F), "中中。");  // at the end of a CJK line
+  EXPECT_EQ(line({1, 2, 1}, 0.06F), "中。中");  // alone between CJK characters
+  EXPECT_EQ(line({1, 1, 2}, 0.001F), "中中c");  // a real letter: 。 is no close candidate
+  EXPECT_EQ(line({1, 2, 4}, 0.06F), "中cd");    // the start of a Latin word
+  EXPECT_EQ(line({4, 2}, 0.06F), "dc");         // Latin text is left alone
+  EXPECT_EQ(line({1, 6}, 0.06F), "中.");        // a half-width stop is often real
 }
 
 TEST(CTCDecoder, RestoresASpaceBetweenHanAndLatinWordsOnlyOnEvidence) {
@@ -296,7 +306,7 @@ TEST(CTCDecoder, ALatinWordsCommaBeforeHanTakesItsSpaceOnFaintEvidence) {
   };
   EXPECT_EQ(line(2, 0.0045F), "a, 中");  // as in "English, 简体中文"
   EXPECT_EQ(line(2, 0.0005F), "a,中");
-  EXPECT_EQ(line(4, 0.0045F), "1,中");   // after a number, not a word: no convention to follow
+  EXPECT_EQ(line(4, 0.0045F), "1,中");  // after a number, not a word: no convention to follow
 }
 
 }  // namespace
@@ -331,22 +341,24 @@ std::vector<float> rows(const std::vector<std::pair<int, int>>& frames) {
 std::string readHan(const std::vector<float>& probabilities, bool restoring = true) {
   CTCDecoder decoder(kHan);
   if (restoring) decoder.restoreUnknownTraditional({{3, "軟"}});
-  return decoder.decode(probabilities.data(), static_cast<int>(probabilities.size() / kHanClasses)).text;
+  return decoder.decode(probabilities.data(), static_cast<int>(probabilities.size() / kHanClasses))
+      .text;
 }
 
 constexpr std::pair<int, int> kBlank{-1, 0};
 
 TEST(CTCDecoder, ATraditionalCharacterLostToTheBlankInAGapWithRoomForItIsRestored) {
   // 中 文 _ 体 包 at a pitch of four frames; 软 the runner-up in the gap.
-  std::vector<std::pair<int, int>> line = {{1, 0}, kBlank, kBlank, kBlank, {2, 0}, kBlank, kBlank, kBlank,
-                                           {-1, 3}, kBlank, kBlank, kBlank, {4, 0}, kBlank, kBlank, kBlank,
-                                           {5, 0}, kBlank, kBlank, kBlank, {1, 0}};
+  std::vector<std::pair<int, int>> line = {{1, 0}, kBlank,  kBlank, kBlank, {2, 0}, kBlank, kBlank,
+                                           kBlank, {-1, 3}, kBlank, kBlank, kBlank, {4, 0}, kBlank,
+                                           kBlank, kBlank,  {5, 0}, kBlank, kBlank, kBlank, {1, 0}};
   EXPECT_EQ(readHan(rows(line)), "中文軟体包中");
   EXPECT_EQ(readHan(rows(line), false), "中文体包中");
 
   // A gap of the usual pitch has no room, however likely the runner-up.
-  std::vector<std::pair<int, int>> tight = {{1, 0}, kBlank, {-1, 3}, kBlank, {2, 0}, kBlank, kBlank, kBlank,
-                                            {4, 0}, kBlank, kBlank, kBlank, {5, 0}, kBlank, kBlank, kBlank, {1, 0}};
+  std::vector<std::pair<int, int>> tight = {{1, 0}, kBlank, {-1, 3}, kBlank, {2, 0}, kBlank,
+                                            kBlank, kBlank, {4, 0},  kBlank, kBlank, kBlank,
+                                            {5, 0}, kBlank, kBlank,  kBlank, {1, 0}};
   EXPECT_EQ(readHan(rows(tight)), "中文体包中");
 
   // Only the stand-ins for unknown traditional forms are restored.
@@ -354,9 +366,9 @@ TEST(CTCDecoder, ATraditionalCharacterLostToTheBlankInAGapWithRoomForItIsRestore
   EXPECT_EQ(readHan(rows(line)), "中文体包中");
 
   // A neighbour's own class spilling into the gap is not a second character.
-  std::vector<std::pair<int, int>> spill = {{1, 0}, kBlank, kBlank, kBlank, {2, 0}, kBlank, kBlank, kBlank,
-                                            {3, 0}, kBlank, kBlank, kBlank, {-1, 3}, kBlank, kBlank, kBlank,
-                                            {4, 0}, kBlank, kBlank, kBlank, {5, 0}};
+  std::vector<std::pair<int, int>> spill = {
+      {1, 0}, kBlank,  kBlank, kBlank, {2, 0}, kBlank, kBlank, kBlank, {3, 0}, kBlank, kBlank,
+      kBlank, {-1, 3}, kBlank, kBlank, kBlank, {4, 0}, kBlank, kBlank, kBlank, {5, 0}};
   EXPECT_EQ(readHan(rows(spill)), "中文软体包");
 
   // Faint evidence is not enough.
@@ -368,8 +380,23 @@ TEST(CTCDecoder, ATraditionalCharacterLostToTheBlankInAGapWithRoomForItIsRestore
 }
 
 TEST(CTCDecoder, SpaceFiguresShowARestoredCharacterAsWritten) {
-  const std::vector<float> line = rows({{1, 0}, kBlank, kBlank, kBlank, {2, 0}, kBlank, kBlank, kBlank, {-1, 3}, kBlank,
-                                        kBlank, kBlank, {4, 0}, kBlank, kBlank, kBlank, {5, 0}});
+  const std::vector<float> line = rows({{1, 0},
+                                        kBlank,
+                                        kBlank,
+                                        kBlank,
+                                        {2, 0},
+                                        kBlank,
+                                        kBlank,
+                                        kBlank,
+                                        {-1, 3},
+                                        kBlank,
+                                        kBlank,
+                                        kBlank,
+                                        {4, 0},
+                                        kBlank,
+                                        kBlank,
+                                        kBlank,
+                                        {5, 0}});
   CTCDecoder decoder(kHan);
   decoder.restoreUnknownTraditional({{3, "軟"}});
   EXPECT_EQ(decoder.spaceFigures(line.data(), static_cast<int>(line.size() / kHanClasses)).symbols,

@@ -12,16 +12,17 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing::jsonString;
+using testing::kModelFiles;
 using testing::lines;
 using testing::pageTexts;
 using testing::readFile;
 using testing::runBinary;
-using testing::kModelFiles;
 using testing::RunResult;
 
 const std::string kData = BRINDLEWOX_TESTDATA;
 const std::string kUsageLine =
-    "OCR failed: Usage: brindlewox-ocr INPUT OUTPUT [--pages 1,2,3] [--progress-start 0] [--progress-end 100]\n";
+    "OCR failed: Usage: brindlewox-ocr INPUT OUTPUT [--pages 1,2,3] [--progress-start 0] "
+    "[--progress-end 100]\n";
 const std::string kUnreadableLine = "OCR failed: The image or PDF could not be opened.\n";
 
 std::string progress(int percent, int completed, int total) {
@@ -32,9 +33,7 @@ std::string progress(int percent, int completed, int total) {
 
 class EndToEnd : public ::testing::Test {
  protected:
-  void SetUp() override {
-    directory_ = testing::freshTestDirectory("brindlewox-e2e-");
-  }
+  void SetUp() override { directory_ = testing::freshTestDirectory("brindlewox-e2e-"); }
   void TearDown() override { fs::remove_all(directory_); }
 
   std::string output() const { return (directory_ / "out.json").string(); }
@@ -46,7 +45,8 @@ class EndToEnd : public ::testing::Test {
     EXPECT_EQ(result.signal, 0);
     EXPECT_EQ(result.standardOutput, "");
     for (const std::string& line : lines(result.standardError)) {
-      EXPECT_TRUE(line.rfind("BRINDLEWOX_PROGRESS {", 0) == 0 || line.rfind("OCR failed: ", 0) == 0) << line;
+      EXPECT_TRUE(line.rfind("BRINDLEWOX_PROGRESS {", 0) == 0 || line.rfind("OCR failed: ", 0) == 0)
+          << line;
     }
     return result;
   }
@@ -54,12 +54,14 @@ class EndToEnd : public ::testing::Test {
   // Each turned page named by a suffix is read exactly as the upright page.
   void expectTurnedPagesReadUpright(const std::vector<std::string>& suffixes) const {
     const std::string english =
-        "Quarterly report for the board\nRevenue grew by twelve percent\nCosts fell in every region\n"
+        "Quarterly report for the board\nRevenue grew by twelve percent\nCosts fell in every "
+        "region\n"
         "The new office opens in March";
     const std::string chinese =
         "从今天开始我们将对所有的项目进行检查\n命令行工具可以帮助用户快速完成工作\n"
         "所有的配置文件都保存在用户目录中\n以上内容仅供参考";
-    for (const auto& [name, text] : {std::pair{"turned_english", english}, std::pair{"turned_chinese", chinese}}) {
+    for (const auto& [name, text] :
+         {std::pair{"turned_english", english}, std::pair{"turned_chinese", chinese}}) {
       for (const std::string& suffix : suffixes) {
         const std::string file = name + suffix;
         const RunResult result = run({kData + "/" + file, output()});
@@ -70,14 +72,16 @@ class EndToEnd : public ::testing::Test {
   }
 
   std::size_t entries() const {
-    return static_cast<std::size_t>(std::distance(fs::directory_iterator(directory_), fs::directory_iterator()));
+    return static_cast<std::size_t>(
+        std::distance(fs::directory_iterator(directory_), fs::directory_iterator()));
   }
 
   fs::path directory_;
 };
 
 TEST_F(EndToEnd, MissingArgumentsGiveTheUsageLineAndCreateNothing) {
-  for (const std::vector<std::string>& arguments : {std::vector<std::string>{}, {kData + "/english.png"}}) {
+  for (const std::vector<std::string>& arguments :
+       {std::vector<std::string>{}, {kData + "/english.png"}}) {
     const RunResult result = run(arguments);
     EXPECT_EQ(result.exitStatus, 1);
     EXPECT_EQ(result.standardError, kUsageLine);
@@ -90,7 +94,8 @@ TEST_F(EndToEnd, UnsupportedExtensionsAreNamedLowerCased) {
       {{"picture.GIF", "out.json"}, "OCR failed: OCR does not support .gif files.\n"},
       {{"notes.TXT", "out.json"}, "OCR failed: OCR does not support .txt files.\n"},
       {{"noextension", "out.json"}, "OCR failed: OCR does not support . files.\n"},
-      {{"--pages", "1", kData + "/five_pages.pdf", "out.json"}, "OCR failed: OCR does not support . files.\n"},
+      {{"--pages", "1", kData + "/five_pages.pdf", "out.json"},
+       "OCR failed: OCR does not support . files.\n"},
   };
   for (const auto& [arguments, line] : cases) {
     const RunResult result = run(arguments);
@@ -118,14 +123,19 @@ TEST_F(EndToEnd, AnExistingOutputSurvivesEveryFailure) {
 }
 
 TEST_F(EndToEnd, ReadsEnglishInEveryImageFormatWithTwoProgressLines) {
-  for (const char* file : {"english.png", "english.jpg", "english.bmp", "english.webp", "english.tiff", "english.heic",
-                           "png_named.jpg", "exif_rotated.jpg", "transparent.png", "multipage.tiff"}) {
-    const RunResult result = run({kData + "/" + file, output(), "--progress-start", "10", "--progress-end", "90"});
+  for (const char* file :
+       {"english.png", "english.jpg", "english.bmp", "english.webp", "english.tiff", "english.heic",
+        "png_named.jpg", "exif_rotated.jpg", "transparent.png", "multipage.tiff"}) {
+    const RunResult result =
+        run({kData + "/" + file, output(), "--progress-start", "10", "--progress-end", "90"});
     ASSERT_EQ(result.exitStatus, 0) << file << ": " << result.standardError;
-    EXPECT_EQ(lines(result.standardError), (std::vector<std::string>{progress(10, 0, 1), progress(90, 1, 1)})) << file;
+    EXPECT_EQ(lines(result.standardError),
+              (std::vector<std::string>{progress(10, 0, 1), progress(90, 1, 1)}))
+        << file;
     const std::string document = readFile(output());
     EXPECT_EQ(pageTexts(document),
-              std::vector<std::string>{"Quarterly report for the board\n\nRevenue grew by twelve percent"})
+              std::vector<std::string>{
+                  "Quarterly report for the board\n\nRevenue grew by twelve percent"})
         << file;
     EXPECT_NE(document.find("\"pageCount\" : 1,"), std::string::npos) << file;
     EXPECT_NE(document.find("\"page\" : 1,"), std::string::npos) << file;
@@ -136,9 +146,10 @@ TEST_F(EndToEnd, ReadsEnglishInEveryImageFormatWithTwoProgressLines) {
 // traditional_forms.png holds characters the network tends to write in
 // their simplified form; a traditional line keeps them traditional.
 TEST_F(EndToEnd, ReadsSimplifiedAndTraditionalChinese) {
-  for (const auto& [file, text] : {std::pair{"simplified.png", "今天天气很好\n\n我们去公园散步"},
-                                   std::pair{"traditional.png", "這是繁體中文測試\n\n經濟發展與環境保護"},
-                                   std::pair{"traditional_forms.png", "我們的學校沒有問題\n\n這個價格很合理"}}) {
+  for (const auto& [file, text] :
+       {std::pair{"simplified.png", "今天天气很好\n\n我们去公园散步"},
+        std::pair{"traditional.png", "這是繁體中文測試\n\n經濟發展與環境保護"},
+        std::pair{"traditional_forms.png", "我們的學校沒有問題\n\n這個價格很合理"}}) {
     const RunResult result = run({kData + "/" + file, output()});
     ASSERT_EQ(result.exitStatus, 0) << result.standardError;
     EXPECT_EQ(pageTexts(readFile(output())), std::vector<std::string>{text});
@@ -151,7 +162,8 @@ TEST_F(EndToEnd, ReadsAOneLineImageWholeAtEveryHeight) {
   for (const int height : {24, 32, 44, 64}) {
     for (const auto& [language, text] : {std::pair{"en", "Quarterly report for the board"},
                                          std::pair{"zh", "比较文学成为一个有缺陷的词"}}) {
-      const std::string name = "line_" + std::string(language) + "_" + std::to_string(height) + ".png";
+      const std::string name =
+          "line_" + std::string(language) + "_" + std::to_string(height) + ".png";
       const RunResult result = run({kData + "/" + name, output()});
       ASSERT_EQ(result.exitStatus, 0) << name;
       EXPECT_EQ(pageTexts(readFile(output())), std::vector<std::string>{text}) << name;
@@ -196,8 +208,9 @@ TEST_F(EndToEnd, DenseColumnsComeOutTopToBottom) {
       "《用户手册》中详细说明了每一个选项的含义和用法\n"
       "（参见第三章）所有的配置文件都保存在用户目录中\n"
       "以上内容仅供参考。";
-  for (const auto& [file, text] : {std::pair{"dense_english.pdf", english}, std::pair{"dense_english_skewed.png", english},
-                                   std::pair{"dense_chinese.pdf", chinese}, std::pair{"dense_chinese_skewed.png", chinese}}) {
+  for (const auto& [file, text] :
+       {std::pair{"dense_english.pdf", english}, std::pair{"dense_english_skewed.png", english},
+        std::pair{"dense_chinese.pdf", chinese}, std::pair{"dense_chinese_skewed.png", chinese}}) {
     const RunResult result = run({kData + "/" + file, output()});
     ASSERT_EQ(result.exitStatus, 0) << file;
     EXPECT_EQ(pageTexts(readFile(output())), std::vector<std::string>{text}) << file;
@@ -221,8 +234,9 @@ TEST_F(EndToEnd, TurnedPDFPagesAreReadUpright) {
 TEST_F(EndToEnd, AnUprightPageWithVerticalTextIsNotTurned) {
   ASSERT_EQ(run({kData + "/vertical_label.png", output()}).exitStatus, 0);
   EXPECT_EQ(pageTexts(readFile(output())),
-            std::vector<std::string>{"Quarterly report for the board\nRevenue grew by twelve percent\n"
-                                     "Costs fell in every region\nThe new office opens in March\n\nDRAFT COPY ONLY"});
+            std::vector<std::string>{
+                "Quarterly report for the board\nRevenue grew by twelve percent\n"
+                "Costs fell in every region\nThe new office opens in March\n\nDRAFT COPY ONLY"});
 
   ASSERT_EQ(run({kData + "/turned_headers.png", output()}).exitStatus, 0);
   const std::vector<std::string> table = pageTexts(readFile(output()));
@@ -284,7 +298,8 @@ TEST_F(EndToEnd, ColumnsAreReadOneAfterTheOther) {
       "并在冬天之前公布全部检测结果";
   for (const auto& [file, text] :
        {std::pair{"columns_english.pdf", english}, std::pair{"columns_english_skewed.png", english},
-        std::pair{"columns_chinese.pdf", chinese}, std::pair{"columns_chinese_skewed.png", chinese}}) {
+        std::pair{"columns_chinese.pdf", chinese},
+        std::pair{"columns_chinese_skewed.png", chinese}}) {
     const RunResult result = run({kData + "/" + file, output()});
     ASSERT_EQ(result.exitStatus, 0) << file;
     EXPECT_EQ(pageTexts(readFile(output())), std::vector<std::string>{text}) << file;
@@ -317,14 +332,17 @@ TEST_F(EndToEnd, ABlankImageGivesEmptyTextAndZeroConfidence) {
   const RunResult result = run({kData + "/blank.png", output()});
   ASSERT_EQ(result.exitStatus, 0);
   const std::string document = readFile(output());
-  EXPECT_NE(document.find("\"confidence\" : 0,\n      \"page\" : 1,\n      \"text\" : \"\"\n"), std::string::npos)
+  EXPECT_NE(document.find("\"confidence\" : 0,\n      \"page\" : 1,\n      \"text\" : \"\"\n"),
+            std::string::npos)
       << document;
 }
 
 TEST_F(EndToEnd, AnUndecodableImageFailsAfterItsStartLine) {
-  for (const std::string& input : {kData + "/text_file.png", (directory_ / "missing.webp").string(), directory_.string() + "/dir.png"}) {
+  for (const std::string& input : {kData + "/text_file.png", (directory_ / "missing.webp").string(),
+                                   directory_.string() + "/dir.png"}) {
     if (input.ends_with("dir.png")) fs::create_directory(input);
-    const RunResult result = run({input, output(), "--progress-start", "40", "--progress-end", "40"});
+    const RunResult result =
+        run({input, output(), "--progress-start", "40", "--progress-end", "40"});
     EXPECT_EQ(result.exitStatus, 1);
     EXPECT_EQ(result.standardError, progress(40, 0, 1) + "\n" + kUnreadableLine) << input;
   }
@@ -334,20 +352,24 @@ TEST_F(EndToEnd, AnUndecodableImageFailsAfterItsStartLine) {
 TEST_F(EndToEnd, ConvertsEveryPageOfAPDFWithOneLinePerPage) {
   const RunResult result = run({kData + "/three_pages.pdf", output()});
   ASSERT_EQ(result.exitStatus, 0) << result.standardError;
-  EXPECT_EQ(lines(result.standardError),
-            (std::vector<std::string>{progress(33, 1, 3), progress(67, 2, 3), progress(100, 3, 3)}));
+  EXPECT_EQ(
+      lines(result.standardError),
+      (std::vector<std::string>{progress(33, 1, 3), progress(67, 2, 3), progress(100, 3, 3)}));
   const std::string document = readFile(output());
-  EXPECT_EQ(pageTexts(document), (std::vector<std::string>{"Page one is about apples", "今天天气很好\n我们去公园散步",
-                                                           "這是繁體中文測試\n經濟發展與環境保護"}));
+  EXPECT_EQ(pageTexts(document),
+            (std::vector<std::string>{"Page one is about apples", "今天天气很好\n我们去公园散步",
+                                      "這是繁體中文測試\n經濟發展與環境保護"}));
   EXPECT_NE(document.find("\"pageCount\" : 3,"), std::string::npos);
 }
 
 TEST_F(EndToEnd, SelectedPagesComeInAscendingOrderAndKeepThePageCount) {
   const RunResult result = run({kData + "/five_pages.pdf", output(), "--pages", "3,1"});
   ASSERT_EQ(result.exitStatus, 0) << result.standardError;
-  EXPECT_EQ(lines(result.standardError), (std::vector<std::string>{progress(50, 1, 2), progress(100, 2, 2)}));
+  EXPECT_EQ(lines(result.standardError),
+            (std::vector<std::string>{progress(50, 1, 2), progress(100, 2, 2)}));
   const std::string document = readFile(output());
-  EXPECT_EQ(pageTexts(document), (std::vector<std::string>{"This is page number one", "This is page number three"}));
+  EXPECT_EQ(pageTexts(document),
+            (std::vector<std::string>{"This is page number one", "This is page number three"}));
   EXPECT_NE(document.find("\"pageCount\" : 5,"), std::string::npos);
   EXPECT_NE(document.find("\"page\" : 1,"), std::string::npos);
   EXPECT_NE(document.find("\"page\" : 3,"), std::string::npos);
@@ -357,7 +379,8 @@ TEST_F(EndToEnd, ASelectionBeyondTheDocumentGivesNoPagesAndNoProgress) {
   const RunResult result = run({kData + "/five_pages.pdf", output(), "--pages", "7"});
   ASSERT_EQ(result.exitStatus, 0);
   EXPECT_EQ(result.standardError, "");
-  EXPECT_EQ(readFile(output()), "{\n  \"engine\" : \"macOS Vision\",\n  \"pageCount\" : 5,\n  \"pages\" : [\n\n  ]\n}");
+  EXPECT_EQ(readFile(output()),
+            "{\n  \"engine\" : \"macOS Vision\",\n  \"pageCount\" : 5,\n  \"pages\" : [\n\n  ]\n}");
 
   const RunResult partly = run({kData + "/three_pages.pdf", output(), "--pages", "2,9"});
   ASSERT_EQ(partly.exitStatus, 0);
@@ -378,14 +401,16 @@ TEST_F(EndToEnd, PDFFailuresNameThePageAndKeepEarlierProgress) {
 
   const RunResult zeroWidth = run({kData + "/zero_width_page2.pdf", output()});
   EXPECT_EQ(zeroWidth.exitStatus, 1);
-  EXPECT_EQ(zeroWidth.standardError, progress(33, 1, 3) + "\nOCR failed: Could not render PDF page 2 for OCR.\n");
+  EXPECT_EQ(zeroWidth.standardError,
+            progress(33, 1, 3) + "\nOCR failed: Could not render PDF page 2 for OCR.\n");
   EXPECT_FALSE(fs::exists(output()));
 }
 
 TEST_F(EndToEnd, RendersTheWholeMediaBoxFromItsOwnOrigin) {
   const RunResult result = run({kData + "/offset_media_box.pdf", output()});
   ASSERT_EQ(result.exitStatus, 0) << result.standardError;
-  EXPECT_EQ(pageTexts(readFile(output())), std::vector<std::string>{"INSIDE THE CROP BOX\n\nOUTSIDE THE CROP BOX"});
+  EXPECT_EQ(pageTexts(readFile(output())),
+            std::vector<std::string>{"INSIDE THE CROP BOX\n\nOUTSIDE THE CROP BOX"});
 }
 
 TEST_F(EndToEnd, DrawsRotatedPagesUpright) {
@@ -410,7 +435,8 @@ TEST_F(EndToEnd, AMissingEngineWorkerOrModelsAreNamedWithHowToRestoreThem) {
   };
   const RunResult noEngine = runCopy();
   EXPECT_EQ(noEngine.exitStatus, 1);
-  EXPECT_EQ(noEngine.standardError.rfind("OCR failed: The recognition engine \"", 0), 0U) << noEngine.standardError;
+  EXPECT_EQ(noEngine.standardError.rfind("OCR failed: The recognition engine \"", 0), 0U)
+      << noEngine.standardError;
   EXPECT_NE(noEngine.standardError.find("libbrindlewox-engine.so"), std::string::npos);
   // Command-line failures never need the engine.
   EXPECT_EQ(runBinary({"x.gif", output()}, directory_.string(), {}, binary.string()).standardError,
@@ -421,14 +447,16 @@ TEST_F(EndToEnd, AMissingEngineWorkerOrModelsAreNamedWithHowToRestoreThem) {
   EXPECT_EQ(noWorker.exitStatus, 1);
   const std::string noWorkerLine = lines(noWorker.standardError).back();
   EXPECT_EQ(noWorkerLine.rfind("OCR failed: The decoding worker \"", 0), 0U) << noWorkerLine;
-  EXPECT_NE(noWorkerLine.find("brindlewox-ocr-decoder\" could not be started"), std::string::npos) << noWorkerLine;
+  EXPECT_NE(noWorkerLine.find("brindlewox-ocr-decoder\" could not be started"), std::string::npos)
+      << noWorkerLine;
   EXPECT_NE(noWorkerLine.find("Reinstall brindlewox-ocr"), std::string::npos) << noWorkerLine;
 
   fs::copy_file(BRINDLEWOX_WORKER, directory_ / "brindlewox-ocr-decoder");
   const RunResult missing = runCopy();
   EXPECT_EQ(missing.exitStatus, 1);
   const std::string missingLine = lines(missing.standardError).back();
-  EXPECT_NE(missingLine.find("ppocrv4_det_opencv.onnx\" is missing"), std::string::npos) << missingLine;
+  EXPECT_NE(missingLine.find("ppocrv4_det_opencv.onnx\" is missing"), std::string::npos)
+      << missingLine;
   EXPECT_NE(missingLine.find("Reinstall brindlewox-ocr"), std::string::npos) << missingLine;
 
   fs::create_directory(directory_ / "models");
@@ -438,7 +466,8 @@ TEST_F(EndToEnd, AMissingEngineWorkerOrModelsAreNamedWithHowToRestoreThem) {
   const RunResult damaged = runCopy();
   EXPECT_EQ(damaged.exitStatus, 1);
   const std::string damagedLine = lines(damaged.standardError).back();
-  EXPECT_NE(damagedLine.find("ppocrv4_det_opencv.onnx\" is damaged"), std::string::npos) << damagedLine;
+  EXPECT_NE(damagedLine.find("ppocrv4_det_opencv.onnx\" is damaged"), std::string::npos)
+      << damagedLine;
   EXPECT_FALSE(fs::exists(output()));
 }
 

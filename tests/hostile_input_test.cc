@@ -58,7 +58,9 @@ constexpr std::int64_t kWorkerBombMemoryBound = kReadingMemoryBound;
 constexpr std::int64_t kWorkerBombMemoryBound = kMemoryBound;
 #endif
 
-std::string pageFailure(int page) { return "OCR failed: Could not render PDF page " + std::to_string(page) + " for OCR."; }
+std::string pageFailure(int page) {
+  return "OCR failed: Could not render PDF page " + std::to_string(page) + " for OCR.";
+}
 
 // The address-space limit every hostile run gets, so that a run gone wrong
 // cannot take the machine's memory (what a run may hold is checked on its
@@ -104,8 +106,9 @@ std::vector<int> childrenOf(int pid) {
 // Calls `each` every 10 ms until the run ends or passes `limit`; the peaks of
 // the binary and of each of its children are sampled meanwhile, since a
 // child's peak can only be read while it lives.
-WatchedRun watch(const testing::StartedBinary& started, std::chrono::seconds limit,
-                 const std::function<void()>& each = [] {}) {
+WatchedRun watch(
+    const testing::StartedBinary& started, std::chrono::seconds limit,
+    const std::function<void()>& each = [] {}) {
   WatchedRun run;
   int status = 0;
   rusage usage{};
@@ -115,7 +118,8 @@ WatchedRun watch(const testing::StartedBinary& started, std::chrono::seconds lim
   const auto deadline = begin + limit;
   while (::wait4(started.pid, &status, WNOHANG, &usage) == 0) {
     ownPeak = std::max(ownPeak, residentPeak(started.pid));
-    for (const int child : childrenOf(started.pid)) childPeaks[child] = std::max(childPeaks[child], residentPeak(child));
+    for (const int child : childrenOf(started.pid))
+      childPeaks[child] = std::max(childPeaks[child], residentPeak(child));
     each();
     if (std::chrono::steady_clock::now() > deadline) {
       ::kill(started.pid, SIGKILL);
@@ -125,7 +129,8 @@ WatchedRun watch(const testing::StartedBinary& started, std::chrono::seconds lim
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
-  run.took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - begin);
+  run.took = std::chrono::duration_cast<std::chrono::milliseconds>(
+      std::chrono::steady_clock::now() - begin);
   if (WIFEXITED(status)) run.result.exitStatus = WEXITSTATUS(status);
   if (WIFSIGNALED(status)) run.result.signal = WTERMSIG(status);
   // The binary's own peak is exact (kilobytes on Linux; it covers reaped
@@ -146,9 +151,9 @@ WatchedRun runWatched(const std::vector<std::string>& arguments, const std::stri
 }
 
 struct Expectation {
-  std::string input;       // a file in the test data, or a path made by the test
-  int status;              // 0 or 1
-  std::string lastLine;    // the failure line for status 1; empty when not checked
+  std::string input;     // a file in the test data, or a path made by the test
+  int status;            // 0 or 1
+  std::string lastLine;  // the failure line for status 1; empty when not checked
 };
 
 class HostileInput : public ::testing::Test {
@@ -162,7 +167,8 @@ class HostileInput : public ::testing::Test {
   // Every hostile run ends within `bound` (or is killed, and fails) and never
   // holds more than `memory`.
   void check(const Expectation& want, const std::vector<std::string>& extra = {},
-             std::chrono::seconds bound = kReadingWatchdog, std::int64_t memory = kReadingMemoryBound) {
+             std::chrono::seconds bound = kReadingWatchdog,
+             std::int64_t memory = kReadingMemoryBound) {
     std::ofstream(output_) << "previous";
     std::vector<std::string> arguments = {want.input, output_};
     arguments.insert(arguments.end(), extra.begin(), extra.end());
@@ -192,7 +198,8 @@ class HostileInput : public ::testing::Test {
     EXPECT_TRUE(result.standardError.empty() || result.standardError.back() == '\n');
     const std::string document = readFile(output);
     if (want.status == 0) {
-      EXPECT_EQ(document.rfind("{\n  \"engine\" : \"macOS Vision\",\n  \"pageCount\" : ", 0), 0U) << document;
+      EXPECT_EQ(document.rfind("{\n  \"engine\" : \"macOS Vision\",\n  \"pageCount\" : ", 0), 0U)
+          << document;
       EXPECT_EQ(document.back(), '}');
     } else {
       EXPECT_EQ(document, "previous");
@@ -249,11 +256,12 @@ TEST_F(HostileInput, DecompressionBombsFailTheirPageInTime) {
 // count or clock between operators stops them: each page fails with its own
 // line, in time, and no run ever holds a gigabyte.
 TEST_F(HostileInput, BombsInEveryDecoderFailTheirPageInTimeAndMemory) {
-  for (const auto& [file, pages] : {std::pair{"hostile_codec_bombs.pdf", 13}, std::pair{"hostile_data_bombs.pdf", 4}}) {
+  for (const auto& [file, pages] :
+       {std::pair{"hostile_codec_bombs.pdf", 13}, std::pair{"hostile_data_bombs.pdf", 4}}) {
     for (int page = 1; page <= pages; ++page) {
       SCOPED_TRACE("page " + std::to_string(page));
-      check({kData + "/" + file, 1, pageFailure(page)}, {"--pages", std::to_string(page)}, kWatchdog,
-            kMemoryBound);
+      check({kData + "/" + file, 1, pageFailure(page)}, {"--pages", std::to_string(page)},
+            kWatchdog, kMemoryBound);
     }
   }
 }
@@ -278,8 +286,8 @@ TEST_F(HostileInput, BilevelScansWithinTheBoundsAreRead) {
 TEST_F(HostileInput, WhatOnlyTheDecodingWorkerContainsFailsInTimeAndMemory) {
   for (int page = 1; page <= 3; ++page) {
     SCOPED_TRACE("page " + std::to_string(page));
-    check({kData + "/hostile_worker_bombs.pdf", 1, pageFailure(page)}, {"--pages", std::to_string(page)}, kWatchdog,
-          kWorkerBombMemoryBound);
+    check({kData + "/hostile_worker_bombs.pdf", 1, pageFailure(page)},
+          {"--pages", std::to_string(page)}, kWatchdog, kWorkerBombMemoryBound);
   }
   check({kData + "/hostile_scan_flood.jpg", 1, kUnreadable}, {}, kWatchdog, kWorkerBombMemoryBound);
 }
@@ -325,8 +333,8 @@ TEST_F(HostileInput, EveryKindOfHostilePageFailsItsPageInTimeAndMemory) {
   for (std::size_t i = 0; i < cases.size(); ++i) {
     SCOPED_TRACE(cases[i].file + " page " + std::to_string(cases[i].page) + ", " +
                  std::to_string(runs[i].took.count()) + " ms");
-    expectContained({cases[i].file, 1, pageFailure(cases[i].page)}, runs[i], kWatchdog, kWorkerBombMemoryBound,
-                    outputs[i]);
+    expectContained({cases[i].file, 1, pageFailure(cases[i].page)}, runs[i], kWatchdog,
+                    kWorkerBombMemoryBound, outputs[i]);
   }
 }
 
@@ -346,8 +354,9 @@ bool lockedDown(int pid) {
 TEST_F(HostileInput, AWorkerKilledMidPageFailsItsPage) {
   ASSERT_EQ(::prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
   std::ofstream(output_) << "previous";
-  const testing::StartedBinary started = testing::startBinary(
-      {kData + "/hostile_worker_bombs.pdf", output_, "--pages", "2"}, directory_.string(), memoryBound());
+  const testing::StartedBinary started =
+      testing::startBinary({kData + "/hostile_worker_bombs.pdf", output_, "--pages", "2"},
+                           directory_.string(), memoryBound());
   int worker = 0;
   std::optional<std::chrono::steady_clock::time_point> lockedAt;
   std::optional<std::chrono::steady_clock::time_point> killedAt;
@@ -356,7 +365,8 @@ TEST_F(HostileInput, AWorkerKilledMidPageFailsItsPage) {
     if (worker == 0 && !children.empty()) worker = children.front();
     if (worker != 0 && !lockedAt && lockedDown(worker)) lockedAt = std::chrono::steady_clock::now();
     // Two seconds into the page that would take minutes to draw.
-    if (lockedAt && !killedAt && std::chrono::steady_clock::now() - *lockedAt > std::chrono::seconds(2)) {
+    if (lockedAt && !killedAt &&
+        std::chrono::steady_clock::now() - *lockedAt > std::chrono::seconds(2)) {
       ::kill(worker, SIGKILL);
       killedAt = std::chrono::steady_clock::now();
     }
@@ -370,8 +380,9 @@ TEST_F(HostileInput, AWorkerKilledMidPageFailsItsPage) {
 }
 
 TEST_F(HostileInput, ImagesTooLargeOrBrokenAreRefusedBeforeDecoding) {
-  for (const char* file : {"hostile_huge_declared.png", "hostile_too_many_pixels.png", "hostile_zero_size.png",
-                           "hostile_empty.png", "hostile_gif_named.png", "hostile_animated.webp"}) {
+  for (const char* file :
+       {"hostile_huge_declared.png", "hostile_too_many_pixels.png", "hostile_zero_size.png",
+        "hostile_empty.png", "hostile_gif_named.png", "hostile_animated.webp"}) {
     check({kData + "/" + file, 1, kUnreadable});
   }
   // What survives of a cut JPEG is still read.
@@ -385,7 +396,8 @@ TEST_F(HostileInput, PathsThatAreNotFilesFailWithoutTouchingAnything) {
   check({(directory_ / "folder.png").string(), 1, kUnreadable});
 
   // A directory as OUTPUT: the work is done, the write fails, the directory stays.
-  const RunResult intoDirectory = runBinary({kData + "/english.png", directory_.string()}, "", memoryBound());
+  const RunResult intoDirectory =
+      runBinary({kData + "/english.png", directory_.string()}, "", memoryBound());
   EXPECT_EQ(intoDirectory.exitStatus, 1);
   EXPECT_EQ(lines(intoDirectory.standardError).back().rfind("OCR failed: ", 0), 0U);
   EXPECT_TRUE(fs::is_directory(directory_));

@@ -37,8 +37,11 @@ TEST(ImageHeader, RecognisesTheAcceptedFormatsByContent) {
   EXPECT_EQ(imageFormat(Bytes{'M', 'M', 0, 42}), ImageFormat::tiff);
   EXPECT_EQ(imageFormat(text("BM")), ImageFormat::bmp);
   EXPECT_EQ(imageFormat(text("RIFF\x10\0\0\0WEBPVP8 ")), ImageFormat::webp);
-  EXPECT_EQ(imageFormat(text("\0\0\0\x18" "ftypheic")), ImageFormat::heif);
-  for (const Bytes& other : {text("GIF89a"), text("P6\n1 1\n255\n"), text("%PDF-1.4"), Bytes{}, Bytes{0x89}}) {
+  EXPECT_EQ(imageFormat(text("\0\0\0\x18"
+                             "ftypheic")),
+            ImageFormat::heif);
+  for (const Bytes& other :
+       {text("GIF89a"), text("P6\n1 1\n255\n"), text("%PDF-1.4"), Bytes{}, Bytes{0x89}}) {
     EXPECT_EQ(imageFormat(other), ImageFormat::unknown);
   }
 }
@@ -93,7 +96,8 @@ TEST(ImageHeader, GivesNoSizeForCutOrMalformedHeaders) {
   Bytes cut = png(10, 10);
   cut.resize(20);
   EXPECT_FALSE(declaredSize(cut).has_value());
-  EXPECT_FALSE(declaredSize(Bytes{0xFF, 0xD8, 0xFF, 0xDA, 0, 2}).has_value());  // scan before any frame
+  EXPECT_FALSE(
+      declaredSize(Bytes{0xFF, 0xD8, 0xFF, 0xDA, 0, 2}).has_value());  // scan before any frame
   EXPECT_FALSE(declaredSize(Bytes{0xFF, 0xD8, 0xFF, 0xE0, 0xFF, 0xFF}).has_value());
   Bytes tiff = {'I', 'I', 42, 0, 0xFF, 0xFF, 0xFF, 0x7F};  // directory far past the end
   EXPECT_FALSE(declaredSize(tiff).has_value());

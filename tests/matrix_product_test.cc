@@ -29,9 +29,9 @@ std::vector<float> randomValues(std::size_t count, unsigned seed) {
 // starts non-zero (the layers put the bias there) and its padding must stay
 // untouched.
 TEST(MatrixProduct, EveryKernelAddsTheProductToC) {
-  const std::vector<Shape> shapes = {{1, 1, 1, 0},     {6, 64, 8, 0},     {7, 65, 5, 3},   {13, 100, 300, 1},
-                                     {48, 17, 48, 0},  {5, 15, 9, 2},     {96, 300, 864, 0}, {240, 130, 257, 5},
-                                     {2, 1000, 3, 0},  {31, 64, 513, 4}};
+  const std::vector<Shape> shapes = {
+      {1, 1, 1, 0},  {6, 64, 8, 0},     {7, 65, 5, 3},      {13, 100, 300, 1}, {48, 17, 48, 0},
+      {5, 15, 9, 2}, {96, 300, 864, 0}, {240, 130, 257, 5}, {2, 1000, 3, 0},   {31, 64, 513, 4}};
   std::vector<ProductKernel> kernels = {ProductKernel::kBlas};
   if (fastestProductKernel() == ProductKernel::kAvx512) kernels.push_back(ProductKernel::kAvx512);
   for (const ProductKernel kernel : kernels) {
@@ -43,8 +43,8 @@ TEST(MatrixProduct, EveryKernelAddsTheProductToC) {
       const std::vector<float> b = randomValues(static_cast<std::size_t>(s.depth) * bStride, 2);
       const std::vector<float> start = randomValues(static_cast<std::size_t>(s.rows) * cStride, 3);
       std::vector<float> c = start;
-      accumulateProduct(s.rows, s.columns, s.depth, {a.data(), aStride}, {b.data(), bStride}, {c.data(), cStride},
-                        kernel);
+      accumulateProduct(s.rows, s.columns, s.depth, {a.data(), aStride}, {b.data(), bStride},
+                        {c.data(), cStride}, kernel);
       const std::string where = "kernel " + std::to_string(static_cast<int>(kernel)) + ", " +
                                 std::to_string(s.rows) + "x" + std::to_string(s.columns) + "x" +
                                 std::to_string(s.depth);
@@ -60,7 +60,8 @@ TEST(MatrixProduct, EveryKernelAddsTheProductToC) {
             expected += static_cast<double>(a[static_cast<std::size_t>(i) * aStride + k]) *
                         b[static_cast<std::size_t>(k) * bStride + j];
           }
-          ASSERT_NEAR(c[at], expected, 1e-5 * (1 + std::sqrt(s.depth))) << where << " at " << i << "," << j;
+          ASSERT_NEAR(c[at], expected, 1e-5 * (1 + std::sqrt(s.depth)))
+              << where << " at " << i << "," << j;
         }
       }
     }

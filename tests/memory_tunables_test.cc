@@ -18,15 +18,18 @@ TEST(MemoryTunables, OursAreAddedToWhatThereIs) {
 
 TEST(MemoryTunables, ASettingAlreadyMadeStandsAndStopsASecondRestart) {
   const std::string rest =
-      "glibc.malloc.mmap_threshold=33554432:glibc.malloc.top_pad=67108864:glibc.malloc.trim_threshold=1073741824";
-  EXPECT_EQ(tunablesWithOurs("glibc.malloc.hugetlb=0"), "glibc.malloc.hugetlb=0:glibc.malloc.arena_max=1:" + rest);
+      "glibc.malloc.mmap_threshold=33554432:glibc.malloc.top_pad=67108864:glibc.malloc.trim_"
+      "threshold=1073741824";
+  EXPECT_EQ(tunablesWithOurs("glibc.malloc.hugetlb=0"),
+            "glibc.malloc.hugetlb=0:glibc.malloc.arena_max=1:" + rest);
   EXPECT_EQ(tunablesWithOurs("glibc.malloc.arena_max=4:glibc.malloc.tcache_count=7"),
             "glibc.malloc.arena_max=4:glibc.malloc.tcache_count=7:glibc.malloc.hugetlb=1:" + rest);
   // What the first start sets stops the second.
   const std::optional<std::string> first = tunablesWithOurs(nullptr);
   ASSERT_TRUE(first.has_value());
   EXPECT_EQ(tunablesWithOurs(first->c_str()), std::nullopt);
-  EXPECT_EQ(tunablesWithOurs(("glibc.malloc.arena_max=2:glibc.malloc.hugetlb:" + rest).c_str()), std::nullopt);
+  EXPECT_EQ(tunablesWithOurs(("glibc.malloc.arena_max=2:glibc.malloc.hugetlb:" + rest).c_str()),
+            std::nullopt);
 }
 
 }  // namespace

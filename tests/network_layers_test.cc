@@ -21,7 +21,9 @@ struct DepthwiseShape {
   std::vector<int> step;     // vertical, horizontal
 };
 
-float hardSwish(float x) { return x * std::clamp(x + 3.0F, 0.0F, 6.0F) / 6.0F; }
+float hardSwish(float x) {
+  return x * std::clamp(x + 3.0F, 0.0F, 6.0F) / 6.0F;
+}
 
 cv::Mat randomBlob(std::vector<int> sizes, std::uint64_t seed) {
   cv::Mat blob(static_cast<int>(sizes.size()), sizes.data(), CV_32F);
@@ -35,8 +37,10 @@ cv::Mat referenceDepthwise(const cv::Mat& input, const cv::Mat& weights, const c
   const int channels = input.size[1];
   const int height = input.size[2];
   const int width = input.size[3];
-  const int outHeight = (height + shape.padding[0] + shape.padding[2] - shape.kernelHeight) / shape.step[0] + 1;
-  const int outWidth = (width + shape.padding[1] + shape.padding[3] - shape.kernelWidth) / shape.step[1] + 1;
+  const int outHeight =
+      (height + shape.padding[0] + shape.padding[2] - shape.kernelHeight) / shape.step[0] + 1;
+  const int outWidth =
+      (width + shape.padding[1] + shape.padding[3] - shape.kernelWidth) / shape.step[1] + 1;
   const int sizes[] = {1, channels, outHeight, outWidth};
   cv::Mat output(4, sizes, CV_32F);
   for (int c = 0; c < channels; ++c) {
@@ -61,7 +65,8 @@ cv::Mat referenceDepthwise(const cv::Mat& input, const cv::Mat& weights, const c
   return output;
 }
 
-cv::dnn::LayerParams depthwiseParams(const cv::Mat& weights, const cv::Mat& bias, const DepthwiseShape& shape) {
+cv::dnn::LayerParams depthwiseParams(const cv::Mat& weights, const cv::Mat& bias,
+                                     const DepthwiseShape& shape) {
   cv::dnn::LayerParams params;
   params.name = "depthwise";
   params.type = "DepthwiseConv";
@@ -87,7 +92,8 @@ cv::Mat run(cv::dnn::Net& net, const cv::Mat& input) {
 
 void expectNear(const cv::Mat& actual, const cv::Mat& expected) {
   ASSERT_EQ(actual.dims, expected.dims);
-  for (int i = 0; i < expected.dims; ++i) ASSERT_EQ(actual.size[i], expected.size[i]) << "axis " << i;
+  for (int i = 0; i < expected.dims; ++i)
+    ASSERT_EQ(actual.size[i], expected.size[i]) << "axis " << i;
   EXPECT_LT(cv::norm(actual.reshape(1, 1), expected.reshape(1, 1), cv::NORM_INF), 1e-4);
 }
 
@@ -97,7 +103,8 @@ void expectNear(const cv::Mat& actual, const cv::Mat& expected) {
 // the float result, which would mean the mark was ignored.
 void expectNearInEightBits(const cv::Mat& actual, const cv::Mat& expected) {
   ASSERT_EQ(actual.dims, expected.dims);
-  for (int i = 0; i < expected.dims; ++i) ASSERT_EQ(actual.size[i], expected.size[i]) << "axis " << i;
+  for (int i = 0; i < expected.dims; ++i)
+    ASSERT_EQ(actual.size[i], expected.size[i]) << "axis " << i;
   const double difference = cv::norm(actual.reshape(1, 1), expected.reshape(1, 1), cv::NORM_INF);
   EXPECT_LT(difference, 0.02 * cv::norm(expected.reshape(1, 1), cv::NORM_INF));
   EXPECT_GT(difference, 1e-4);
@@ -122,11 +129,13 @@ void markQuantized(cv::dnn::LayerParams& params, int bits) {
 // general strided path.
 TEST(NetworkLayers, DepthwiseConvolutionMatchesTheDefinitionAcrossInputSizes) {
   registerNetworkLayers();
-  const std::vector<DepthwiseShape> shapes = {
-      {5, 5, {2, 2, 2, 2}, {1, 1}}, {5, 5, {2, 2, 2, 2}, {2, 1}}, {3, 5, {1, 2, 0, 1}, {1, 2}}, {1, 1, {0, 0, 0, 0}, {1, 1}}};
+  const std::vector<DepthwiseShape> shapes = {{5, 5, {2, 2, 2, 2}, {1, 1}},
+                                              {5, 5, {2, 2, 2, 2}, {2, 1}},
+                                              {3, 5, {1, 2, 0, 1}, {1, 2}},
+                                              {1, 1, {0, 0, 0, 0}, {1, 1}}};
   for (const DepthwiseShape& shape : shapes) {
-    SCOPED_TRACE(testing::Message() << shape.kernelHeight << "x" << shape.kernelWidth << " step " << shape.step[0]
-                                    << "," << shape.step[1]);
+    SCOPED_TRACE(testing::Message() << shape.kernelHeight << "x" << shape.kernelWidth << " step "
+                                    << shape.step[0] << "," << shape.step[1]);
     const int channels = 6;
     const cv::Mat weights = randomBlob({channels, 1, shape.kernelHeight, shape.kernelWidth}, 1);
     const cv::Mat bias = randomBlob({1, channels}, 2);
@@ -134,8 +143,11 @@ TEST(NetworkLayers, DepthwiseConvolutionMatchesTheDefinitionAcrossInputSizes) {
     cv::dnn::LayerParams params = depthwiseParams(weights, bias, shape);
     net.addLayerToPrev(params.name, params.type, params);
     // One network, several sizes in turn, as the line reader uses it.
-    for (const auto& [height, width] : std::vector<std::pair<int, int>>{{12, 37}, {3, 80}, {7, 5}, {5, 150}, {12, 37}}) {
-      const cv::Mat input = randomBlob({1, channels, height, width}, static_cast<std::uint64_t>(height) * 1000 + static_cast<std::uint64_t>(width));
+    for (const auto& [height, width] :
+         std::vector<std::pair<int, int>>{{12, 37}, {3, 80}, {7, 5}, {5, 150}, {12, 37}}) {
+      const cv::Mat input =
+          randomBlob({1, channels, height, width},
+                     static_cast<std::uint64_t>(height) * 1000 + static_cast<std::uint64_t>(width));
       expectNear(run(net, input), referenceDepthwise(input, weights, bias, shape));
     }
   }
@@ -156,7 +168,8 @@ cv::Mat referencePointwise(const cv::Mat& input, const cv::Mat& weights, const c
           sum += static_cast<double>(weights.ptr<float>()[o * inChannels + i]) *
                  input.ptr<float>()[(static_cast<std::size_t>(n) * inChannels + i) * pixels + p];
         }
-        output.ptr<float>()[(static_cast<std::size_t>(n) * outChannels + o) * pixels + p] = static_cast<float>(sum);
+        output.ptr<float>()[(static_cast<std::size_t>(n) * outChannels + o) * pixels + p] =
+            static_cast<float>(sum);
       }
     }
   }
@@ -183,11 +196,13 @@ TEST(NetworkLayers, PointwiseConvolutionMatchesTheDefinitionOnOneAndTwoThreads) 
     for (const int threads : {1, 2}) {
       cv::setNumThreads(threads);
       // {2, 2, 5}: too narrow for 8 bits, it stays float.
-      for (const auto& [batch, height, width] : std::vector<std::array<int, 3>>{{1, 3, 333}, {2, 2, 5}, {1, 12, 80}}) {
-        SCOPED_TRACE(testing::Message() << bits << " bits, " << threads << " threads, " << batch << "x"
-                                        << height << "x" << width);
+      for (const auto& [batch, height, width] :
+           std::vector<std::array<int, 3>>{{1, 3, 333}, {2, 2, 5}, {1, 12, 80}}) {
+        SCOPED_TRACE(testing::Message() << bits << " bits, " << threads << " threads, " << batch
+                                        << "x" << height << "x" << width);
         const cv::Mat input =
-            randomBlob({batch, 7, height, width}, static_cast<std::uint64_t>(width) + static_cast<std::uint64_t>(batch));
+            randomBlob({batch, 7, height, width},
+                       static_cast<std::uint64_t>(width) + static_cast<std::uint64_t>(batch));
         cv::Mat expected = referencePointwise(input, weights, bias);
         std::transform(expected.begin<float>(), expected.end<float>(), expected.begin<float>(),
                        [](float x) { return 1.5F * hardSwish(x) + 0.125F; });
@@ -203,7 +218,8 @@ TEST(NetworkLayers, PointwiseConvolutionMatchesTheDefinitionOnOneAndTwoThreads) 
 }
 
 // The definition, written out: zero outside the input, stride 1, no groups.
-cv::Mat referenceDense(const cv::Mat& input, const cv::Mat& weights, const cv::Mat& bias, const std::vector<int>& padding) {
+cv::Mat referenceDense(const cv::Mat& input, const cv::Mat& weights, const cv::Mat& bias,
+                       const std::vector<int>& padding) {
   const int batch = input.size[0];
   const int inChannels = input.size[1];
   const int height = input.size[2];
@@ -251,38 +267,41 @@ TEST(NetworkLayers, DenseConvolutionMatchesTheDefinitionOnOneAndTwoThreads) {
     int height, width;
     std::vector<int> padding;  // top, left, bottom, right
   };
-  for (const Kernel& kernel : std::vector<Kernel>{{3, 3, {1, 1, 1, 1}}, {1, 3, {0, 1, 0, 1}}, {3, 2, {0, 1, 2, 0}}}) {
+  for (const Kernel& kernel :
+       std::vector<Kernel>{{3, 3, {1, 1, 1, 1}}, {1, 3, {0, 1, 0, 1}}, {3, 2, {0, 1, 2, 0}}}) {
     const cv::Mat weights = randomBlob({4, 3, kernel.height, kernel.width}, 7);
     const cv::Mat bias = randomBlob({1, 4}, 8);
     for (const int bits : precisions()) {
-    cv::dnn::LayerParams params;
-    params.name = "dense";
-    params.type = "DenseConv";
-    params.blobs = {weights, bias};
-    params.set("padding", cv::dnn::DictValue::arrayInt(kernel.padding.data(), 4));
-    markQuantized(params, bits);
-    cv::dnn::Net net;
-    net.addLayerToPrev(params.name, params.type, params);
-    cv::dnn::LayerParams activation = hardSwishParams(0.75F, 0.5F);
-    net.addLayerToPrev(activation.name, activation.type, activation);
-    for (const int threads : {1, 2}) {
-      cv::setNumThreads(threads);
-      for (const auto& [batch, height, width] :
-           std::vector<std::array<int, 3>>{{1, 5, 7}, {2, 3, 4}, {1, 9, 300}, {1, 2, 1500}, {1, 1, 40}}) {
-        SCOPED_TRACE(testing::Message() << bits << " bits, " << kernel.height << "x" << kernel.width
-                                        << ", " << threads << " threads, " << batch << "x" << height << "x" << width);
-        const cv::Mat input = randomBlob({batch, 3, height, width}, static_cast<std::uint64_t>(height * 10000 + width));
-        cv::Mat expected = referenceDense(input, weights, bias, kernel.padding);
-        std::transform(expected.begin<float>(), expected.end<float>(), expected.begin<float>(),
-                       [](float x) { return 0.75F * hardSwish(x) + 0.5F; });
-        // A band of fewer than 16 pixels stays float.
-        if (bits != 0 && (height * width >= 16 || width >= 16)) {
-          expectNearInEightBits(run(net, input), expected);
-        } else {
-          expectNear(run(net, input), expected);
+      cv::dnn::LayerParams params;
+      params.name = "dense";
+      params.type = "DenseConv";
+      params.blobs = {weights, bias};
+      params.set("padding", cv::dnn::DictValue::arrayInt(kernel.padding.data(), 4));
+      markQuantized(params, bits);
+      cv::dnn::Net net;
+      net.addLayerToPrev(params.name, params.type, params);
+      cv::dnn::LayerParams activation = hardSwishParams(0.75F, 0.5F);
+      net.addLayerToPrev(activation.name, activation.type, activation);
+      for (const int threads : {1, 2}) {
+        cv::setNumThreads(threads);
+        for (const auto& [batch, height, width] : std::vector<std::array<int, 3>>{
+                 {1, 5, 7}, {2, 3, 4}, {1, 9, 300}, {1, 2, 1500}, {1, 1, 40}}) {
+          SCOPED_TRACE(testing::Message()
+                       << bits << " bits, " << kernel.height << "x" << kernel.width << ", "
+                       << threads << " threads, " << batch << "x" << height << "x" << width);
+          const cv::Mat input = randomBlob({batch, 3, height, width},
+                                           static_cast<std::uint64_t>(height * 10000 + width));
+          cv::Mat expected = referenceDense(input, weights, bias, kernel.padding);
+          std::transform(expected.begin<float>(), expected.end<float>(), expected.begin<float>(),
+                         [](float x) { return 0.75F * hardSwish(x) + 0.5F; });
+          // A band of fewer than 16 pixels stays float.
+          if (bits != 0 && (height * width >= 16 || width >= 16)) {
+            expectNearInEightBits(run(net, input), expected);
+          } else {
+            expectNear(run(net, input), expected);
+          }
         }
       }
-    }
     }
   }
   cv::setNumThreads(previousThreads);
@@ -294,7 +313,8 @@ TEST(NetworkLayers, DenseConvolutionMatchesTheDefinitionOnOneAndTwoThreads) {
 cv::Mat referencePatchTranspose(const cv::Mat& input, const cv::Mat& weights, const cv::Mat& bias) {
   const int kernelHeight = weights.size[2];
   const int kernelWidth = weights.size[3];
-  const int sizes[] = {input.size[0], weights.size[1], input.size[2] * kernelHeight, input.size[3] * kernelWidth};
+  const int sizes[] = {input.size[0], weights.size[1], input.size[2] * kernelHeight,
+                       input.size[3] * kernelWidth};
   cv::Mat output(4, sizes, CV_32F);
   for (int n = 0; n < sizes[0]; ++n) {
     for (int o = 0; o < sizes[1]; ++o) {
@@ -321,7 +341,8 @@ cv::Mat referencePatchTranspose(const cv::Mat& input, const cv::Mat& weights, co
 TEST(NetworkLayers, PatchTransposeConvolutionMatchesTheDefinitionOnOneAndTwoThreads) {
   registerNetworkLayers();
   const int previousThreads = cv::getNumThreads();
-  for (const auto& [outChannels, kernelHeight, kernelWidth] : std::vector<std::array<int, 3>>{{3, 2, 2}, {1, 2, 2}, {2, 3, 2}}) {
+  for (const auto& [outChannels, kernelHeight, kernelWidth] :
+       std::vector<std::array<int, 3>>{{3, 2, 2}, {1, 2, 2}, {2, 3, 2}}) {
     const cv::Mat weights = randomBlob({5, outChannels, kernelHeight, kernelWidth}, 11);
     const cv::Mat bias = randomBlob({1, outChannels}, 12);
     cv::dnn::LayerParams params;
@@ -334,10 +355,13 @@ TEST(NetworkLayers, PatchTransposeConvolutionMatchesTheDefinitionOnOneAndTwoThre
     net.addLayerToPrev(activation.name, activation.type, activation);
     for (const int threads : {1, 2}) {
       cv::setNumThreads(threads);
-      for (const auto& [batch, height, width] : std::vector<std::array<int, 3>>{{1, 3, 7}, {2, 4, 5}, {1, 70, 90}}) {
-        SCOPED_TRACE(testing::Message() << outChannels << " out, " << kernelHeight << "x" << kernelWidth << ", "
-                                        << threads << " threads, " << batch << "x" << height << "x" << width);
-        const cv::Mat input = randomBlob({batch, 5, height, width}, static_cast<std::uint64_t>(height * 100 + width));
+      for (const auto& [batch, height, width] :
+           std::vector<std::array<int, 3>>{{1, 3, 7}, {2, 4, 5}, {1, 70, 90}}) {
+        SCOPED_TRACE(testing::Message()
+                     << outChannels << " out, " << kernelHeight << "x" << kernelWidth << ", "
+                     << threads << " threads, " << batch << "x" << height << "x" << width);
+        const cv::Mat input =
+            randomBlob({batch, 5, height, width}, static_cast<std::uint64_t>(height * 100 + width));
         cv::Mat expected = referencePatchTranspose(input, weights, bias);
         std::transform(expected.begin<float>(), expected.end<float>(), expected.begin<float>(),
                        [](float x) { return 0.5F * hardSwish(x) + 0.25F; });
@@ -378,7 +402,8 @@ TEST(NetworkLayers, AffineHardSwishOnItsOwnFollowsTheFormula) {
   const int sizes[] = {1, 1, 1, static_cast<int>(points.size())};
   const cv::Mat input = cv::Mat(4, sizes, CV_32F, points.data()).clone();
   const cv::Mat output = run(net, input);
-  const std::vector<float> expected = {1.0F, 1.0F, 0.25F, 1.0F, 2.0F * (4.0F / 6.0F) + 1.0F, 7.0F, 21.0F};
+  const std::vector<float> expected = {1.0F, 1.0F, 0.25F, 1.0F, 2.0F * (4.0F / 6.0F) + 1.0F,
+                                       7.0F, 21.0F};
   for (std::size_t i = 0; i < points.size(); ++i) {
     EXPECT_NEAR(output.ptr<float>()[i], expected[i], 1e-5) << "at " << points[i];
   }

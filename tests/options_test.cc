@@ -21,15 +21,18 @@ TEST(DecimalInteger, AcceptsSignedAsciiDigitsWithinSixtyFourBits) {
 }
 
 TEST(DecimalInteger, RejectsEverythingElse) {
-  for (const char* text : {"", "+", "-", "12abc", "1.5", "0x10", "1_000", " 10", "10 ", "1 0", "1e3", "--5", "+-5",
-                           "9223372036854775808", "-9223372036854775809", "\xd9\xa3" /* Arabic-Indic three */}) {
+  for (const char* text :
+       {"", "+", "-", "12abc", "1.5", "0x10", "1_000", " 10", "10 ", "1 0", "1e3", "--5", "+-5",
+        "9223372036854775808", "-9223372036854775809", "\xd9\xa3" /* Arabic-Indic three */}) {
     EXPECT_FALSE(decimalInteger(text).has_value()) << "'" << text << "'";
   }
 }
 
 TEST(IntegerArgument, FollowsTheLookupRules) {
   const std::int64_t fallback = 100;
-  auto read = [&](Arguments arguments) { return integerArgument("--progress-end", arguments, fallback); };
+  auto read = [&](Arguments arguments) {
+    return integerArgument("--progress-end", arguments, fallback);
+  };
   EXPECT_EQ(read({"in.pdf", "out.json"}), 100);
   EXPECT_EQ(read({"in.pdf", "out.json", "--progress-end"}), 100);
   EXPECT_EQ(read({"in.pdf", "out.json", "--progress-end", "42"}), 42);
@@ -65,7 +68,8 @@ TEST(SelectedPageNumbers, ReadsTheListLeniently) {
   EXPECT_FALSE(pages("0").has_value());
   EXPECT_EQ(pages("-3,4"), (Set{4}));
   EXPECT_EQ(pages("+2"), (Set{2}));
-  for (const char* nothing : {"abc", ",,,", "   ", "", "1 2"}) EXPECT_FALSE(pages(nothing).has_value()) << nothing;
+  for (const char* nothing : {"abc", ",,,", "   ", "", "1 2"})
+    EXPECT_FALSE(pages(nothing).has_value()) << nothing;
   EXPECT_EQ(pages("99999999999999999999,5"), (Set{5}));
   EXPECT_EQ(pages("500"), (Set{500}));
 }
@@ -76,25 +80,27 @@ TEST(ProgressRange, ClampsStartThenEnd) {
     std::int64_t wantStart, wantEnd;
   };
   const Case cases[] = {
-      {{}, {}, 0, 100},       {"20", "80", 20, 80},  {"150", {}, 100, 100}, {"-20", {}, 0, 100},
-      {{}, "250", 0, 100},    {"60", "40", 60, 60},  {"30", "-5", 30, 30},  {"100", "100", 100, 100},
-      {"abc", "x", 0, 100},
+      {{}, {}, 0, 100},     {"20", "80", 20, 80},     {"150", {}, 100, 100},
+      {"-20", {}, 0, 100},  {{}, "250", 0, 100},      {"60", "40", 60, 60},
+      {"30", "-5", 30, 30}, {"100", "100", 100, 100}, {"abc", "x", 0, 100},
   };
   for (const Case& c : cases) {
     Arguments arguments = {"in.png", "out.json"};
     if (c.start) arguments.insert(arguments.end(), {"--progress-start", *c.start});
     if (c.end) arguments.insert(arguments.end(), {"--progress-end", *c.end});
     const ProgressRange range = progressRange(arguments);
-    EXPECT_EQ(range.start, c.wantStart) << c.start.value_or("absent") << " " << c.end.value_or("absent");
-    EXPECT_EQ(range.end, c.wantEnd) << c.start.value_or("absent") << " " << c.end.value_or("absent");
+    EXPECT_EQ(range.start, c.wantStart)
+        << c.start.value_or("absent") << " " << c.end.value_or("absent");
+    EXPECT_EQ(range.end, c.wantEnd)
+        << c.start.value_or("absent") << " " << c.end.value_or("absent");
   }
 }
 
 TEST(ParseOptions, TakesThePathsAndEveryOptionOnce) {
   EXPECT_FALSE(parseOptions({}).has_value());
   EXPECT_FALSE(parseOptions({"only.pdf"}).has_value());
-  const std::optional<Options> options =
-      parseOptions({"in.pdf", "out.json", "--progress-end", "80", "--pages", "3,1", "--progress-start", "90"});
+  const std::optional<Options> options = parseOptions(
+      {"in.pdf", "out.json", "--progress-end", "80", "--pages", "3,1", "--progress-start", "90"});
   ASSERT_TRUE(options.has_value());
   EXPECT_EQ(options->input, "in.pdf");
   EXPECT_EQ(options->output, "out.json");
@@ -131,10 +137,11 @@ TEST(ConvertInput, RefusesUnsupportedExtensionsBeforeOpeningAnything) {
            {"missing.jpe", "OCR does not support .jpe files."},
            {"--pages", "OCR does not support . files."}}) {
     bool outputOpened = false;
-    const Result<OCRDocument> result = convertInput(Options{input, "out.json", std::nullopt, ProgressRange{}}, [&]() -> Status {
-      outputOpened = true;
-      return Done{};
-    });
+    const Result<OCRDocument> result =
+        convertInput(Options{input, "out.json", std::nullopt, ProgressRange{}}, [&]() -> Status {
+          outputOpened = true;
+          return Done{};
+        });
     ASSERT_FALSE(result.ok()) << input;
     EXPECT_EQ(localizedDescription(result.failure()), message);
     EXPECT_FALSE(outputOpened) << input;

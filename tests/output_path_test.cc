@@ -59,7 +59,9 @@ std::map<std::string, std::string> snapshot(const fs::path& folder) {
 
 enum class User { testUser, nobody };
 
-void PrintTo(User user, std::ostream* out) { *out << (user == User::nobody ? "nobody" : "the tests' user"); }
+void PrintTo(User user, std::ostream* out) {
+  *out << (user == User::nobody ? "nobody" : "the tests' user");
+}
 
 class OutputPath : public ::testing::TestWithParam<User> {
  protected:
@@ -76,7 +78,8 @@ class OutputPath : public ::testing::TestWithParam<User> {
     for (const char* input :
          {"line_en_44.png", "five_pages.pdf", "hostile_infinite_media_box.pdf", "not_a_pdf.pdf"}) {
       fs::copy_file(kData + "/" + input, root_ / input);
-      fs::permissions(root_ / input, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+      fs::permissions(root_ / input,
+                      fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
     }
     work_ = openFolder(root_ / "work");
   }
@@ -92,18 +95,21 @@ class OutputPath : public ::testing::TestWithParam<User> {
   std::string input(const std::string& name) const { return (root_ / name).string(); }
 
   std::vector<std::string> wrapper(const std::vector<std::string>& inner = {}) const {
-    std::vector<std::string> outer = GetParam() == User::nobody ? testing::kAsNobody : std::vector<std::string>{};
+    std::vector<std::string> outer =
+        GetParam() == User::nobody ? testing::kAsNobody : std::vector<std::string>{};
     outer.insert(outer.end(), inner.begin(), inner.end());
     return outer;
   }
-  RunResult run(const std::vector<std::string>& arguments, const std::vector<std::string>& inner = {}) const {
+  RunResult run(const std::vector<std::string>& arguments,
+                const std::vector<std::string>& inner = {}) const {
     return testing::runBinary(arguments, work_.string(), wrapper(inner), binary_.string());
   }
   // The run succeeded with its two progress lines and nothing else on stderr.
   static void expectSuccess(const RunResult& result) {
     EXPECT_EQ(result.signal, 0);
     EXPECT_EQ(result.exitStatus, 0) << result.standardError;
-    EXPECT_EQ(lines(result.standardError), (std::vector<std::string>{progress(0, 0, 1), progress(100, 1, 1)}));
+    EXPECT_EQ(lines(result.standardError),
+              (std::vector<std::string>{progress(0, 0, 1), progress(100, 1, 1)}));
   }
   std::string cannotWrite(const std::string& path, const std::string& reason) const {
     return "OCR failed: The file \"" + path + "\" could not be written: " + reason + ".\n";
@@ -131,13 +137,14 @@ TEST_P(OutputPath, FilesAreReplacedWholeAndLinksKeepPointingAtThem) {
   // A run that fails on a page, after OUTPUT was opened, leaves the links,
   // their file and its folder as they were.
   const auto before = snapshot(work_);
-  const RunResult failed = run({input("hostile_infinite_media_box.pdf"), (links / "chain.json").string()});
+  const RunResult failed =
+      run({input("hostile_infinite_media_box.pdf"), (links / "chain.json").string()});
   EXPECT_EQ(failed.exitStatus, 1);
   EXPECT_EQ(failed.standardError, "OCR failed: Could not render PDF page 1 for OCR.\n");
   EXPECT_EQ(snapshot(work_), before);
 
-  for (const fs::path& output :
-       {links / "chain.json", links / "dangling.json", documents / "plain.json", documents / "fresh.json"}) {
+  for (const fs::path& output : {links / "chain.json", links / "dangling.json",
+                                 documents / "plain.json", documents / "fresh.json"}) {
     SCOPED_TRACE(output);
     expectSuccess(run({input("line_en_44.png"), output.string()}));
   }
@@ -145,16 +152,17 @@ TEST_P(OutputPath, FilesAreReplacedWholeAndLinksKeepPointingAtThem) {
     EXPECT_EQ(pageTexts(readFile((documents / name).string())), kLineText) << name;
   }
   auto after = snapshot(work_);
-  for (const char* name : {"documents/linked.json", "documents/created.json", "documents/plain.json",
-                           "documents/fresh.json"}) {
+  for (const char* name : {"documents/linked.json", "documents/created.json",
+                           "documents/plain.json", "documents/fresh.json"}) {
     ASSERT_EQ(after.erase(name), 1U) << name;
   }
   // No temporary file in either folder, and every link as it was.
-  EXPECT_EQ(after, (std::map<std::string, std::string>{{"documents", "<folder>"},
-                                                       {"links", "<folder>"},
-                                                       {"links/chain.json", "-> " + (links / "relative.json").string()},
-                                                       {"links/dangling.json", "-> ../documents/created.json"},
-                                                       {"links/relative.json", "-> ../documents/linked.json"}}));
+  EXPECT_EQ(after, (std::map<std::string, std::string>{
+                       {"documents", "<folder>"},
+                       {"links", "<folder>"},
+                       {"links/chain.json", "-> " + (links / "relative.json").string()},
+                       {"links/dangling.json", "-> ../documents/created.json"},
+                       {"links/relative.json", "-> ../documents/linked.json"}}));
 }
 
 TEST_P(OutputPath, DevicesFifosAndSocketsTakeTheDocumentAsItIs) {
@@ -165,14 +173,16 @@ TEST_P(OutputPath, DevicesFifosAndSocketsTakeTheDocumentAsItIs) {
   EXPECT_EQ(null.st_rdev, ::makedev(1, 3));
 
   // Standard output as a pipe to another program.
-  expectSuccess(run({input("line_en_44.png"), "/dev/stdout"}, {"/bin/sh", "-c", "\"$0\" \"$@\" | cat > piped.json"}));
+  expectSuccess(run({input("line_en_44.png"), "/dev/stdout"},
+                    {"/bin/sh", "-c", "\"$0\" \"$@\" | cat > piped.json"}));
   EXPECT_EQ(pageTexts(readFile((work_ / "piped.json").string())), kLineText);
   fs::remove(work_ / "piped.json");
   EXPECT_TRUE(fs::is_symlink("/dev/stdout"));
   // Standard error carries the progress lines and then the document.
   const RunResult toError = run({input("line_en_44.png"), "/dev/stderr"});
   EXPECT_EQ(toError.exitStatus, 0);
-  EXPECT_EQ(toError.standardError.rfind(progress(0, 0, 1) + "\n" + progress(100, 1, 1) + "\n{\n", 0), 0U)
+  EXPECT_EQ(
+      toError.standardError.rfind(progress(0, 0, 1) + "\n" + progress(100, 1, 1) + "\n{\n", 0), 0U)
       << toError.standardError;
   EXPECT_EQ(pageTexts(toError.standardError), kLineText);
 
@@ -186,7 +196,8 @@ TEST_P(OutputPath, DevicesFifosAndSocketsTakeTheDocumentAsItIs) {
     const RunResult result =
         run({input(failing ? "hostile_infinite_media_box.pdf" : "line_en_44.png"), fifo.string()});
     // Should the run not have opened the FIFO, the reader still ends.
-    if (const int writer = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK); writer >= 0) ::close(writer);
+    if (const int writer = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK); writer >= 0)
+      ::close(writer);
     const RunResult read = testing::waitForBinary(reader);
     EXPECT_EQ(result.exitStatus, failing ? 1 : 0) << result.standardError;
     if (failing) {
@@ -224,7 +235,8 @@ TEST_P(OutputPath, DevicesFifosAndSocketsTakeTheDocumentAsItIs) {
   EXPECT_EQ(pageTexts(received), kLineText);
 
   // Nothing was created beside any of them.
-  EXPECT_EQ(snapshot(work_), (std::map<std::string, std::string>{{"fifo", "<other>"}, {"socket", "<other>"}}));
+  EXPECT_EQ(snapshot(work_),
+            (std::map<std::string, std::string>{{"fifo", "<other>"}, {"socket", "<other>"}}));
   EXPECT_TRUE(fs::is_fifo(fifo));
   EXPECT_TRUE(fs::is_socket(socketPath));
 }
@@ -241,7 +253,8 @@ TEST_P(OutputPath, AnOutputThatCannotBeWrittenFailsBeforeAnyPageIsRead) {
   };
   const fs::path closed = root_ / "closed";  // the test user's, open to others for reading only
   fs::create_directory(closed);
-  if (GetParam() == User::nobody) unwritable.emplace_back((closed / "out.json").string(), "Permission denied");
+  if (GetParam() == User::nobody)
+    unwritable.emplace_back((closed / "out.json").string(), "Permission denied");
   const auto before = snapshot(root_);
   for (const auto& [output, reason] : unwritable) {
     SCOPED_TRACE(output);

@@ -7,8 +7,12 @@
 namespace brindlewox {
 namespace {
 
-LineShape across(double length) { return {length, 30}; }
-LineShape down(double length) { return {30, length}; }
+LineShape across(double length) {
+  return {length, 30};
+}
+LineShape down(double length) {
+  return {30, length};
+}
 
 TEST(PageOrientation, APageIsSidewaysOnlyWhenMostOfItsTextRunsDownIt) {
   // A page turned a quarter: every line runs down it.
@@ -16,8 +20,8 @@ TEST(PageOrientation, APageIsSidewaysOnlyWhenMostOfItsTextRunsDownIt) {
   // A page with a label up its margin, or a table with turned headers over
   // rows of figures: most of the text still runs across.
   EXPECT_FALSE(mostlySideways({across(900), across(850), across(870), down(300)}));
-  EXPECT_FALSE(mostlySideways({down(120), down(140), down(110), across(120), across(130), across(110),
-                               across(125), across(120), across(118), across(600)}));
+  EXPECT_FALSE(mostlySideways({down(120), down(140), down(110), across(120), across(130),
+                               across(110), across(125), across(120), across(118), across(600)}));
   // Near-square boxes (a lone character, a short number) say nothing either way.
   EXPECT_TRUE(mostlySideways({down(900), {40, 40}, {40, 50}, {45, 40}, {50, 40}}));
   EXPECT_FALSE(mostlySideways({}));
@@ -25,7 +29,8 @@ TEST(PageOrientation, APageIsSidewaysOnlyWhenMostOfItsTextRunsDownIt) {
 }
 
 TEST(PageOrientation, TheSampleIsTheLongestLinesRunningTheWayOfThePage) {
-  const std::vector<LineShape> lines = {across(300), down(900), across(800), {40, 40}, across(500), across(700)};
+  const std::vector<LineShape> lines = {across(300), down(900),   across(800),
+                                        {40, 40},    across(500), across(700)};
   EXPECT_EQ(sampleLines(lines, false, 2), (std::vector<std::size_t>{2, 5}));
   EXPECT_EQ(sampleLines(lines, false, 10), (std::vector<std::size_t>{2, 5, 4, 0}));
   EXPECT_EQ(sampleLines(lines, true, 10), (std::vector<std::size_t>{1}));
@@ -34,7 +39,7 @@ TEST(PageOrientation, TheSampleIsTheLongestLinesRunningTheWayOfThePage) {
 TEST(PageOrientation, TheClassifierMustFindMostLinesClearlyUpsideDown) {
   EXPECT_TRUE(classifierSaysUpsideDown({0.99F, 1.0F, 0.98F}));
   EXPECT_TRUE(classifierSaysUpsideDown({0.99F, 0.95F, 0.2F}));
-  EXPECT_FALSE(classifierSaysUpsideDown({0.99F, 0.1F, 0.2F}));  // one line is not the page
+  EXPECT_FALSE(classifierSaysUpsideDown({0.99F, 0.1F, 0.2F}));   // one line is not the page
   EXPECT_FALSE(classifierSaysUpsideDown({0.55F, 0.52F, 0.6F}));  // most, but not clearly
   EXPECT_FALSE(classifierSaysUpsideDown({}));
 }

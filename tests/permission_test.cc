@@ -22,14 +22,16 @@ using testing::readFile;
 using testing::RunResult;
 
 const std::string kData = BRINDLEWOX_TESTDATA;
-constexpr fs::perms kReadOnly = fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read;
+constexpr fs::perms kReadOnly =
+    fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read;
 constexpr fs::perms kOwnerOnly = fs::perms::owner_read | fs::perms::owner_write;
 
 // Every file under a folder with its contents, to show that nothing changed.
 std::map<std::string, std::string> snapshot(const fs::path& folder) {
   std::map<std::string, std::string> files;
   for (const fs::directory_entry& entry : fs::recursive_directory_iterator(folder)) {
-    files[entry.path().string()] = entry.is_regular_file() ? readFile(entry.path().string()) : "<folder>";
+    files[entry.path().string()] =
+        entry.is_regular_file() ? readFile(entry.path().string()) : "<folder>";
   }
   return files;
 }
@@ -40,7 +42,8 @@ class AsNobody : public ::testing::Test {
     if (::geteuid() != 0) GTEST_SKIP() << "running as the user nobody needs root (CI runs as root)";
     // Under /tmp itself, which every user can pass through, whatever TMPDIR says.
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    root_ = fs::path("/tmp") / ("brindlewox-nobody-" + std::to_string(::getpid()) + "-" + info->name());
+    root_ =
+        fs::path("/tmp") / ("brindlewox-nobody-" + std::to_string(::getpid()) + "-" + info->name());
     fs::remove_all(root_);
     binary_ = testing::copyBinaryForEveryUser(root_);
     fs::copy_file(kData + "/english.png", root_ / "english.png");
@@ -62,7 +65,8 @@ class AsNobody : public ::testing::Test {
     const std::vector<std::string> got = lines(result.standardError);
     ASSERT_FALSE(got.empty());
     EXPECT_EQ(got.back(), line);
-    for (std::size_t i = 0; i + 1 < got.size(); ++i) EXPECT_EQ(got[i].rfind("BRINDLEWOX_PROGRESS {", 0), 0U) << got[i];
+    for (std::size_t i = 0; i + 1 < got.size(); ++i)
+      EXPECT_EQ(got[i].rfind("BRINDLEWOX_PROGRESS {", 0), 0U) << got[i];
   }
 
   fs::path root_;
@@ -74,7 +78,8 @@ TEST_F(AsNobody, AReadOnlyOutputFolderFailsTheWriteAndKeepsTheOldDocument) {
   fs::create_directory(folder);
   std::ofstream(folder / "out.json") << "previous";
   fs::permissions(folder / "out.json", kReadOnly | fs::perms::owner_write);
-  fs::permissions(folder, kReadOnly | fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec);
+  fs::permissions(
+      folder, kReadOnly | fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec);
   const auto before = snapshot(root_);
   const std::string output = (folder / "out.json").string();
   expectFailure(runAsNobody({(root_ / "english.png").string(), output}),

@@ -23,10 +23,14 @@ TEST(RenderSize, MatchesTheWorkedSizes) {
     int pixelWidth, pixelHeight;
   };
   const Case cases[] = {
-      {612, 792, 2.6, 1592, 2060},       {792, 612, 2.6, 2060, 1592},
-      {595, 842, 2.6, 1547, 2190},       {1230, 1230, 2.6, 3198, 3198},
-      {1231, 1231, 3200.0 / 1231, 3200, 3200}, {1248, 1000, 3200.0 / 1248, 3201, 2565},
-      {2000, 1000, 1.6, 3200, 1600},     {10000, 10, 0.32, 3200, 4},
+      {612, 792, 2.6, 1592, 2060},
+      {792, 612, 2.6, 2060, 1592},
+      {595, 842, 2.6, 1547, 2190},
+      {1230, 1230, 2.6, 3198, 3198},
+      {1231, 1231, 3200.0 / 1231, 3200, 3200},
+      {1248, 1000, 3200.0 / 1248, 3201, 2565},
+      {2000, 1000, 1.6, 3200, 1600},
+      {10000, 10, 0.32, 3200, 4},
       {0.1, 0.1, 2.6, 1, 1},
   };
   for (const Case& c : cases) {
@@ -41,8 +45,13 @@ TEST(RenderSize, MatchesTheWorkedSizes) {
 TEST(RenderSize, RefusesSidesThatAreNotPositiveAndFinite) {
   const double nan = std::nan("");
   const double infinity = std::numeric_limits<double>::infinity();
-  for (const auto& [width, height] : {std::pair{0.0, 792.0}, {612.0, 0.0}, {nan, 792.0}, {612.0, nan},
-                                      {infinity, 792.0}, {612.0, infinity}, {0.0, 0.0}}) {
+  for (const auto& [width, height] : {std::pair{0.0, 792.0},
+                                      {612.0, 0.0},
+                                      {nan, 792.0},
+                                      {612.0, nan},
+                                      {infinity, 792.0},
+                                      {612.0, infinity},
+                                      {0.0, 0.0}}) {
     EXPECT_FALSE(renderSize(width, height).has_value()) << width << "x" << height;
   }
   // Page boxes are taken by magnitude, whatever corner they were written from.
@@ -136,7 +145,8 @@ class DrawnPage {
     while (now > most && !log.mostAlive.compare_exchange_weak(most, now)) {
     }
   }
-  DrawnPage(DrawnPage&& other) noexcept : log_(std::exchange(other.log_, nullptr)), page_(other.page_) {}
+  DrawnPage(DrawnPage&& other) noexcept
+      : log_(std::exchange(other.log_, nullptr)), page_(other.page_) {}
   DrawnPage& operator=(DrawnPage&&) = delete;
   DrawnPage(const DrawnPage&) = delete;
   DrawnPage& operator=(const DrawnPage&) = delete;
@@ -174,7 +184,8 @@ struct PagesAhead {
       if (page == failingRead) return PlatformError{"recognition failed"};
       return OCRPage{page, "page " + std::to_string(page), 0.5};
     };
-    return readPagesAhead<DrawnPage>(pages, draw, read, [this](std::int64_t count) { done.push_back(count); });
+    return readPagesAhead<DrawnPage>(pages, draw, read,
+                                     [this](std::int64_t count) { done.push_back(count); });
   }
 };
 
@@ -193,15 +204,17 @@ TEST(PagesAhead, ComeOutInOrderWithTheNextPageDrawnDuringTheReadingAndNoFurther)
   }
   // Page k goes before page k + 2 is drawn: at most two pages are held.
   for (int page = 1; page <= 3; ++page) {
-    EXPECT_LT(ahead.log.position("drop " + std::to_string(page)), ahead.log.position("draw " + std::to_string(page + 2)));
+    EXPECT_LT(ahead.log.position("drop " + std::to_string(page)),
+              ahead.log.position("draw " + std::to_string(page + 2)));
   }
   EXPECT_EQ(ahead.log.mostAlive, 2);
   EXPECT_EQ(ahead.log.alive, 0);
-  EXPECT_TRUE(readPagesAhead<DrawnPage>({}, [](std::int64_t) -> Result<DrawnPage> { return OCRError::invalidArguments(); },
-                                        [](DrawnPage, std::int64_t) -> Result<OCRPage> { return OCRPage{}; },
-                                        [](std::int64_t) {})
-                  .value()
-                  .empty());
+  EXPECT_TRUE(
+      readPagesAhead<DrawnPage>(
+          {}, [](std::int64_t) -> Result<DrawnPage> { return OCRError::invalidArguments(); },
+          [](DrawnPage, std::int64_t) -> Result<OCRPage> { return OCRPage{}; }, [](std::int64_t) {})
+          .value()
+          .empty());
 }
 
 TEST(PagesAhead, APageThatFailsToDrawFailsAsItselfAfterThePagesBeforeItAreRead) {
@@ -209,7 +222,8 @@ TEST(PagesAhead, APageThatFailsToDrawFailsAsItselfAfterThePagesBeforeItAreRead) 
   ahead.failingDraw = 3;
   const Result<std::vector<OCRPage>> pages = ahead.run({1, 2, 3, 4});
   ASSERT_FALSE(pages.ok());
-  EXPECT_EQ(localizedDescription(pages.failure()), localizedDescription(OCRError::pageRenderFailed(3)));
+  EXPECT_EQ(localizedDescription(pages.failure()),
+            localizedDescription(OCRError::pageRenderFailed(3)));
   EXPECT_EQ(ahead.done, (std::vector<std::int64_t>{1, 2}));
   EXPECT_GE(ahead.log.position("read 2"), 0);
   EXPECT_EQ(ahead.log.position("read 3"), -1);

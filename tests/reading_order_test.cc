@@ -14,15 +14,16 @@ namespace {
 // measures a printed page), on a square page unless told otherwise.
 class Page {
  public:
-  void add(const std::string& text, double left, double top, double right, double bottom, bool vertical = false) {
-    pieces_.push_back({NormalizedBox{left, 1.0 - bottom, right - left, bottom - top}, TextCandidate{text, 1.0F},
-                       vertical});
+  void add(const std::string& text, double left, double top, double right, double bottom,
+           bool vertical = false) {
+    pieces_.push_back({NormalizedBox{left, 1.0 - bottom, right - left, bottom - top},
+                       TextCandidate{text, 1.0F}, vertical});
   }
 
   // A column of `count` lines named prefix1, prefix2, ..., each filling the
   // column but the last of every `paragraph` lines.
-  void column(const std::string& prefix, double left, double right, double top, int count, double pitch = 0.02,
-              int paragraph = 6) {
+  void column(const std::string& prefix, double left, double right, double top, int count,
+              double pitch = 0.02, int paragraph = 6) {
     for (int i = 0; i < count; ++i) {
       const double lineTop = top + i * pitch;
       const bool last = (i + 1) % paragraph == 0;
@@ -33,9 +34,11 @@ class Page {
 
   std::vector<std::string> read(double aspect = 1.0) const { return textsIn(pieces_, aspect); }
 
-  static std::vector<std::string> textsIn(const std::vector<TextObservation>& pieces, double aspect) {
+  static std::vector<std::string> textsIn(const std::vector<TextObservation>& pieces,
+                                          double aspect) {
     std::vector<std::string> texts;
-    for (const std::size_t i : readingOrder(pieces, aspect)) texts.push_back(pieces[i].best->string);
+    for (const std::size_t i : readingOrder(pieces, aspect))
+      texts.push_back(pieces[i].best->string);
     return texts;
   }
 
@@ -53,7 +56,8 @@ std::vector<std::string> names(const std::string& prefix, int count) {
 
 std::vector<std::string> joined(std::initializer_list<std::vector<std::string>> parts) {
   std::vector<std::string> result;
-  for (const std::vector<std::string>& part : parts) result.insert(result.end(), part.begin(), part.end());
+  for (const std::vector<std::string>& part : parts)
+    result.insert(result.end(), part.begin(), part.end());
   return result;
 }
 
@@ -85,7 +89,8 @@ TEST(ReadingOrder, ColumnsAreReadOneAfterTheOtherBetweenASpanningTitleAndCaption
   three.column("b", 0.36, 0.63, 0.107, 24, 0.024);
   three.column("c", 0.68, 0.95, 0.113, 20, 0.02);
   three.add("7", 0.49, 0.95, 0.51, 0.97);
-  EXPECT_EQ(three.read(), joined({{"title"}, names("a", 25), names("b", 24), names("c", 20), {"7"}}));
+  EXPECT_EQ(three.read(),
+            joined({{"title"}, names("a", 25), names("b", 24), names("c", 20), {"7"}}));
 }
 
 TEST(ReadingOrder, ReceiptsTablesAndFormsStayRowByRow) {
@@ -117,7 +122,8 @@ TEST(ReadingOrder, ReceiptsTablesAndFormsStayRowByRow) {
   for (int i = 0; i < 8; ++i) {
     const double top = 0.1 + i * 0.05;
     form.add("label" + std::to_string(i), 0.1, top, 0.25, top + 0.02);
-    form.add("value" + std::to_string(i), 0.3, top + (i % 2 == 0 ? 0.006 : -0.006), 0.6, top + 0.02);
+    form.add("value" + std::to_string(i), 0.3, top + (i % 2 == 0 ? 0.006 : -0.006), 0.6,
+             top + 0.02);
     expected.insert(expected.end(), {"label" + std::to_string(i), "value" + std::to_string(i)});
   }
   EXPECT_EQ(form.read(), expected);
@@ -131,7 +137,8 @@ TEST(ReadingOrder, ReceiptsTablesAndFormsStayRowByRow) {
     const double top = 0.1 + i * 0.045;
     const double shift = i % 2 == 0 ? 0.004 : -0.003;
     wideForm.add("question" + std::to_string(i), 0.05, top, 0.33 + 0.02 * (i % 3), top + 0.015);
-    wideForm.add("answer" + std::to_string(i), 0.5, top + shift, 0.8 + 0.04 * (i % 3), top + shift + 0.015);
+    wideForm.add("answer" + std::to_string(i), 0.5, top + shift, 0.8 + 0.04 * (i % 3),
+                 top + shift + 0.015);
     expected.insert(expected.end(), {"question" + std::to_string(i), "answer" + std::to_string(i)});
   }
   EXPECT_EQ(wideForm.read(), expected);
@@ -224,7 +231,8 @@ TEST(ReadingOrder, NarrowColumnsOfALowResolutionScan) {
                x(lefts[column] + (last ? 80 : 178)), x(top + 11));
     }
   }
-  EXPECT_EQ(page.read(612.0 / 792.0), joined({{"headline"}, names("a", 40), names("b", 40), names("c", 40)}));
+  EXPECT_EQ(page.read(612.0 / 792.0),
+            joined({{"headline"}, names("a", 40), names("b", 40), names("c", 40)}));
 }
 
 TEST(ReadingOrder, AVerticalTabInTheMarginIsOneUnitInItsPlace) {
@@ -286,8 +294,8 @@ Page mixedPage() {
   for (int row = 0; row < 5; ++row) {
     const double top = 0.35 + row * 0.03;
     for (int cell = 0; cell < 4; ++cell) {
-      page.add("cell" + std::to_string(row) + std::to_string(cell), 0.1 + cell * 0.22, top, 0.2 + cell * 0.22,
-               top + 0.018);
+      page.add("cell" + std::to_string(row) + std::to_string(cell), 0.1 + cell * 0.22, top,
+               0.2 + cell * 0.22, top + 0.018);
     }
   }
   page.column("lowerLeft", 0.08, 0.47, 0.55, 15);
@@ -298,13 +306,16 @@ Page mixedPage() {
 std::vector<std::string> mixedPageInOrder() {
   std::vector<std::string> cells;
   for (int row = 0; row < 5; ++row) {
-    for (int cell = 0; cell < 4; ++cell) cells.push_back("cell" + std::to_string(row) + std::to_string(cell));
+    for (int cell = 0; cell < 4; ++cell)
+      cells.push_back("cell" + std::to_string(row) + std::to_string(cell));
   }
   return joined({names("upperLeft", 12), names("upperRight", 12), cells, names("lowerLeft", 15),
                  names("lowerRight", 15)});
 }
 
-TEST(ReadingOrder, FullWidthTableBetweenTwoColumnBodies) { EXPECT_EQ(mixedPage().read(), mixedPageInOrder()); }
+TEST(ReadingOrder, FullWidthTableBetweenTwoColumnBodies) {
+  EXPECT_EQ(mixedPage().read(), mixedPageInOrder());
+}
 
 TEST(ReadingOrder, TheOrderDoesNotDependOnTheListing) {
   Page page = mixedPage();
@@ -346,11 +357,12 @@ TEST(ReadingOrder, WordsOfOneLineInDifferentSizesStayOneLine) {
 
 TEST(ReadingOrder, OddBoxesStillGiveEveryIndexOnce) {
   Page page;
-  page.add("flat", 0.1, 0.5, 0.4, 0.5);      // no height
-  page.add("point", 0.3, 0.5, 0.3, 0.5);     // no width either
+  page.add("flat", 0.1, 0.5, 0.4, 0.5);       // no height
+  page.add("point", 0.3, 0.5, 0.3, 0.5);      // no width either
   page.add("reversed", 0.9, 0.6, 0.1, 0.55);  // corners given the wrong way round
   page.add("outside", -0.5, 1.2, 1.5, 1.3);
-  page.pieces().push_back({NormalizedBox{std::nan(""), 0.1, 0.1, 0.1}, TextCandidate{"nan", 1}, false});
+  page.pieces().push_back(
+      {NormalizedBox{std::nan(""), 0.1, 0.1, 0.1}, TextCandidate{"nan", 1}, false});
   std::vector<std::string> read = page.read(std::nan(""));
   std::sort(read.begin(), read.end());
   EXPECT_EQ(read, (std::vector<std::string>{"flat", "nan", "outside", "point", "reversed"}));

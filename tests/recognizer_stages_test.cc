@@ -19,8 +19,8 @@ namespace brindlewox {
 namespace {
 
 Quad box(float left, float top, float width, float height) {
-  return {cv::Point2f(left, top), cv::Point2f(left + width, top), cv::Point2f(left + width, top + height),
-          cv::Point2f(left, top + height)};
+  return {cv::Point2f(left, top), cv::Point2f(left + width, top),
+          cv::Point2f(left + width, top + height), cv::Point2f(left, top + height)};
 }
 
 // Reads a line as its width, and remembers which lines it read.
@@ -45,7 +45,8 @@ TEST(PageReading, EveryLineIsReadOnceAndLandsByItsIndexWidestFirst) {
   FoundLines found;
   found.image = cv::Mat(900, 600, CV_8UC3, cv::Scalar::all(255));
   std::vector<Quad> crops;
-  for (int i = 0; i < 40; ++i) crops.push_back(box(10, 10.0F + 20 * i, 60.0F + 11 * ((i * 7) % 40), 16));
+  for (int i = 0; i < 40; ++i)
+    crops.push_back(box(10, 10.0F + 20 * i, 60.0F + 11 * ((i * 7) % 40), 16));
   const std::vector<std::size_t> order = widestFirst(crops);
   ASSERT_EQ(order.size(), crops.size());
   for (std::size_t k = 1; k < order.size(); ++k) {
@@ -70,7 +71,8 @@ TEST(PageReading, EveryLineIsReadOnceAndLandsByItsIndexWidestFirst) {
 }
 
 // Positions 0..n-1 of widthBatches' runs, in order, each exactly once.
-void expectRunsCoverInOrder(const std::vector<std::pair<std::size_t, std::size_t>>& runs, std::size_t count) {
+void expectRunsCoverInOrder(const std::vector<std::pair<std::size_t, std::size_t>>& runs,
+                            std::size_t count) {
   std::size_t next = 0;
   for (const auto& [first, end] : runs) {
     EXPECT_EQ(first, next);
@@ -81,7 +83,8 @@ void expectRunsCoverInOrder(const std::vector<std::pair<std::size_t, std::size_t
 }
 
 TEST(WidthBatches, PadNoLineBeyondTheLimitAndKeepTheBatchesBounded) {
-  const std::vector<int> widths = {1000, 900, 880, 860, 800, 400, 400, 400, 400, 400, 400, 400, 400, 400, 400, 396, 64};
+  const std::vector<int> widths = {1000, 900, 880, 860, 800, 400, 400, 400, 400,
+                                   400,  400, 400, 400, 400, 400, 396, 64};
   std::vector<bool> alone(widths.size(), false);
   const BatchLimits limits{0.15, 8, 4096};
   const auto runs = widthBatches(widths, alone, limits);
@@ -95,7 +98,8 @@ TEST(WidthBatches, PadNoLineBeyondTheLimitAndKeepTheBatchesBounded) {
   // Greedy from the widest: 1000 takes 900 and 880 (860 would be padded by
   // 16%); 860 and 800 go together; ten lines of about 400 fill a batch of
   // eight and one of three; the narrowest is alone.
-  const std::vector<std::pair<std::size_t, std::size_t>> expected = {{0, 3}, {3, 5}, {5, 13}, {13, 16}, {16, 17}};
+  const std::vector<std::pair<std::size_t, std::size_t>> expected = {
+      {0, 3}, {3, 5}, {5, 13}, {13, 16}, {16, 17}};
   EXPECT_EQ(runs, expected);
 
   // The column bound: four lines of 1100 columns make one batch of three.
@@ -110,7 +114,10 @@ TEST(WidthBatches, ALineMarkedAloneBreaksTheRunAndIsReadOnItsOwn) {
   EXPECT_EQ(runs, (std::vector<std::pair<std::size_t, std::size_t>>{{0, 2}, {2, 3}, {3, 5}}));
   EXPECT_TRUE(widthBatches({}, {}, limits).empty());
   // One line to a batch: every line on its own.
-  EXPECT_EQ(widthBatches(widths, std::vector<bool>(widths.size(), false), BatchLimits{0.15, 1, 4096}).size(), widths.size());
+  EXPECT_EQ(
+      widthBatches(widths, std::vector<bool>(widths.size(), false), BatchLimits{0.15, 1, 4096})
+          .size(),
+      widths.size());
 }
 
 // Reads a batch as its lines' widths and remembers the batches it was given.
@@ -154,7 +161,9 @@ TEST(PageReading, LinesOfSimilarWidthAreReadTogetherAndLandByTheirIndex) {
   const PageReading::Lines lines = reading.finish();
   ASSERT_EQ(lines.read.size(), crops.size());
   for (std::size_t i = 0; i + 1 < crops.size(); ++i) {
-    EXPECT_EQ(lines.read[i].string, "w" + std::to_string(TextLineReader::straightenedSize(crops[i]).width)) << i;
+    EXPECT_EQ(lines.read[i].string,
+              "w" + std::to_string(TextLineReader::straightenedSize(crops[i]).width))
+        << i;
   }
   std::vector<std::vector<int>> batches = first.batches();
   for (const auto& batch : second.batches()) batches.push_back(batch);
@@ -216,12 +225,14 @@ TEST(UprightTurn, TheReadingsDecideOnlyWhereTheClassifierDoubts) {
   EXPECT_EQ(reader.reads, 0);
 
   // It doubts, and the lines read clearly better turned half a circle.
-  EXPECT_EQ(uprightTurn(turnedPage.image(), turnedPage.crops(), upsideDown, reader), PageTurn::half);
+  EXPECT_EQ(uprightTurn(turnedPage.image(), turnedPage.crops(), upsideDown, reader),
+            PageTurn::half);
   EXPECT_GT(reader.reads, 0);
 
   // It doubts, but the lines read better as they stand: the page stays.
   const MarkedPage uprightPage(true);
-  EXPECT_EQ(uprightTurn(uprightPage.image(), uprightPage.crops(), upsideDown, reader), PageTurn::none);
+  EXPECT_EQ(uprightTurn(uprightPage.image(), uprightPage.crops(), upsideDown, reader),
+            PageTurn::none);
 
   // No lines: nothing to decide on.
   EXPECT_EQ(uprightTurn(uprightPage.image(), {}, upsideDown, reader), PageTurn::none);

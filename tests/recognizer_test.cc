@@ -10,14 +10,14 @@
 #include "pipeline/text_recognition.h"
 #include "platform/image/bitmap_pixels.h"
 #include "platform/image/image_decoder.h"
-#include "platform/recognizer/model_files.h"
 #include "platform/recognizer/detection_scale.h"
 #include "platform/recognizer/line_finder.h"
-#include "platform/recognizer/text_detector.h"
-#include "platform/recognizer/text_recognizer.h"
+#include "platform/recognizer/model_files.h"
 #include "platform/recognizer/network_layers.h"
 #include "platform/recognizer/recognizer.h"
+#include "platform/recognizer/text_detector.h"
 #include "platform/recognizer/text_line_reader.h"
+#include "platform/recognizer/text_recognizer.h"
 
 namespace brindlewox {
 namespace {
@@ -36,7 +36,8 @@ TEST(TextDetector, GivesRealMapsForDifferentSizesInOneProcess) {
   cv::Mat larger;
   cv::resize(page, larger, cv::Size(), 1.7, 1.3);
   for (const cv::Mat& image : {page, larger, page}) {
-    const cv::Mat map = detector.probabilityMap(image, naturalDetectionScale(image.cols, image.rows));
+    const cv::Mat map =
+        detector.probabilityMap(image, naturalDetectionScale(image.cols, image.rows));
     double low = 0;
     double high = 0;
     cv::minMaxLoc(map, &low, &high);
@@ -139,8 +140,9 @@ TEST(TextRecognizer, ReadsTheReferenceImageIntoLinesBoundByTheirInk) {
   ASSERT_EQ(observations.value().size(), 2U);
   // Listed in the detector's order: the reading order is the pipeline's.
   std::vector<TextObservation> topDown = observations.value();
-  std::sort(topDown.begin(), topDown.end(),
-            [](const TextObservation& a, const TextObservation& b) { return a.box.maxY() > b.box.maxY(); });
+  std::sort(topDown.begin(), topDown.end(), [](const TextObservation& a, const TextObservation& b) {
+    return a.box.maxY() > b.box.maxY();
+  });
   for (std::size_t i = 0; i < 2; ++i) {
     const TextObservation& found = topDown[i];
     ASSERT_TRUE(found.best);
@@ -157,8 +159,9 @@ TEST(TextRecognizer, ReadsTheReferenceImageIntoLinesBoundByTheirInk) {
 }
 
 TEST(TextRecognizer, ReadsSimplifiedAndTraditionalChinese) {
-  for (const auto& [file, text] : {std::pair{"simplified.png", "今天天气很好\n\n我们去公园散步"},
-                                   std::pair{"traditional.png", "這是繁體中文測試\n\n經濟發展與環境保護"}}) {
+  for (const auto& [file, text] :
+       {std::pair{"simplified.png", "今天天气很好\n\n我们去公园散步"},
+        std::pair{"traditional.png", "這是繁體中文測試\n\n經濟發展與環境保護"}}) {
     const Result<Bitmap> image = imageFromFile(kTestData + "/" + file);
     ASSERT_TRUE(image.ok()) << file;
     const Result<RecognizedText> recognized = recognizeText(image.value());
@@ -203,7 +206,8 @@ TEST(TextLineReader, ReadsALineInABatchAsItReadsItAlone) {
       const DecodedLine alone = reader.read(lines[i]);
       EXPECT_FALSE(alone.text.empty()) << script << " " << i;
       // The page's text keeps no space at a line's end, which the padding may add.
-      EXPECT_EQ(withoutTrailingSpace(together[i].text), withoutTrailingSpace(alone.text)) << script << " " << i;
+      EXPECT_EQ(withoutTrailingSpace(together[i].text), withoutTrailingSpace(alone.text))
+          << script << " " << i;
       EXPECT_NEAR(together[i].confidence, alone.confidence, 0.02) << script << " " << i;
     }
     // In another order, the batch's widest line elsewhere: the same again.

@@ -22,7 +22,8 @@ std::string readFile(const std::string& path) {
 std::filesystem::path freshTestDirectory(const std::string& prefix) {
   const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
   const std::filesystem::path directory =
-      std::filesystem::temp_directory_path() / (prefix + std::to_string(::getpid()) + "-" + info->name());
+      std::filesystem::temp_directory_path() /
+      (prefix + std::to_string(::getpid()) + "-" + info->name());
   std::filesystem::remove_all(directory);
   std::filesystem::create_directories(directory);
   return directory;
@@ -40,16 +41,18 @@ std::filesystem::path copyBinaryForEveryUser(const std::filesystem::path& folder
   fs::copy_file(BRINDLEWOX_WORKER, bin / "brindlewox-ocr-decoder");
   for (const char* name : kModelFiles) {
     fs::copy_file(built / "models" / name, bin / "models" / name);
-    fs::permissions(bin / "models" / name, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    fs::permissions(bin / "models" / name,
+                    fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
   }
-  for (const fs::path& path : {folder, bin, bin / "models", bin / "brindlewox-ocr", bin / "libbrindlewox-engine.so",
-                              bin / "brindlewox-ocr-decoder"}) {
+  for (const fs::path& path : {folder, bin, bin / "models", bin / "brindlewox-ocr",
+                               bin / "libbrindlewox-engine.so", bin / "brindlewox-ocr-decoder"}) {
     fs::permissions(path, kOpen);
   }
   return bin / "brindlewox-ocr";
 }
 
-StartedBinary startBinary(const std::vector<std::string>& arguments, const std::string& workingDirectory,
+StartedBinary startBinary(const std::vector<std::string>& arguments,
+                          const std::string& workingDirectory,
                           const std::vector<std::string>& wrapper, const std::string& binary) {
   char outPath[] = "/tmp/brindlewox-out-XXXXXX";
   char errPath[] = "/tmp/brindlewox-err-XXXXXX";

@@ -9,7 +9,8 @@
 namespace brindlewox::testing {
 
 // The files the built binary loads from models/ beside it.
-inline const std::vector<const char*> kModelFiles = {"ppocrv4_det_opencv.onnx", "ppocrv4_rec_opencv.onnx",
+inline const std::vector<const char*> kModelFiles = {"ppocrv4_det_opencv.onnx",
+                                                     "ppocrv4_rec_opencv.onnx",
                                                      "ppocr_cls_opencv.onnx", "ppocr_keys_v1.txt"};
 
 struct RunResult {
@@ -30,12 +31,16 @@ struct StartedBinary {
 // `workingDirectory` empty means the test's own. A non-empty `wrapper` (such
 // as prlimit and its options) runs the binary in its stead. `binary` replaces
 // the built binary, for a copy placed elsewhere.
-RunResult runBinary(const std::vector<std::string>& arguments, const std::string& workingDirectory = "",
-                    const std::vector<std::string>& wrapper = {}, const std::string& binary = BRINDLEWOX_BINARY);
+RunResult runBinary(const std::vector<std::string>& arguments,
+                    const std::string& workingDirectory = "",
+                    const std::vector<std::string>& wrapper = {},
+                    const std::string& binary = BRINDLEWOX_BINARY);
 
 // runBinary in two halves, for a test that acts on the process meanwhile.
-StartedBinary startBinary(const std::vector<std::string>& arguments, const std::string& workingDirectory = "",
-                          const std::vector<std::string>& wrapper = {}, const std::string& binary = BRINDLEWOX_BINARY);
+StartedBinary startBinary(const std::vector<std::string>& arguments,
+                          const std::string& workingDirectory = "",
+                          const std::vector<std::string>& wrapper = {},
+                          const std::string& binary = BRINDLEWOX_BINARY);
 RunResult waitForBinary(const StartedBinary& started);
 
 std::vector<std::string> lines(const std::string& text);
@@ -52,8 +57,8 @@ std::string readFile(const std::string& path);
 std::filesystem::path freshTestDirectory(const std::string& prefix);
 
 // Runs what follows it as the user nobody; needs root.
-inline const std::vector<std::string> kAsNobody = {"/usr/bin/setpriv", "--reuid=nobody", "--regid=nogroup",
-                                                   "--clear-groups", "--"};
+inline const std::vector<std::string> kAsNobody = {"/usr/bin/setpriv", "--reuid=nobody",
+                                                   "--regid=nogroup", "--clear-groups", "--"};
 
 // A copy of the built binary, its engine and models under `folder`/bin,
 // which every user may run and read wherever the build tree lies; `folder`

@@ -6,7 +6,8 @@ namespace brindlewox {
 namespace {
 
 // A line with its top and bottom given directly.
-TextObservation line(const char* text, double bottom, double top, double left = 0.1, float confidence = 1.0F) {
+TextObservation line(const char* text, double bottom, double top, double left = 0.1,
+                     float confidence = 1.0F) {
   return {NormalizedBox{left, bottom, 0.5, top - bottom}, TextCandidate{text, confidence}};
 }
 
@@ -17,16 +18,17 @@ TEST(AssembleText, NothingGivesEmptyTextAndZeroConfidence) {
 }
 
 TEST(AssembleText, OrdersTopToBottomAndTrimsEachLine) {
-  const RecognizedText result = assembleText({line("  second line \t", 0.80, 0.82), line("first line", 0.84, 0.86)}, 1.0);
+  const RecognizedText result =
+      assembleText({line("  second line \t", 0.80, 0.82), line("first line", 0.84, 0.86)}, 1.0);
   EXPECT_EQ(result.text, "first line\nsecond line");
 }
 
 TEST(AssembleText, SkipsBlankCandidatesAndMeasuresTheGapFromTheLastKeptLine) {
   std::vector<TextObservation> observations = {
       line("top", 0.90, 0.92),
-      line(" \n\u3000 ", 0.80, 0.82, 0.1, 0.1F),   // only white space: no line, no confidence
+      line(" \n\u3000 ", 0.80, 0.82, 0.1, 0.1F),  // only white space: no line, no confidence
       {NormalizedBox{0.1, 0.70, 0.5, 0.02}, std::nullopt},  // no candidate at all
-      line("bottom", 0.86, 0.88),  // 0.02 below "top": no paragraph gap
+      line("bottom", 0.86, 0.88),                           // 0.02 below "top": no paragraph gap
   };
   const RecognizedText result = assembleText(observations, 1.0);
   EXPECT_EQ(result.text, "top\nbottom");
@@ -39,15 +41,16 @@ TEST(AssembleText, ParagraphGapIsStrictlyLargerThanTheThreshold) {
   const TextObservation upper = line("a", kParagraphGap, kParagraphGap + 0.05);
   const TextObservation atZero{NormalizedBox{0.1, 0.0, 0.5, 0.0}, TextCandidate{"b", 1}};
   EXPECT_EQ(assembleText({upper, atZero}, 1.0).text, "a\nb");
-  const TextObservation justBelow{NormalizedBox{0.1, -0.02, 0.5, 0.02 - 1e-9}, TextCandidate{"b", 1}};
+  const TextObservation justBelow{NormalizedBox{0.1, -0.02, 0.5, 0.02 - 1e-9},
+                                  TextCandidate{"b", 1}};
   EXPECT_EQ(assembleText({upper, justBelow}, 1.0).text, "a\n\nb");
   const RecognizedText huge = assembleText({line("a", 0.75, 0.8), line("b", 0.0, 0.05)}, 1.0);
   EXPECT_EQ(huge.text, "a\n\nb");  // at most one empty line
 }
 
 TEST(AssembleText, ConfidenceIgnoresTheEmptySeparatorLines) {
-  const RecognizedText result =
-      assembleText({line("first", 0.80, 0.85, 0.1, 0.5F), line("second", 0.20, 0.25, 0.1, 1.0F)}, 1.0);
+  const RecognizedText result = assembleText(
+      {line("first", 0.80, 0.85, 0.1, 0.5F), line("second", 0.20, 0.25, 0.1, 1.0F)}, 1.0);
   EXPECT_EQ(result.text, "first\n\nsecond");
   EXPECT_DOUBLE_EQ(result.confidence, 0.75);
 }
@@ -60,7 +63,8 @@ TEST(AssembleText, PiecesWithoutTextDoNotJoinTheLayout) {
   for (const auto& [name, left] : {std::pair<std::string, double>{"left", 0.05}, {"right", 0.55}}) {
     for (int i = 0; i < 10; ++i) {
       const double top = 0.9 - i * 0.03;
-      observations.push_back({NormalizedBox{left, top - 0.02, 0.4, 0.02}, TextCandidate{name + std::to_string(i), 1}});
+      observations.push_back(
+          {NormalizedBox{left, top - 0.02, 0.4, 0.02}, TextCandidate{name + std::to_string(i), 1}});
       expected += (expected.empty() ? "" : "\n") + (name + std::to_string(i));
     }
   }
@@ -70,7 +74,8 @@ TEST(AssembleText, PiecesWithoutTextDoNotJoinTheLayout) {
 }
 
 TEST(AssembleText, SideBySideObservationsAreTwoLinesWithoutAGap) {
-  const RecognizedText result = assembleText({line("right", 0.5, 0.55, 0.6), line("left", 0.5, 0.55, 0.1)}, 1.0);
+  const RecognizedText result =
+      assembleText({line("right", 0.5, 0.55, 0.6), line("left", 0.5, 0.55, 0.1)}, 1.0);
   EXPECT_EQ(result.text, "left\nright");
 }
 

@@ -13,21 +13,25 @@ namespace {
 
 TEST(Lowercased, UsesFullUnicodeRules) {
   EXPECT_EQ(lowercased("PDF"), "pdf");
-  EXPECT_EQ(lowercased("\xc3\x84\x42\x43"), "\xc3\xa4\x62\x63");                  // ÄBC
-  EXPECT_EQ(lowercased("\xce\xa3\xce\x9f\xce\xa6"), "\xcf\x83\xce\xbf\xcf\x86");  // ΣΟΦ, final-sigma free
-  EXPECT_EQ(lowercased("\xe2\x85\xa0"), "\xe2\x85\xb0");                          // Roman numeral one
-  EXPECT_EQ(lowercased("J\xff"), "J\xff");                                        // invalid UTF-8 kept as is
+  EXPECT_EQ(lowercased("\xc3\x84\x42\x43"), "\xc3\xa4\x62\x63");  // ÄBC
+  EXPECT_EQ(lowercased("\xce\xa3\xce\x9f\xce\xa6"),
+            "\xcf\x83\xce\xbf\xcf\x86");                  // ΣΟΦ, final-sigma free
+  EXPECT_EQ(lowercased("\xe2\x85\xa0"), "\xe2\x85\xb0");  // Roman numeral one
+  EXPECT_EQ(lowercased("J\xff"), "J\xff");                // invalid UTF-8 kept as is
 }
 
 TEST(WhitespaceSets, SeparateInlineSpaceFromLineBreaks) {
-  for (const char32_t c : {U'\t', U' ', U'\u00a0', U'\u2003', U'\u3000'}) EXPECT_TRUE(isInlineWhitespace(c)) << static_cast<int>(c);
+  for (const char32_t c : {U'\t', U' ', U'\u00a0', U'\u2003', U'\u3000'})
+    EXPECT_TRUE(isInlineWhitespace(c)) << static_cast<int>(c);
   for (const char32_t c : {U'\n', U'\r', U'\u000b', U'\u0085', U'\u2028', U'a', U'\u200b'}) {
     EXPECT_FALSE(isInlineWhitespace(c)) << static_cast<int>(c);
   }
-  for (const char32_t c : {U'\t', U'\n', U'\u000b', U'\f', U'\r', U'\u0085', U' ', U'\u3000', U'\u2028', U'\u2029'}) {
+  for (const char32_t c :
+       {U'\t', U'\n', U'\u000b', U'\f', U'\r', U'\u0085', U' ', U'\u3000', U'\u2028', U'\u2029'}) {
     EXPECT_TRUE(isWhitespaceOrNewline(c)) << static_cast<int>(c);
   }
-  for (const char32_t c : {U'a', U'\u200b', U'\ufeff', U'\u001c'}) EXPECT_FALSE(isWhitespaceOrNewline(c)) << static_cast<int>(c);
+  for (const char32_t c : {U'a', U'\u200b', U'\ufeff', U'\u001c'})
+    EXPECT_FALSE(isWhitespaceOrNewline(c)) << static_cast<int>(c);
 }
 
 TEST(Trimmed, RemovesOnlyTheSetAtBothEnds) {

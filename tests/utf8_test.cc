@@ -19,9 +19,15 @@ TEST(Utf8, SplitsTextIntoCodePointsOfEveryLength) {
 TEST(Utf8, KeepsMalformedBytesAsTheyCome) {
   // A continuation byte with nothing before it stands alone; a sequence cut
   // short ends where the next lead byte starts.
-  EXPECT_EQ(utf8::codePoints("\x80\x80" "a"), (Points{"\x80\x80", "a"}));
-  EXPECT_EQ(utf8::codePoints("\x80" "a\x80"), (Points{"\x80", "a\x80"}));
-  EXPECT_EQ(utf8::codePoints("\xe4\xb8" "a"), (Points{"\xe4\xb8", "a"}));
+  EXPECT_EQ(utf8::codePoints("\x80\x80"
+                             "a"),
+            (Points{"\x80\x80", "a"}));
+  EXPECT_EQ(utf8::codePoints("\x80"
+                             "a\x80"),
+            (Points{"\x80", "a\x80"}));
+  EXPECT_EQ(utf8::codePoints("\xe4\xb8"
+                             "a"),
+            (Points{"\xe4\xb8", "a"}));
 }
 
 TEST(Utf8, DecodesASymbolThatIsOneWholeSequence) {

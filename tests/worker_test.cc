@@ -2,8 +2,8 @@
 // gives: the same fonts found, the same codecs, nothing lost in the
 // hand-over. A filter that refused what fontconfig or Poppler read while
 // drawing would change the text's shapes here first.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <linux/landlock.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -30,7 +30,9 @@ namespace {
 
 const std::string kData = BRINDLEWOX_TESTDATA;
 
-std::chrono::steady_clock::time_point aMinute() { return std::chrono::steady_clock::now() + std::chrono::minutes(1); }
+std::chrono::steady_clock::time_point aMinute() {
+  return std::chrono::steady_clock::now() + std::chrono::minutes(1);
+}
 
 void expectSamePixels(const Bitmap& got, const Bitmap& want) {
   ASSERT_EQ(got.width(), want.width());
@@ -63,8 +65,8 @@ TEST(DecodingWorker, DrawsEveryPageAsThisProcessDoes) {
 }
 
 TEST(DecodingWorker, DecodesEveryImageFormatAsThisProcessDoes) {
-  for (const char* file : {"english.png", "english.jpg", "english.tiff", "english.bmp", "english.webp",
-                           "english.heic", "exif_rotated.jpg"}) {
+  for (const char* file : {"english.png", "english.jpg", "english.tiff", "english.bmp",
+                           "english.webp", "english.heic", "exif_rotated.jpg"}) {
     SCOPED_TRACE(file);
     const Result<Bitmap> decoded = DecodingWorker::decodeImage(kData + "/" + file);
     const Result<Bitmap> own = imageFromFile(kData + "/" + file);
@@ -85,7 +87,8 @@ TEST(DecodingWorker, ReadsOnlyWhereDecodingReads) {
   if (::syscall(SYS_landlock_create_ruleset, nullptr, 0, LANDLOCK_CREATE_RULESET_VERSION) < 1) {
     GTEST_SKIP() << "this kernel has no Landlock";
   }
-  std::string made = (std::filesystem::temp_directory_path() / "brindlewox-landlock-XXXXXX").string();
+  std::string made =
+      (std::filesystem::temp_directory_path() / "brindlewox-landlock-XXXXXX").string();
   ASSERT_NE(::mkdtemp(made.data()), nullptr);
   const std::filesystem::path directory = made;
   const std::string secret = (directory / "secret.txt").string();
@@ -103,7 +106,8 @@ TEST(DecodingWorker, ReadsOnlyWhereDecodingReads) {
       if ((fontFile >= 0) != fonts) code |= 2;
       const int secretFile = ::open(secret.c_str(), O_RDONLY | O_CLOEXEC);
       if (secretFile >= 0 || errno != EACCES) code |= 4;
-      const int written = ::open((directory / "new.txt").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+      const int written =
+          ::open((directory / "new.txt").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
       if (written >= 0) code |= 8;
       ::_exit(code);
     }
@@ -111,7 +115,8 @@ TEST(DecodingWorker, ReadsOnlyWhereDecodingReads) {
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status) & 1, 0) << "the kernel refused the rules";
-    EXPECT_EQ(WEXITSTATUS(status) & 2, 0) << "fonts readable where they should not be, or not where they should";
+    EXPECT_EQ(WEXITSTATUS(status) & 2, 0)
+        << "fonts readable where they should not be, or not where they should";
     EXPECT_EQ(WEXITSTATUS(status) & 4, 0) << "a file outside the allowed folders was read";
     EXPECT_EQ(WEXITSTATUS(status) & 8, 0) << "a file was created";
   }

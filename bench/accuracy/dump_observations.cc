@@ -21,7 +21,8 @@ namespace {
 using namespace brindlewox;
 
 Result<Bitmap> pageImage(const std::string& input) {
-  if (input.size() < 4 || input.compare(input.size() - 4, 4, ".pdf") != 0) return imageFromFile(input);
+  if (input.size() < 4 || input.compare(input.size() - 4, 4, ".pdf") != 0)
+    return imageFromFile(input);
   Result<PDFDocument> document = PDFDocument::open(input);
   if (!document) return document.failure();
   const std::optional<PDFPage> page = document.value().page(0);
@@ -29,7 +30,9 @@ Result<Bitmap> pageImage(const std::string& input) {
   return renderPDFPage(document.value(), *page, 1);
 }
 
-std::string number(double value) { return jsonNumber(value).value_or("0"); }
+std::string number(double value) {
+  return jsonNumber(value).value_or("0");
+}
 
 }  // namespace
 
@@ -46,7 +49,8 @@ int main(int argc, char** argv) {
   for (const TextObservation& o : observations.value()) {
     if (out.size() > 1) out += ",\n";
     out += "{\"left\": " + number(o.box.x) + ", \"top\": " + number(1.0 - o.box.maxY()) +
-           ", \"right\": " + number(o.box.x + o.box.width) + ", \"bottom\": " + number(1.0 - o.box.minY()) +
+           ", \"right\": " + number(o.box.x + o.box.width) +
+           ", \"bottom\": " + number(1.0 - o.box.minY()) +
            ", \"vertical\": " + (o.vertical ? "true" : "false") + ", \"text\": ";
     appendJSONString(out, o.best ? o.best->string : "");
     out += "}";

@@ -64,8 +64,11 @@ class LinesReader {
     do {
       std::optional<std::string> key = readString();
       if (!key || !consume(':')) return std::nullopt;
-      double* number = *key == "left" ? &line.left : *key == "top" ? &line.top
-                     : *key == "right" ? &line.right : *key == "bottom" ? &line.bottom : nullptr;
+      double* number = *key == "left"     ? &line.left
+                       : *key == "top"    ? &line.top
+                       : *key == "right"  ? &line.right
+                       : *key == "bottom" ? &line.bottom
+                                          : nullptr;
       if (number != nullptr) {
         std::optional<double> value = readNumber();
         if (!value) return std::nullopt;
@@ -114,7 +117,8 @@ class LinesReader {
   std::optional<double> readNumber() {
     skipSpace();
     const std::size_t start = position_;
-    while (position_ < text_.size() && std::string_view("+-0123456789.eE").find(text_[position_]) != std::string_view::npos) {
+    while (position_ < text_.size() &&
+           std::string_view("+-0123456789.eE").find(text_[position_]) != std::string_view::npos) {
       ++position_;
     }
     if (start == position_) return std::nullopt;
@@ -138,17 +142,28 @@ class LinesReader {
       if (position_ >= text_.size()) return std::nullopt;
       const char escaped = text_[position_++];
       switch (escaped) {
-        case 'n': out += '\n'; break;
-        case 't': out += '\t'; break;
-        case 'r': out += '\r'; break;
-        case 'b': out += '\b'; break;
-        case 'f': out += '\f'; break;
+        case 'n':
+          out += '\n';
+          break;
+        case 't':
+          out += '\t';
+          break;
+        case 'r':
+          out += '\r';
+          break;
+        case 'b':
+          out += '\b';
+          break;
+        case 'f':
+          out += '\f';
+          break;
         case 'u': {
           std::optional<unsigned> unit = readHex4();
           if (!unit) return std::nullopt;
           unsigned codePoint = *unit;
           // A surrogate pair is one code point written as two escapes.
-          if (codePoint >= 0xD800 && codePoint < 0xDC00 && text_.compare(position_, 2, "\\u") == 0) {
+          if (codePoint >= 0xD800 && codePoint < 0xDC00 &&
+              text_.compare(position_, 2, "\\u") == 0) {
             position_ += 2;
             std::optional<unsigned> low = readHex4();
             if (!low) return std::nullopt;
@@ -157,7 +172,8 @@ class LinesReader {
           appendUtf8(out, codePoint);
           break;
         }
-        default: out += escaped;  // \" \\ \/
+        default:
+          out += escaped;  // \" \\ \/
       }
     }
     return std::nullopt;
@@ -169,10 +185,14 @@ class LinesReader {
     for (int i = 0; i < 4; ++i) {
       const char c = text_[position_++];
       value <<= 4U;
-      if (c >= '0' && c <= '9') value |= static_cast<unsigned>(c - '0');
-      else if (c >= 'a' && c <= 'f') value |= static_cast<unsigned>(c - 'a' + 10);
-      else if (c >= 'A' && c <= 'F') value |= static_cast<unsigned>(c - 'A' + 10);
-      else return std::nullopt;
+      if (c >= '0' && c <= '9')
+        value |= static_cast<unsigned>(c - '0');
+      else if (c >= 'a' && c <= 'f')
+        value |= static_cast<unsigned>(c - 'a' + 10);
+      else if (c >= 'A' && c <= 'F')
+        value |= static_cast<unsigned>(c - 'A' + 10);
+      else
+        return std::nullopt;
     }
     return value;
   }
@@ -196,7 +216,8 @@ class LinesReader {
   }
 
   void skipSpace() {
-    while (position_ < text_.size() && std::string_view(" \t\r\n").find(text_[position_]) != std::string_view::npos) {
+    while (position_ < text_.size() &&
+           std::string_view(" \t\r\n").find(text_[position_]) != std::string_view::npos) {
       ++position_;
     }
   }
@@ -248,9 +269,10 @@ int main(int argc, char** argv) {
     const auto start = std::chrono::steady_clock::now();
     std::size_t bytes = 0;
     for (int run = 0; run < kRuns; ++run) bytes += assembleText(observations, aspect).text.size();
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::fprintf(stderr, "%zu observations: %.3f ms a page (%zu bytes)\n", observations.size(), 1e3 * seconds / kRuns,
-                 bytes / kRuns);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::fprintf(stderr, "%zu observations: %.3f ms a page (%zu bytes)\n", observations.size(),
+                 1e3 * seconds / kRuns, bytes / kRuns);
   }
   std::fwrite(page.text.data(), 1, page.text.size(), stdout);
   std::fputc('\n', stdout);

@@ -30,7 +30,8 @@ int main(int argc, char** argv) {
   using bench::Clock;
   using bench::secondsSince;
   if (argc < 5) {
-    std::fprintf(stderr, "usage: network_ab GRAPH_A.onnx GRAPH_B.onnx HEIGHT WIDTH [ROUNDS] [THREADS]\n");
+    std::fprintf(stderr,
+                 "usage: network_ab GRAPH_A.onnx GRAPH_B.onnx HEIGHT WIDTH [ROUNDS] [THREADS]\n");
     return 2;
   }
   const int height = std::atoi(argv[3]);
@@ -58,12 +59,13 @@ int main(int argc, char** argv) {
   }
   double difference = 0;
   cv::minMaxLoc(cv::abs(outputs[0].reshape(1, 1) - outputs[1].reshape(1, 1)), nullptr, &difference);
-  std::printf("input %dx%d, %d OpenCV thread(s), %d rounds interleaved\n", width, height, cv::getNumThreads(), rounds);
+  std::printf("input %dx%d, %d OpenCV thread(s), %d rounds interleaved\n", width, height,
+              cv::getNumThreads(), rounds);
   std::printf("  A %s: median %.4f s, best %.4f s\n", argv[1], median(seconds[0]),
               *std::min_element(seconds[0].begin(), seconds[0].end()));
   std::printf("  B %s: median %.4f s, best %.4f s\n", argv[2], median(seconds[1]),
               *std::min_element(seconds[1].begin(), seconds[1].end()));
-  std::printf("  B / A (medians) %.3f; largest output difference %.3g\n", median(seconds[1]) / median(seconds[0]),
-              difference);
+  std::printf("  B / A (medians) %.3f; largest output difference %.3g\n",
+              median(seconds[1]) / median(seconds[0]), difference);
   return 0;
 }

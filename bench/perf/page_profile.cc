@@ -56,7 +56,8 @@ int main(int argc, char** argv) {
 
   start = Clock::now();
   std::vector<cv::Mat> crops;
-  for (const DetectedLine& box : boxes) crops.push_back(TextLineReader::uprightCrop(found.image, box.crop));
+  for (const DetectedLine& box : boxes)
+    crops.push_back(TextLineReader::uprightCrop(found.image, box.crop));
   const double cropping = secondsSince(start);
   start = Clock::now();
   for (const cv::Mat& crop : crops) reader.read(crop);
@@ -67,7 +68,8 @@ int main(int argc, char** argv) {
   if (!recognizeText(bitmap.value())) return 1;
   const double engine = secondsSince(start);
 
-  std::printf("page %lld, %dx%d pixels, %zu lines\n", static_cast<long long>(number), bgr.cols, bgr.rows, boxes.size());
+  std::printf("page %lld, %dx%d pixels, %zu lines\n", static_cast<long long>(number), bgr.cols,
+              bgr.rows, boxes.size());
   std::printf("  drawing (Poppler, with BGR conversion) %7.3f s\n", drawing);
   std::printf("    of which the BGRX to BGR conversion  %7.3f s\n", conversion);
   std::printf("  detection network alone                %7.3f s\n", network);

@@ -36,7 +36,8 @@ int main(int argc, char** argv) {
   if (child == 0) {
     ::dup2(pipeFds[1], STDERR_FILENO);
     ::close(pipeFds[0]);
-    ::execl(BRINDLEWOX_BINARY, BRINDLEWOX_BINARY, argv[1], "/tmp/pdf_bench_out.json", static_cast<char*>(nullptr));
+    ::execl(BRINDLEWOX_BINARY, BRINDLEWOX_BINARY, argv[1], "/tmp/pdf_bench_out.json",
+            static_cast<char*>(nullptr));
     ::_exit(127);
   }
   ::close(pipeFds[1]);
@@ -57,17 +58,22 @@ int main(int argc, char** argv) {
     // The child is still alive while it reports, so its memory can be read.
     rssLast = memoryMegabytes(child, "VmRSS");
     peak = memoryMegabytes(child, "VmHWM");
-    if (pages == 1) firstPageSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (pages == 1)
+      firstPageSeconds =
+          std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (pages == 10) rssAfterTenth = rssLast;
   }
   std::fclose(progress);
   int status = 0;
   ::waitpid(child, &status, 0);
-  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   std::printf("pages %d, exit status %d\n", pages, WIFEXITED(status) ? WEXITSTATUS(status) : -1);
-  std::printf("total %.1f s, %.2f s per page (first page, with loading: %.2f s)\n", seconds, seconds / pages,
-              firstPageSeconds);
-  std::printf("RSS after page 10: %.1f MB, after the last page: %.1f MB (difference %+.1f%%), peak %.1f MB\n",
-              rssAfterTenth, rssLast, 100.0 * (rssLast - rssAfterTenth) / rssAfterTenth, peak);
+  std::printf("total %.1f s, %.2f s per page (first page, with loading: %.2f s)\n", seconds,
+              seconds / pages, firstPageSeconds);
+  std::printf(
+      "RSS after page 10: %.1f MB, after the last page: %.1f MB (difference %+.1f%%), peak %.1f "
+      "MB\n",
+      rssAfterTenth, rssLast, 100.0 * (rssLast - rssAfterTenth) / rssAfterTenth, peak);
   return 0;
 }

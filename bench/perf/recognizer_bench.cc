@@ -38,8 +38,8 @@ int main(int argc, char** argv) {
     const double first = secondsSince(start);
     const auto warmStart = Clock::now();
     if (!recognizeText(image.value())) return 1;
-    std::printf("whole image %s: first %.2f s (networks loaded on first use), warm %.2f s\n", argv[1], first,
-                secondsSince(warmStart));
+    std::printf("whole image %s: first %.2f s (networks loaded on first use), warm %.2f s\n",
+                argv[1], first, secondsSince(warmStart));
   }
 
   std::optional<bench::Networks> networks = bench::loadNetworks();
@@ -47,7 +47,8 @@ int main(int argc, char** argv) {
   TextDetector& detector = networks->detector();
   TextLineReader& reader = networks->reader();
 
-  std::printf("%-40s %10s %8s %12s %10s %10s %12s\n", "image", "size", "lines", "detect s", "read s", "columns", "peak RSS MB");
+  std::printf("%-40s %10s %8s %12s %10s %10s %12s\n", "image", "size", "lines", "detect s",
+              "read s", "columns", "peak RSS MB");
   for (int i = 1; i < argc; ++i) {
     const Result<Bitmap> image = imageFromFile(argv[i]);
     if (!image) {
@@ -68,8 +69,8 @@ int main(int argc, char** argv) {
     }
     const double readSeconds = secondsSince(readStart);
     const std::string size = std::to_string(bgr.cols) + "x" + std::to_string(bgr.rows);
-    std::printf("%-40s %10s %8zu %12.3f %10.3f %10.0f %12ld\n", argv[i], size.c_str(), boxes.size(), detectSeconds,
-                readSeconds, columns, peakRSSMegabytes());
+    std::printf("%-40s %10s %8zu %12.3f %10.3f %10.0f %12ld\n", argv[i], size.c_str(), boxes.size(),
+                detectSeconds, readSeconds, columns, peakRSSMegabytes());
   }
   return 0;
 }

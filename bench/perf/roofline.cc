@@ -9,8 +9,8 @@
 //    own kernel, on one thread and on both cores, square and in the shapes of
 //    the networks' 1x1 convolutions;
 //  - for each page: the detection forward and the recogniser's own reading
-//    stage (Recognizer::readLines, as the tool runs it), and the share of the matrix product rate each
-//    reaches (2 * multiply-adds / seconds / rate);
+//    stage (Recognizer::readLines, as the tool runs it), and the share of the matrix product rate
+//    each reaches (2 * multiply-adds / seconds / rate);
 //  - the fixed costs on a one-line image: process start, engine load and the
 //    first forwards;
 //  - where one forward's time goes, by layer type, for a 320- and a
@@ -40,14 +40,14 @@
 #include <opencv2/imgproc.hpp>
 
 #include "bench/bench_support.h"
-#include "platform/recognizer/line_boxes.h"
-#include "platform/recognizer/network_layers.h"
 #include "pipeline/page_rendering.h"
 #include "platform/image/bitmap_pixels.h"
 #include "platform/image/image_decoder.h"
 #include "platform/pdf/pdf_document.h"
+#include "platform/recognizer/line_boxes.h"
 #include "platform/recognizer/line_geometry.h"
 #include "platform/recognizer/matrix_product.h"
+#include "platform/recognizer/network_layers.h"
 #include "platform/recognizer/quantized_product.h"
 #include "platform/recognizer/thread_count.h"
 
@@ -106,9 +106,10 @@ NetworkWork countWork(cv::dnn::Net& net, const MatShape& input) {
     bool fromPooling = pooling != nullptr && pooling->globalPooling;
     if (!fromPooling) {
       const std::vector<cv::Ptr<cv::dnn::Layer>> inputs = net.getLayerInputs(ids[i]);
-      fromPooling = !inputs.empty() && std::all_of(inputs.begin(), inputs.end(), [&](const cv::Ptr<cv::dnn::Layer>& input) {
-        return squeezed[net.getLayerId(input->name)];
-      });
+      fromPooling = !inputs.empty() && std::all_of(inputs.begin(), inputs.end(),
+                                                   [&](const cv::Ptr<cv::dnn::Layer>& input) {
+                                                     return squeezed[net.getLayerId(input->name)];
+                                                   });
     }
     squeezed[ids[i]] = fromPooling;
     LayerWork item{layer->name, layer->type};
@@ -117,14 +118,14 @@ NetworkWork countWork(cv::dnn::Net& net, const MatShape& input) {
     if (fromPooling && out.size() == 4) out[2] = out[3] = 1;
     if (fromPooling && in.size() == 4 && pooling == nullptr) in[2] = in[3] = 1;
     const std::vector<cv::Mat>& blobs = layer->blobs;
-    if ((item.type == "Convolution" || item.type == "DepthwiseConv" || item.type == "PointwiseConv" ||
-         item.type == "DenseConv") &&
+    if ((item.type == "Convolution" || item.type == "DepthwiseConv" ||
+         item.type == "PointwiseConv" || item.type == "DenseConv") &&
         !blobs.empty()) {
       // Weights [out channels, in channels / groups, kh, kw]: each output
       // element takes one multiply-add per weight of its filter.
       item.macs = total(out) * (static_cast<double>(blobs[0].total()) / blobs[0].size[0]);
-      if (blobs[0].dims == 4 && blobs[0].size[2] == 1 && blobs[0].size[3] == 1 && blobs[0].size[1] > 1 &&
-          in.size() == 4) {
+      if (blobs[0].dims == 4 && blobs[0].size[2] == 1 && blobs[0].size[3] == 1 &&
+          blobs[0].size[1] > 1 && in.size() == 4) {
         item.rows = blobs[0].size[0];
         item.depth = blobs[0].size[1];
         item.columns = in[2] * in[3];
@@ -136,7 +137,8 @@ NetworkWork countWork(cv::dnn::Net& net, const MatShape& input) {
     } else if (item.type == "InnerProduct" || item.type == "MatMul" || item.type == "Gemm") {
       // A product of the last axis: each output element takes one
       // multiply-add per element of the shared axis.
-      const double shared = !blobs.empty() ? static_cast<double>(blobs[0].total()) / blobs[0].size[0] : in.back();
+      const double shared =
+          !blobs.empty() ? static_cast<double>(blobs[0].total()) / blobs[0].size[0] : in.back();
       item.macs = total(out) * shared;
     } else if (total(out) > 0 && !item.type.empty()) {  // the input layer has no type
       ++work.uncounted[item.type];
@@ -148,8 +150,8 @@ NetworkWork countWork(cv::dnn::Net& net, const MatShape& input) {
                               (item.type == "InnerProduct" && !blobs.empty());
     if (opencvCounts) item.opencvFlops = static_cast<double>(net.getFLOPS(ids[i], input));
     if (std::getenv("ROOFLINE_LAYERS") != nullptr && item.macs > 0) {
-      std::fprintf(stderr, "%s %s in %s out %s %.0f\n", item.name.c_str(), item.type.c_str(), cv::dnn::toString(in).c_str(),
-                   cv::dnn::toString(out).c_str(), item.macs);
+      std::fprintf(stderr, "%s %s in %s out %s %.0f\n", item.name.c_str(), item.type.c_str(),
+                   cv::dnn::toString(in).c_str(), cv::dnn::toString(out).c_str(), item.macs);
     }
     work.macs += item.macs;
     work.opencvFlops += item.opencvFlops;
@@ -164,22 +166,27 @@ void printWork(const char* title, const NetworkWork& work) {
   for (const LayerWork& layer : work.layers) byType[layer.type] += layer.macs;
   std::printf("%s: %.3f G multiply-adds\n", title, work.macs / 1e9);
   for (const auto& [type, macs] : byType) {
-    std::printf("    %-16s %8.3f G (%4.1f%%)\n", type.c_str(), macs / 1e9, 100.0 * macs / work.macs);
+    std::printf("    %-16s %8.3f G (%4.1f%%)\n", type.c_str(), macs / 1e9,
+                100.0 * macs / work.macs);
   }
-  std::printf("    cross-check: OpenCV's getFLOPS %.3f G flops over the layers it counts, where ours is %.3f G "
-              "multiply-adds (x2 = %.3f G flops); it counts none of our own layers and crashes on a product of two "
-              "activations\n",
-              work.opencvFlops / 1e9, work.macsOpenCVCounts / 1e9, 2 * work.macsOpenCVCounts / 1e9);
+  std::printf(
+      "    cross-check: OpenCV's getFLOPS %.3f G flops over the layers it counts, where ours is "
+      "%.3f G "
+      "multiply-adds (x2 = %.3f G flops); it counts none of our own layers and crashes on a "
+      "product of two "
+      "activations\n",
+      work.opencvFlops / 1e9, work.macsOpenCVCounts / 1e9, 2 * work.macsOpenCVCounts / 1e9);
   std::string uncounted;
-  for (const auto& [type, count] : work.uncounted) uncounted += " " + type + "x" + std::to_string(count);
+  for (const auto& [type, count] : work.uncounted)
+    uncounted += " " + type + "x" + std::to_string(count);
   std::printf("    layers without multiply-adds counted:%s\n", uncounted.c_str());
 }
 
 // Where one forward's time goes, by layer type, from OpenCV's own per-layer
 // timing (a fused activation counts with the layer it is fused into): time,
 // share, multiply-adds and the rate they run at. Median of five forwards.
-void printLayerProfile(const char* title, cv::dnn::Net& net, const MatShape& shape, const NetworkWork& work,
-                       int threads) {
+void printLayerProfile(const char* title, cv::dnn::Net& net, const MatShape& shape,
+                       const NetworkWork& work, int threads) {
   const ThreadCount count(threads);
   cv::Mat input(shape, CV_32F, cv::Scalar(0.1));
   std::map<std::string, std::vector<double>> seconds;  // by type, one entry per forward
@@ -196,7 +203,9 @@ void printLayerProfile(const char* title, cv::dnn::Net& net, const MatShape& sha
     for (std::size_t i = 0; i < timings.size(); ++i) {
       const cv::Ptr<cv::dnn::Layer> layer = net.getLayer(static_cast<int>(i) + 1);
       byType[layer->type] += timings[i] / cv::getTickFrequency();
-      if (run == 5) layerSeconds.emplace_back(timings[i] / cv::getTickFrequency(), layer->type + " " + layer->name);
+      if (run == 5)
+        layerSeconds.emplace_back(timings[i] / cv::getTickFrequency(),
+                                  layer->type + " " + layer->name);
     }
     for (const auto& [type, time] : byType) seconds[type].push_back(time);
   }
@@ -206,18 +215,20 @@ void printLayerProfile(const char* title, cv::dnn::Net& net, const MatShape& sha
   for (const auto& [type, times] : seconds) order.emplace_back(median(times), type);
   std::sort(order.rbegin(), order.rend());
   const double whole = median(totals);
-  std::printf("%s, %d OpenCV thread(s): %.1f ms per forward, %.1f GFLOP/s overall\n", title, threads, whole * 1e3,
-              2 * work.macs / whole / 1e9);
+  std::printf("%s, %d OpenCV thread(s): %.1f ms per forward, %.1f GFLOP/s overall\n", title,
+              threads, whole * 1e3, 2 * work.macs / whole / 1e9);
   for (const auto& [time, type] : order) {
     if (time < 0.005 * whole) continue;
     std::printf("    %-16s %8.2f ms %5.1f%%", type.c_str(), time * 1e3, 100.0 * time / whole);
-    if (macs[type] > 0) std::printf("  %7.3f G MAC  %6.1f GFLOP/s", macs[type] / 1e9, 2 * macs[type] / time / 1e9);
+    if (macs[type] > 0)
+      std::printf("  %7.3f G MAC  %6.1f GFLOP/s", macs[type] / 1e9, 2 * macs[type] / time / 1e9);
     std::printf("\n");
   }
   if (std::getenv("ROOFLINE_LAYERS") != nullptr) {
     std::sort(layerSeconds.rbegin(), layerSeconds.rend());
     for (std::size_t i = 0; i < layerSeconds.size() && i < 15; ++i) {
-      std::printf("      %8.2f ms  %s\n", layerSeconds[i].first * 1e3, layerSeconds[i].second.c_str());
+      std::printf("      %8.2f ms  %s\n", layerSeconds[i].first * 1e3,
+                  layerSeconds[i].second.c_str());
     }
   }
 }
@@ -248,24 +259,31 @@ struct Product {
   std::vector<float> a, b, c;
   std::optional<QuantizedMatrix> quantized;
   Product(int m, int k, int n, Engine with)
-      : rows(m), depth(k), columns(n), engine(with), a(static_cast<std::size_t>(m) * k, 0.5F),
-        b(static_cast<std::size_t>(k) * n, 0.25F), c(static_cast<std::size_t>(m) * n, 0.0F) {
-    if (engine == Engine::kInt8) quantized.emplace(m, k, ConstMatrix{a.data(), k}, ProductPrecision::k8Bits);
-    if (engine == Engine::kInt12) quantized.emplace(m, k, ConstMatrix{a.data(), k}, ProductPrecision::k12Bits);
+      : rows(m),
+        depth(k),
+        columns(n),
+        engine(with),
+        a(static_cast<std::size_t>(m) * k, 0.5F),
+        b(static_cast<std::size_t>(k) * n, 0.25F),
+        c(static_cast<std::size_t>(m) * n, 0.0F) {
+    if (engine == Engine::kInt8)
+      quantized.emplace(m, k, ConstMatrix{a.data(), k}, ProductPrecision::k8Bits);
+    if (engine == Engine::kInt12)
+      quantized.emplace(m, k, ConstMatrix{a.data(), k}, ProductPrecision::k12Bits);
   }
   void run() {
     switch (engine) {
       case Engine::kFloat:
-        accumulateProduct(rows, columns, depth, {a.data(), depth}, {b.data(), columns}, {c.data(), columns},
-                          ProductKernel::kAvx512);
+        accumulateProduct(rows, columns, depth, {a.data(), depth}, {b.data(), columns},
+                          {c.data(), columns}, ProductKernel::kAvx512);
         return;
       case Engine::kInt8:
       case Engine::kInt12:
         accumulateQuantizedProduct(*quantized, columns, {b.data(), columns}, {c.data(), columns});
         return;
       default:
-        cblas_sgemm(CblasRowMajor, CblasNoTrans, CblasNoTrans, rows, columns, depth, 1.0F, a.data(), depth, b.data(),
-                    columns, 0.0F, c.data(), columns);
+        cblas_sgemm(CblasRowMajor, CblasNoTrans, CblasNoTrans, rows, columns, depth, 1.0F, a.data(),
+                    depth, b.data(), columns, 0.0F, c.data(), columns);
     }
   }
   double flops() const { return 2.0 * rows * depth * columns; }
@@ -299,7 +317,8 @@ double productRate(int m, int k, int n, int copies, int blasThreads, Engine engi
     for (std::thread& helper : helpers) helper.join();
     const double seconds = secondsSince(start);
     double flops = 0;
-    for (int copy = 0; copy < copies; ++copy) flops += (runs[static_cast<std::size_t>(copy)] + 1) * products[0].flops();
+    for (int copy = 0; copy < copies; ++copy)
+      flops += (runs[static_cast<std::size_t>(copy)] + 1) * products[0].flops();
     best = std::max(best, flops / seconds / 1e9);
   }
   openblas_set_num_threads(1);
@@ -317,7 +336,8 @@ std::vector<LayerWork> heaviestProducts(const NetworkWork& work, std::size_t cou
   }
   std::vector<LayerWork> sorted;
   for (const auto& [shape, layer] : shapes) sorted.push_back(layer);
-  std::sort(sorted.begin(), sorted.end(), [](const LayerWork& a, const LayerWork& b) { return a.macs > b.macs; });
+  std::sort(sorted.begin(), sorted.end(),
+            [](const LayerWork& a, const LayerWork& b) { return a.macs > b.macs; });
   if (sorted.size() > count) sorted.resize(count);
   return sorted;
 }
@@ -342,8 +362,8 @@ std::optional<cv::Mat> loadPage(const std::string& path) {
 // The recogniser's own reading stage on the page's chosen lines, as the tool
 // runs it (its readers on threads of their own, widest lines first): crops,
 // forwards and decoding. Returns its wall seconds.
-double readLikeTheTool(Recognizer& recognizer, const FoundLines& found, const std::vector<Quad>& chosen,
-                       cv::Size size) {
+double readLikeTheTool(Recognizer& recognizer, const FoundLines& found,
+                       const std::vector<Quad>& chosen, cv::Size size) {
   const auto start = Clock::now();
   recognizer.readLines(found, chosen, size);
   return secondsSince(start);
@@ -370,7 +390,8 @@ double recognitionMacs(Context& context, int width) {
   return macs;
 }
 
-void profilePage(Context& context, Recognizer& recognizer, const char* label, const std::string& path) {
+void profilePage(Context& context, Recognizer& recognizer, const char* label,
+                 const std::string& path) {
   const std::optional<cv::Mat> page = loadPage(path);
   if (!page) {
     std::fprintf(stderr, "cannot read %s\n", path.c_str());
@@ -384,7 +405,8 @@ void profilePage(Context& context, Recognizer& recognizer, const char* label, co
   const int inputWidth = detectionInput.size[3];
   const double detectionMacs = countWork(context.detection, {1, 3, inputHeight, inputWidth}).macs;
   context.detection.setInput(detectionInput);
-  context.detection.forward();  // sets the network up for this size, as the previous page did in the engine
+  context.detection
+      .forward();  // sets the network up for this size, as the previous page did in the engine
   std::vector<double> detectionTimes;
   for (int i = 0; i < 3; ++i) {
     const auto start = Clock::now();
@@ -409,7 +431,8 @@ void profilePage(Context& context, Recognizer& recognizer, const char* label, co
       const double toColumns = 48.0 / std::max(1, crop.rows);
       for (int i = 0; i < 2; ++i) {
         const double kept = trimShares[i] * crop.rows;
-        trimmable[i] += toColumns * (std::max(0.0, ink->x - kept) + std::max(0.0, crop.cols - ink->br().x - kept));
+        trimmable[i] += toColumns * (std::max(0.0, ink->x - kept) +
+                                     std::max(0.0, crop.cols - ink->br().x - kept));
       }
     }
     const int width = inputs.back().size[3];
@@ -420,7 +443,8 @@ void profilePage(Context& context, Recognizer& recognizer, const char* label, co
   // As the engine runs them: every line a new input width, so OpenCV sets
   // the network up again before most forwards.
   std::vector<double> engineTimes;
-  for (int i = 0; i < 3; ++i) engineTimes.push_back(readLikeTheTool(recognizer, found, chosen, page->size()));
+  for (int i = 0; i < 3; ++i)
+    engineTimes.push_back(readLikeTheTool(recognizer, found, chosen, page->size()));
   const double engineSeconds = median(engineTimes);
   // One reader, one thread: each line's forward timed twice in a row; the
   // second runs without the setting up.
@@ -441,30 +465,42 @@ void profilePage(Context& context, Recognizer& recognizer, const char* label, co
   auto share = [](double macCount, double seconds, double rate) {
     return rate > 0 ? 100.0 * 2 * macCount / seconds / 1e9 / rate : 0.0;
   };
-  std::printf("\n%s page %s: %dx%d pixels, detection input %dx%d, %zu lines, %.0f input columns (median line "
-              "%.0f, widest %.0f)\n",
-              label, path.c_str(), page->cols, page->rows, inputWidth, inputHeight, chosen.size(), columns,
-              widths.empty() ? 0.0 : median(widths),
-              widths.empty() ? 0.0 : *std::max_element(widths.begin(), widths.end()));
-  std::printf("  background at the line ends beyond 0.1 / 0.25 of the line height: %.1f%% / %.1f%% of the columns\n",
-              100.0 * trimmable[0] / std::max(1.0, columns), 100.0 * trimmable[1] / std::max(1.0, columns));
-  std::printf("  detection forward (OpenCV's threads, median of 3): %7.3f s  %6.2f G MAC  %6.1f GFLOP/s  "
-              "%5.1f%% of both cores' rate, %5.1f%% of their int12 rate\n",
-              detectionSeconds, detectionMacs / 1e9, 2 * detectionMacs / detectionSeconds / 1e9,
-              share(detectionMacs, detectionSeconds, context.peak.both),
-              share(detectionMacs, detectionSeconds, context.int8Peak.both));
+  std::printf(
+      "\n%s page %s: %dx%d pixels, detection input %dx%d, %zu lines, %.0f input columns (median "
+      "line "
+      "%.0f, widest %.0f)\n",
+      label, path.c_str(), page->cols, page->rows, inputWidth, inputHeight, chosen.size(), columns,
+      widths.empty() ? 0.0 : median(widths),
+      widths.empty() ? 0.0 : *std::max_element(widths.begin(), widths.end()));
+  std::printf(
+      "  background at the line ends beyond 0.1 / 0.25 of the line height: %.1f%% / %.1f%% of the "
+      "columns\n",
+      100.0 * trimmable[0] / std::max(1.0, columns), 100.0 * trimmable[1] / std::max(1.0, columns));
+  std::printf(
+      "  detection forward (OpenCV's threads, median of 3): %7.3f s  %6.2f G MAC  %6.1f GFLOP/s  "
+      "%5.1f%% of both cores' rate, %5.1f%% of their int12 rate\n",
+      detectionSeconds, detectionMacs / 1e9, 2 * detectionMacs / detectionSeconds / 1e9,
+      share(detectionMacs, detectionSeconds, context.peak.both),
+      share(detectionMacs, detectionSeconds, context.int8Peak.both));
   if (inputs.empty()) return;
-  std::printf("  recognition, %zu readers, the tool's reading stage (median of 3): %7.3f s  %6.2f G MAC  %6.1f GFLOP/s  "
-              "%5.1f%% of both cores' rate, %5.1f%% of their int12 rate\n",
-              context.readers.size(), engineSeconds, macs / 1e9, 2 * macs / engineSeconds / 1e9,
-              share(macs, engineSeconds, context.peak.both), share(macs, engineSeconds, context.int8Peak.both));
-  std::printf("  recognition, one reader on one thread, new width each line: %7.3f s  %6.1f GFLOP/s  %5.1f%% of one "
-              "core's rate\n",
-              firstSum, 2 * macs / firstSum / 1e9, share(macs, firstSum, context.peak.one));
-  std::printf("  recognition, one reader on one thread, same width again:    %7.3f s  %6.1f GFLOP/s  %5.1f%% of one "
-              "core's rate (setting up: %.0f%% of the first)\n",
-              secondSum, 2 * macs / secondSum / 1e9, share(macs, secondSum, context.peak.one),
-              100.0 * (firstSum - secondSum) / firstSum);
+  std::printf(
+      "  recognition, %zu readers, the tool's reading stage (median of 3): %7.3f s  %6.2f G MAC  "
+      "%6.1f GFLOP/s  "
+      "%5.1f%% of both cores' rate, %5.1f%% of their int12 rate\n",
+      context.readers.size(), engineSeconds, macs / 1e9, 2 * macs / engineSeconds / 1e9,
+      share(macs, engineSeconds, context.peak.both),
+      share(macs, engineSeconds, context.int8Peak.both));
+  std::printf(
+      "  recognition, one reader on one thread, new width each line: %7.3f s  %6.1f GFLOP/s  "
+      "%5.1f%% of one "
+      "core's rate\n",
+      firstSum, 2 * macs / firstSum / 1e9, share(macs, firstSum, context.peak.one));
+  std::printf(
+      "  recognition, one reader on one thread, same width again:    %7.3f s  %6.1f GFLOP/s  "
+      "%5.1f%% of one "
+      "core's rate (setting up: %.0f%% of the first)\n",
+      secondSum, 2 * macs / secondSum / 1e9, share(macs, secondSum, context.peak.one),
+      100.0 * (firstSum - secondSum) / firstSum);
 }
 
 // ------------------------------------------------------------- fixed costs
@@ -475,7 +511,8 @@ double runTool(const std::vector<std::string>& arguments) {
   const pid_t child = ::fork();
   if (child == 0) {
     std::vector<char*> argv{const_cast<char*>(BRINDLEWOX_BINARY)};
-    for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+    for (const std::string& argument : arguments)
+      argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
     if (std::freopen("/dev/null", "w", stderr) == nullptr) ::_exit(126);
     ::execv(BRINDLEWOX_BINARY, argv.data());
@@ -508,8 +545,8 @@ void fixedCosts(const std::string& lineImage) {
   if (!image) std::exit(1);
   TextDetector detector(detection);
   const FoundLines found = findLines(detector, *image);  // the first detection forward
-  const cv::Mat detectionInput =
-      TextDetector::networkInput(found.image, naturalDetectionScale(found.image.cols, found.image.rows));
+  const cv::Mat detectionInput = TextDetector::networkInput(
+      found.image, naturalDetectionScale(found.image.cols, found.image.rows));
   detection.setInput(detectionInput);
   start = Clock::now();
   detection.forward();
@@ -521,7 +558,8 @@ void fixedCosts(const std::string& lineImage) {
 
   double recognitionFirst = 0, recognitionWarm = 0;
   if (!found.lines.empty()) {
-    const cv::Mat input = TextLineReader::networkInput(TextLineReader::uprightCrop(found.image, found.lines[0].crop));
+    const cv::Mat input =
+        TextLineReader::networkInput(TextLineReader::uprightCrop(found.image, found.lines[0].crop));
     recognition.setInput(input);
     start = Clock::now();
     recognition.forward();
@@ -531,15 +569,20 @@ void fixedCosts(const std::string& lineImage) {
     recognition.forward();
     recognitionWarm = secondsSince(start);
   }
-  std::printf("\nfixed costs, one-line image %s (%dx%d, %zu line(s) found); tool runs: median of 5\n",
-              lineImage.c_str(), image->cols, image->rows, found.lines.size());
+  std::printf(
+      "\nfixed costs, one-line image %s (%dx%d, %zu line(s) found); tool runs: median of 5\n",
+      lineImage.c_str(), image->cols, image->rows, found.lines.size());
   std::printf("  whole tool run on the image             %7.3f s\n", median(whole));
   std::printf("  process start alone (no arguments)      %7.3f s\n", median(bare));
-  std::printf("  in this process: detection graph read   %7.3f s, recognition graph read %.3f s (the engine reads it "
-              "once per reader)\n",
-              detectionLoad, recognitionLoad);
-  std::printf("  first detection forward %.3f s (warm %.3f s), first recognition forward %.3f s (warm %.3f s)\n",
-              detectionFirst, detectionWarm, recognitionFirst, recognitionWarm);
+  std::printf(
+      "  in this process: detection graph read   %7.3f s, recognition graph read %.3f s (the "
+      "engine reads it "
+      "once per reader)\n",
+      detectionLoad, recognitionLoad);
+  std::printf(
+      "  first detection forward %.3f s (warm %.3f s), first recognition forward %.3f s (warm %.3f "
+      "s)\n",
+      detectionFirst, detectionWarm, recognitionFirst, recognitionWarm);
 }
 
 }  // namespace
@@ -557,7 +600,8 @@ int main(int argc, char** argv) {
   Context context;
   context.detection = readNetwork(networks->paths.detection);
   const std::size_t readers = std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 4);
-  for (std::size_t i = 0; i < readers; ++i) context.readers.push_back(readNetwork(networks->paths.recognition));
+  for (std::size_t i = 0; i < readers; ++i)
+    context.readers.push_back(readNetwork(networks->paths.recognition));
 
   std::printf("\nmultiply-adds, counted over the prepared graphs\n");
   const NetworkWork detection1280 = countWork(context.detection, {1, 3, 960, 1280});
@@ -572,23 +616,32 @@ int main(int argc, char** argv) {
 
   const bool ownKernel = fastestProductKernel() == ProductKernel::kAvx512;
   const bool int8Kernel = quantizedProductAvailable();
-  std::printf("\nmatrix products, GFLOP/s (int8: GOP/s; best of 3 trials of 0.3 s): OpenBLAS %s, cblas_sgemm%s%s\n",
-              openblas_get_config(), ownKernel ? "; ours: the layers' own AVX-512 kernel" : " (no AVX-512 here: the layers use it too)",
-              int8Kernel ? "; ours int8 / int12: their VNNI kernels in 8 and 12 bits (recognition runs 12), inputs quantised as "
-                           "they run" : "");
-  std::printf("  %-44s %-9s %10s %14s %16s\n", "shape [m x k] . [k x n]", "kernel", "1 thread", "2 threads",
-              "2 x 1 thread");
+  std::printf(
+      "\nmatrix products, GFLOP/s (int8: GOP/s; best of 3 trials of 0.3 s): OpenBLAS %s, "
+      "cblas_sgemm%s%s\n",
+      openblas_get_config(),
+      ownKernel ? "; ours: the layers' own AVX-512 kernel"
+                : " (no AVX-512 here: the layers use it too)",
+      int8Kernel ? "; ours int8 / int12: their VNNI kernels in 8 and 12 bits (recognition runs "
+                   "12), inputs quantised as "
+                   "they run"
+                 : "");
+  std::printf("  %-44s %-9s %10s %14s %16s\n", "shape [m x k] . [k x n]", "kernel", "1 thread",
+              "2 threads", "2 x 1 thread");
   // Returns the best float rate and the 12-bit integer rate, which recognition runs at.
-  auto printRates = [ownKernel, int8Kernel](const std::string& what, int m, int k, int n, bool threaded) {
+  auto printRates = [ownKernel, int8Kernel](const std::string& what, int m, int k, int n,
+                                            bool threaded) {
     Rates best{0, 0};
     Rates int8{0, 0};
     for (const Engine engine : {Engine::kBlas, Engine::kFloat, Engine::kInt8, Engine::kInt12}) {
-      if ((engine == Engine::kFloat && !ownKernel) || (engine >= Engine::kInt8 && !int8Kernel)) continue;
+      if ((engine == Engine::kFloat && !ownKernel) || (engine >= Engine::kInt8 && !int8Kernel))
+        continue;
       // 12-bit sums hold 512 steps; deeper products stay float in the layers.
       if (engine == Engine::kInt12 && k > QuantizedMatrix::kMaxDepth12) continue;
       const double one = productRate(m, k, n, 1, 1, engine);
       // One product on two threads is OpenBLAS's own threading; ours runs on the caller's thread.
-      const double two = threaded && engine == Engine::kBlas ? productRate(m, k, n, 1, 2, engine) : 0;
+      const double two =
+          threaded && engine == Engine::kBlas ? productRate(m, k, n, 1, 2, engine) : 0;
       const double pair = productRate(m, k, n, 2, 1, engine);
       char twoText[32] = "-";
       if (two > 0) std::snprintf(twoText, sizeof twoText, "%.1f", two);
@@ -606,30 +659,36 @@ int main(int argc, char** argv) {
   const Rates square2048 = printRates("square 2048", 2048, 2048, 2048, true).first;
   context.peak.one = std::max(context.peak.one, square2048.one);
   context.peak.both = std::max(context.peak.both, square2048.both);
-  // The integer peak in the shape of recognition's widest 1x1 convolutions, within the 12-bit depth.
+  // The integer peak in the shape of recognition's widest 1x1 convolutions, within the 12-bit
+  // depth.
   context.int8Peak = printRates("square 512", 512, 512, 512, true).second;
   for (const auto& [title, work] :
-       {std::pair<const char*, const NetworkWork*>{"detection 1x1", &detection1280}, {"recognition 1x1", &recognition320}}) {
+       {std::pair<const char*, const NetworkWork*>{"detection 1x1", &detection1280},
+        {"recognition 1x1", &recognition320}}) {
     for (const LayerWork& layer : heaviestProducts(*work, 3)) {
       const std::string what = std::string(title) + " [" + std::to_string(layer.rows) + " x " +
-                               std::to_string(layer.depth) + "] . [" + std::to_string(layer.depth) + " x " +
-                               std::to_string(layer.columns) + "]";
+                               std::to_string(layer.depth) + "] . [" + std::to_string(layer.depth) +
+                               " x " + std::to_string(layer.columns) + "]";
       printRates(what, layer.rows, layer.depth, layer.columns, false);
     }
   }
   // Two cores cannot do less than one; under load from elsewhere the pair can measure lower.
   context.peak.both = std::max(context.peak.both, context.peak.one);
-  std::printf("  peak taken for the shares: one core %.1f, both cores %.1f GFLOP/s; int12 one core %.1f, both cores "
-              "%.1f GOP/s\n",
-              context.peak.one, context.peak.both, context.int8Peak.one, context.int8Peak.both);
+  std::printf(
+      "  peak taken for the shares: one core %.1f, both cores %.1f GFLOP/s; int12 one core %.1f, "
+      "both cores "
+      "%.1f GOP/s\n",
+      context.peak.one, context.peak.both, context.int8Peak.one, context.int8Peak.both);
 
   profilePage(context, *networks->recognizer, "dense", argv[1]);
   profilePage(context, *networks->recognizer, "sparse", argv[2]);
 
   std::printf("\nwhere a forward's time goes, by layer type\n");
-  printLayerProfile("recognition at 48x320", context.readers[0], {1, 3, 48, 320}, recognition320, 1);
+  printLayerProfile("recognition at 48x320", context.readers[0], {1, 3, 48, 320}, recognition320,
+                    1);
   printLayerProfile("recognition at 48x1600", context.readers[0], {1, 3, 48, 1600},
                     countWork(context.readers[0], {1, 3, 48, 1600}), 1);
-  printLayerProfile("detection at 1280x960", context.detection, {1, 3, 960, 1280}, detection1280, cv::getNumThreads());
+  printLayerProfile("detection at 1280x960", context.detection, {1, 3, 960, 1280}, detection1280,
+                    cv::getNumThreads());
   return 0;
 }

@@ -12,12 +12,12 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <sstream>
 #include <string>
-#include <cstdio>
-#include <cstdlib>
 #include <vector>
 
 #include "pipeline/page_rendering.h"
@@ -85,13 +85,15 @@ int main(int argc, char** argv) {
     // of a document is drawn, with fonts and renderer made), then in-process.
     const std::optional<PageGeometry> page = worker.value().describePage(1, far());
     if (!page) return 1;
-    const std::optional<RenderSize> size = renderSize(page->mediaBox.width, page->mediaBox.height, page->rotation);
+    const std::optional<RenderSize> size =
+        renderSize(page->mediaBox.width, page->mediaBox.height, page->rotation);
     if (!size) return 1;
     width = size->pixelWidth;
     height = size->pixelHeight;
     if (!worker.value().drawPage(1, size->scale, width, height, far())) return 1;
     start = Clock::now();
-    if (!worker.value().describePage(1, far()) || !worker.value().drawPage(1, size->scale, width, height, far())) {
+    if (!worker.value().describePage(1, far()) ||
+        !worker.value().drawPage(1, size->scale, width, height, far())) {
       return 1;
     }
     inWorker.push_back(millisecondsSince(start));
@@ -114,11 +116,13 @@ int main(int argc, char** argv) {
     const std::optional<PDFPage> own = document.value().page(0);
     const std::optional<PageGeometry> page = worker.value().describePage(1, far());
     if (!own || !page) return 1;
-    const std::optional<RenderSize> size = renderSize(page->mediaBox.width, page->mediaBox.height, page->rotation);
+    const std::optional<RenderSize> size =
+        renderSize(page->mediaBox.width, page->mediaBox.height, page->rotation);
     if (!size || !worker.value().drawPage(1, size->scale, width, height, far())) return 1;
     const double workerBefore = cpuMilliseconds(worker.value().processId());
     for (int i = 0; i < 10; ++i) {
-      if (!worker.value().describePage(1, far()) || !worker.value().drawPage(1, size->scale, width, height, far())) {
+      if (!worker.value().describePage(1, far()) ||
+          !worker.value().drawPage(1, size->scale, width, height, far())) {
         return 1;
       }
     }
@@ -130,9 +134,13 @@ int main(int argc, char** argv) {
     }
     ownCpu = (ownCpuMilliseconds() - ownBefore) / 10;
   }
-  std::printf("worker start (spawn to the first reply), median of %d: %.1f ms\n", rounds, median(starts));
-  std::printf("CPU per page drawn (mean of 10): in the worker %.1f ms, in this process %.1f ms\n", workerCpu, ownCpu);
-  std::printf("page 1 (%d x %d) drawn again: in the worker %.1f ms, in this process %.1f ms; hand-over %.1f ms\n",
-              width, height, median(inWorker), median(inProcess), median(inWorker) - median(inProcess));
+  std::printf("worker start (spawn to the first reply), median of %d: %.1f ms\n", rounds,
+              median(starts));
+  std::printf("CPU per page drawn (mean of 10): in the worker %.1f ms, in this process %.1f ms\n",
+              workerCpu, ownCpu);
+  std::printf(
+      "page 1 (%d x %d) drawn again: in the worker %.1f ms, in this process %.1f ms; hand-over "
+      "%.1f ms\n",
+      width, height, median(inWorker), median(inProcess), median(inWorker) - median(inProcess));
   return 0;
 }

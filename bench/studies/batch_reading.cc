@@ -74,8 +74,8 @@ int main(int argc, char** argv) {
   if (!networks) return 1;
   TextLineReader& reader = networks->reader();
   const ThreadCount oneThread(1);
-  std::printf("%-44s %6s %9s %9s %9s %9s %6s %8s %9s\n", "page", "lines", "fwd alone", "fwd batch", "s alone",
-              "s batch", "ratio", "text ≠", "max Δconf");
+  std::printf("%-44s %6s %9s %9s %9s %9s %6s %8s %9s\n", "page", "lines", "fwd alone", "fwd batch",
+              "s alone", "s batch", "ratio", "text ≠", "max Δconf");
   double totalAlone = 0;
   double totalBatched = 0;
   for (int arg = first; arg < argc; ++arg) {
@@ -117,7 +117,9 @@ int main(int argc, char** argv) {
     double largestShift = 0;
     for (std::size_t i = 0; i < alone.size(); ++i) {
       if (alone[i].text != batched[i].text) ++differing;
-      largestShift = std::max(largestShift, static_cast<double>(std::fabs(alone[i].confidence - batched[i].confidence)));
+      largestShift =
+          std::max(largestShift,
+                   static_cast<double>(std::fabs(alone[i].confidence - batched[i].confidence)));
     }
     const double a = median(aloneTimes);
     const double b = median(batchedTimes);
@@ -125,10 +127,12 @@ int main(int argc, char** argv) {
     totalBatched += b;
     std::string name = argv[arg];
     if (name.size() > 44) name = "..." + name.substr(name.size() - 41);
-    std::printf("%-44s %6zu %9zu %9zu %9.3f %9.3f %6.2f %8d %9.4f\n", name.c_str(), crops.size(), crops.size(),
-                batches.size(), a, b, b / a, differing, largestShift);
+    std::printf("%-44s %6zu %9zu %9zu %9.3f %9.3f %6.2f %8d %9.4f\n", name.c_str(), crops.size(),
+                crops.size(), batches.size(), a, b, b / a, differing, largestShift);
   }
-  std::printf("total: alone %.3f s, batched %.3f s, ratio %.3f (median of %d interleaved rounds per page, one thread)\n",
-              totalAlone, totalBatched, totalBatched / totalAlone, rounds);
+  std::printf(
+      "total: alone %.3f s, batched %.3f s, ratio %.3f (median of %d interleaved rounds per page, "
+      "one thread)\n",
+      totalAlone, totalBatched, totalBatched / totalAlone, rounds);
   return 0;
 }

@@ -48,9 +48,9 @@ int main(int argc, char** argv) {
   double longestDrawing = 0;
   double longestMeasuring = 0;
   std::string longestWhere;
-  std::printf("%10s %10s %10s %10s %10s %10s %7s %8s %6s %10s %8s %5s %8s %9s  page  file\n", "content", "whole",
-              "pixels", "codec in", "decoder", "visits", "fax", "fn samp", "calc", "mesh", "cells", "annot", "measure",
-              "drawing");
+  std::printf("%10s %10s %10s %10s %10s %10s %7s %8s %6s %10s %8s %5s %8s %9s  page  file\n",
+              "content", "whole", "pixels", "codec in", "decoder", "visits", "fax", "fn samp",
+              "calc", "mesh", "cells", "annot", "measure", "drawing");
   for (int i = 1; i < argc; ++i) {
     Result<PDFDocument> document = PDFDocument::open(argv[i]);
     if (!document) {
@@ -67,16 +67,17 @@ int main(int argc, char** argv) {
       const bool drawn = static_cast<bool>(renderPDFPage(document.value(), *page, number));
       const double drawing = bench::secondsSince(start);
       const std::string where = std::string(argv[i]) + " page " + std::to_string(number);
-      std::printf("%10lld %10lld %10lld %10lld %10lld %10lld %7lld %8lld %6lld %10lld %8lld %5lld %8.3f %9.3f  %-4lld  %s%s%s\n",
-                  static_cast<long long>(cost.contentBytes), static_cast<long long>(cost.wholeDataBytes),
-                  static_cast<long long>(cost.imagePixels), static_cast<long long>(cost.codecInputBytes),
-                  static_cast<long long>(cost.decoderMemory), static_cast<long long>(cost.sampleVisits),
-                  static_cast<long long>(cost.faxColumns), static_cast<long long>(cost.functionSamples),
-                  static_cast<long long>(cost.calculatorTokens),
-                  static_cast<long long>(cost.meshMemory), static_cast<long long>(cost.tilingCells),
-                  static_cast<long long>(cost.annotationAreas), measuring,
-                  drawing, static_cast<long long>(number), argv[i], drawn ? "" : " (not drawn)",
-                  cost.refusal != nullptr ? (std::string(" refused: ") + cost.refusal).c_str() : "");
+      std::printf(
+          "%10lld %10lld %10lld %10lld %10lld %10lld %7lld %8lld %6lld %10lld %8lld %5lld %8.3f "
+          "%9.3f  %-4lld  %s%s%s\n",
+          static_cast<long long>(cost.contentBytes), static_cast<long long>(cost.wholeDataBytes),
+          static_cast<long long>(cost.imagePixels), static_cast<long long>(cost.codecInputBytes),
+          static_cast<long long>(cost.decoderMemory), static_cast<long long>(cost.sampleVisits),
+          static_cast<long long>(cost.faxColumns), static_cast<long long>(cost.functionSamples),
+          static_cast<long long>(cost.calculatorTokens), static_cast<long long>(cost.meshMemory),
+          static_cast<long long>(cost.tilingCells), static_cast<long long>(cost.annotationAreas),
+          measuring, drawing, static_cast<long long>(number), argv[i], drawn ? "" : " (not drawn)",
+          cost.refusal != nullptr ? (std::string(" refused: ") + cost.refusal).c_str() : "");
       if (cost.refusal != nullptr) continue;  // a refused page's figures are not real ones
       for (Figure& figure : figures) {
         if (cost.*figure.field > figure.largest) {
@@ -100,10 +101,11 @@ int main(int argc, char** argv) {
     std::printf("%-18s %14lld %14lld  %s\n", figure.name, static_cast<long long>(figure.bound),
                 static_cast<long long>(figure.largest), figure.where.c_str());
   }
-  std::printf("%-18s %14lld %14lld  %s\n", "drawn image pixels", static_cast<long long>(kDrawnImagePixelLimit),
+  std::printf("%-18s %14lld %14lld  %s\n", "drawn image pixels",
+              static_cast<long long>(kDrawnImagePixelLimit),
               static_cast<long long>(largestDrawnImage), largestDrawnWhere.c_str());
   std::printf("%-18s %13llds %13.3fs  %s (measuring at most %.3f s)\n", "measure + draw",
-              static_cast<long long>(kPageDrawingLimit.count()), longestDrawing, longestWhere.c_str(),
-              longestMeasuring);
+              static_cast<long long>(kPageDrawingLimit.count()), longestDrawing,
+              longestWhere.c_str(), longestMeasuring);
   return 0;
 }

@@ -29,7 +29,8 @@ std::size_t editDistance(const std::vector<std::string>& a, const std::vector<st
     std::vector<std::size_t> current(b.size() + 1);
     current[0] = i;
     for (std::size_t j = 1; j <= b.size(); ++j) {
-      current[j] = std::min({previous[j] + 1, current[j - 1] + 1, previous[j - 1] + (a[i - 1] != b[j - 1] ? 1 : 0)});
+      current[j] = std::min(
+          {previous[j] + 1, current[j - 1] + 1, previous[j - 1] + (a[i - 1] != b[j - 1] ? 1 : 0)});
     }
     previous = current;
   }
@@ -67,8 +68,8 @@ int main(int argc, char** argv) {
     const double aspect = static_cast<double>(bgr.cols) / static_cast<double>(bgr.rows);
     const std::size_t on = editDistance(expected, words(assembleText(with, aspect).text));
     const std::size_t off = editDistance(expected, words(assembleText(without, aspect).text));
-    std::printf("%-40s words %5zu  word error with restoration %.4f, without %.4f\n", argv[i], expected.size(),
-                static_cast<double>(on) / static_cast<double>(expected.size()),
+    std::printf("%-40s words %5zu  word error with restoration %.4f, without %.4f\n", argv[i],
+                expected.size(), static_cast<double>(on) / static_cast<double>(expected.size()),
                 static_cast<double>(off) / static_cast<double>(expected.size()));
     truthWords += expected.size();
     errorsWith += on;

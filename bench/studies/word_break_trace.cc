@@ -5,7 +5,8 @@
 // of a PDF is drawn as the tool draws it.
 //
 // One JSON object per page on standard output:
-//   {"input": PATH, "page": N, "lines": [{"height": PX, "width": PX, "frames": [[class, p, space], ...]}, ...]}
+//   {"input": PATH, "page": N, "lines": [{"height": PX, "width": PX, "frames": [[class, p, space],
+//   ...]}, ...]}
 // and, with --dictionary, first a line {"dictionary": [symbols...]}.
 //
 // usage: word_break_trace [--dictionary] INPUT...
@@ -14,11 +15,11 @@
 #include <string>
 
 #include "bench/bench_support.h"
-#include "platform/recognizer/line_boxes.h"
 #include "pipeline/page_rendering.h"
 #include "platform/image/bitmap_pixels.h"
 #include "platform/image/image_decoder.h"
 #include "platform/pdf/pdf_document.h"
+#include "platform/recognizer/line_boxes.h"
 
 namespace {
 
@@ -30,7 +31,8 @@ std::string jsonString(const std::string& text) {
       out += c;
     } else if (static_cast<unsigned char>(c) < 0x20) {
       char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(static_cast<unsigned char>(c)));
+      std::snprintf(escaped, sizeof escaped, "\\u%04x",
+                    static_cast<unsigned>(static_cast<unsigned char>(c)));
       out += escaped;
     } else {
       out += c;
@@ -40,7 +42,8 @@ std::string jsonString(const std::string& text) {
 }
 
 bool endsWith(const std::string& text, const std::string& tail) {
-  return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+  return text.size() >= tail.size() &&
+         text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
 std::vector<brindlewox::Bitmap> pages(const std::string& path) {
@@ -87,8 +90,8 @@ int main(int argc, char** argv) {
     for (std::size_t number = 0; number < drawn.size(); ++number) {
       const cv::Mat& bgr = drawn[number].pixels().bgr;
       const FoundLines found = findLines(networks->detector(), bgr);
-      std::string out =
-          "{\"input\": " + jsonString(argv[i]) + ", \"page\": " + std::to_string(number + 1) + ", \"lines\": [";
+      std::string out = "{\"input\": " + jsonString(argv[i]) +
+                        ", \"page\": " + std::to_string(number + 1) + ", \"lines\": [";
       bool firstLine = true;
       for (const Quad& chosen : chooseLines(found, bgr.size())) {
         const cv::Mat crop = TextLineReader::uprightCrop(found.image, chosen);

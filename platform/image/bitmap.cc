@@ -11,10 +11,16 @@ Bitmap::Bitmap(Bitmap&&) noexcept = default;
 Bitmap& Bitmap::operator=(Bitmap&&) noexcept = default;
 Bitmap::~Bitmap() = default;
 
-int Bitmap::width() const { return pixels_->bgr.cols; }
-int Bitmap::height() const { return pixels_->bgr.rows; }
+int Bitmap::width() const {
+  return pixels_->bgr.cols;
+}
+int Bitmap::height() const {
+  return pixels_->bgr.rows;
+}
 
-Bitmap makeBitmap(cv::Mat bgr) { return Bitmap(std::make_unique<Bitmap::Pixels>(Bitmap::Pixels{std::move(bgr)})); }
+Bitmap makeBitmap(cv::Mat bgr) {
+  return Bitmap(std::make_unique<Bitmap::Pixels>(Bitmap::Pixels{std::move(bgr)}));
+}
 
 }  // namespace brindlewox
 

@@ -46,12 +46,14 @@ std::optional<DeclaredSize> jpegSize(Bytes b) {
       continue;
     }
     const std::size_t length = bigEndian(b, i + 2, 2);
-    const bool startOfFrame = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
+    const bool startOfFrame =
+        marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
     if (startOfFrame) {
       if (i + 9 > b.size()) return std::nullopt;
       return DeclaredSize{bigEndian(b, i + 7, 2), bigEndian(b, i + 5, 2)};
     }
-    if (marker == 0xDA || marker == 0xD9 || length < 2) return std::nullopt;  // scan or end before any frame
+    if (marker == 0xDA || marker == 0xD9 || length < 2)
+      return std::nullopt;  // scan or end before any frame
     i += 2 + length;
   }
   return std::nullopt;
@@ -64,7 +66,8 @@ std::optional<DeclaredSize> bmpSize(Bytes b) {
   // Height is signed: negative means rows run top down.
   const auto width = static_cast<std::int32_t>(littleEndian(b, 18, 4));
   const auto height = static_cast<std::int32_t>(littleEndian(b, 22, 4));
-  return DeclaredSize{static_cast<std::uint64_t>(std::llabs(width)), static_cast<std::uint64_t>(std::llabs(height))};
+  return DeclaredSize{static_cast<std::uint64_t>(std::llabs(width)),
+                      static_cast<std::uint64_t>(std::llabs(height))};
 }
 
 std::optional<DeclaredSize> webpSize(Bytes b) {
@@ -78,14 +81,17 @@ std::optional<DeclaredSize> webpSize(Bytes b) {
     return DeclaredSize{(bits & 0x3FFFU) + 1, ((bits >> 14U) & 0x3FFFU) + 1};
   }
   if (startsWith(b, 12, "VP8X") && b.size() >= 30) {
-    return DeclaredSize{littleEndian(b, 24, 3) + std::uint64_t{1}, littleEndian(b, 27, 3) + std::uint64_t{1}};
+    return DeclaredSize{littleEndian(b, 24, 3) + std::uint64_t{1},
+                        littleEndian(b, 27, 3) + std::uint64_t{1}};
   }
   return std::nullopt;
 }
 
 std::optional<DeclaredSize> tiffSize(Bytes b) {
   const bool little = b[0] == 'I';
-  auto read = [&](std::size_t at, std::size_t count) { return little ? littleEndian(b, at, count) : bigEndian(b, at, count); };
+  auto read = [&](std::size_t at, std::size_t count) {
+    return little ? littleEndian(b, at, count) : bigEndian(b, at, count);
+  };
   if (b.size() < 8) return std::nullopt;
   const std::size_t directory = read(4, 4);
   if (directory + 2 > b.size()) return std::nullopt;
@@ -116,10 +122,11 @@ std::optional<DeclaredSize> tiffSize(Bytes b) {
 
 ImageFormat imageFormat(Bytes b) {
   static constexpr std::array<std::uint8_t, 8> kPNG = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
-  if (b.size() >= kPNG.size() && std::memcmp(b.data(), kPNG.data(), kPNG.size()) == 0) return ImageFormat::png;
+  if (b.size() >= kPNG.size() && std::memcmp(b.data(), kPNG.data(), kPNG.size()) == 0)
+    return ImageFormat::png;
   if (b.size() >= 3 && b[0] == 0xFF && b[1] == 0xD8 && b[2] == 0xFF) return ImageFormat::jpeg;
   if (b.size() >= 4 && ((startsWith(b, 0, "II") && b[2] == 42 && b[3] == 0) ||
-                         (startsWith(b, 0, "MM") && b[2] == 0 && b[3] == 42))) {
+                        (startsWith(b, 0, "MM") && b[2] == 0 && b[3] == 42))) {
     return ImageFormat::tiff;
   }
   if (startsWith(b, 0, "BM")) return ImageFormat::bmp;
@@ -130,13 +137,19 @@ ImageFormat imageFormat(Bytes b) {
 
 std::optional<DeclaredSize> declaredSize(Bytes b) {
   switch (imageFormat(b)) {
-    case ImageFormat::png: return pngSize(b);
-    case ImageFormat::jpeg: return jpegSize(b);
-    case ImageFormat::tiff: return tiffSize(b);
-    case ImageFormat::bmp: return bmpSize(b);
-    case ImageFormat::webp: return webpSize(b);
+    case ImageFormat::png:
+      return pngSize(b);
+    case ImageFormat::jpeg:
+      return jpegSize(b);
+    case ImageFormat::tiff:
+      return tiffSize(b);
+    case ImageFormat::bmp:
+      return bmpSize(b);
+    case ImageFormat::webp:
+      return webpSize(b);
     case ImageFormat::heif:
-    case ImageFormat::unknown: return std::nullopt;
+    case ImageFormat::unknown:
+      return std::nullopt;
   }
   return std::nullopt;
 }

@@ -51,7 +51,9 @@ class Reader {
   bool failed_ = false;
 };
 
-std::uint64_t ceilDiv(std::uint64_t a, std::uint64_t b) { return (a + b - 1) / b; }
+std::uint64_t ceilDiv(std::uint64_t a, std::uint64_t b) {
+  return (a + b - 1) / b;
+}
 
 // Saturating, so that a product of two declared 32-bit sizes (or a sum of
 // many) can only grow, never wrap to something small.
@@ -59,7 +61,9 @@ std::uint64_t times(std::uint64_t a, std::uint64_t b) {
   if (a != 0 && b > UINT64_MAX / a) return UINT64_MAX;
   return a * b;
 }
-std::uint64_t plus(std::uint64_t a, std::uint64_t b) { return b > UINT64_MAX - a ? UINT64_MAX : a + b; }
+std::uint64_t plus(std::uint64_t a, std::uint64_t b) {
+  return b > UINT64_MAX - a ? UINT64_MAX : a + b;
+}
 
 // Headers that cannot be followed: whatever the decoder makes of them, nothing
 // here vouches for its cost.
@@ -120,17 +124,19 @@ CodecCost jpegCost(Bytes b, std::uint64_t declaredWidth, std::uint64_t declaredH
   bool multiScan = false;
   std::uint64_t scans = 0;
   while (const std::optional<std::uint8_t> marker = nextMarker(b, at)) {
-    if (*marker == 0xD9) break;                                         // end of image
+    if (*marker == 0xD9) break;                                             // end of image
     if (*marker == 0x01 || (*marker >= 0xD0 && *marker <= 0xD8)) continue;  // no length follows
     Reader segment(b, at);
     const std::uint64_t length = segment.u16();
     // libjpeg reads on past a length under 2 where this could not follow it.
     if (!segment.ok() || length < 2) return unknown();
-    const bool frame = *marker >= 0xC0 && *marker <= 0xCF && *marker != 0xC4 && *marker != 0xC8 && *marker != 0xCC;
+    const bool frame =
+        *marker >= 0xC0 && *marker <= 0xCF && *marker != 0xC4 && *marker != 0xC8 && *marker != 0xCC;
     if (frame) {
       // libjpeg reads only the first frame; a second one, or one it does not
       // decode (lossless, hierarchical), ends the decoding.
-      const bool supported = *marker == 0xC0 || *marker == 0xC1 || *marker == 0xC2 || *marker == 0xC9 || *marker == 0xCA;
+      const bool supported = *marker == 0xC0 || *marker == 0xC1 || *marker == 0xC2 ||
+                             *marker == 0xC9 || *marker == 0xCA;
       if (!components.empty()) break;
       if (!supported) return unknown();
       progressive = *marker == 0xC2 || *marker == 0xCA;
@@ -140,7 +146,8 @@ CodecCost jpegCost(Bytes b, std::uint64_t declaredWidth, std::uint64_t declaredH
       const std::uint64_t count = segment.u8();
       if (!segment.ok() || count == 0 || count > 10) return unknown();
       if (width > kJpegMaxSide || height > kJpegMaxSide) {
-        if (declaredWidth == 0 || declaredHeight == 0 || declaredWidth > kJpegMaxSide || declaredHeight > kJpegMaxSide) {
+        if (declaredWidth == 0 || declaredHeight == 0 || declaredWidth > kJpegMaxSide ||
+            declaredHeight > kJpegMaxSide) {
           return unknown();
         }
         width = declaredWidth;
@@ -226,8 +233,8 @@ CodecCost codestreamCost(Bytes b) {
   const std::uint64_t tileX0 = r.u32();
   const std::uint64_t tileY0 = r.u32();
   const std::uint64_t count = r.u16();
-  if (!r.ok() || x1 <= x0 || y1 <= y0 || tileWidth == 0 || tileHeight == 0 || tileX0 > x0 || tileY0 > y0 ||
-      count == 0 || count > 16384) {
+  if (!r.ok() || x1 <= x0 || y1 <= y0 || tileWidth == 0 || tileHeight == 0 || tileX0 > x0 ||
+      tileY0 > y0 || count == 0 || count > 16384) {
     return unknown();
   }
   CodecCost cost;
@@ -238,16 +245,19 @@ CodecCost codestreamCost(Bytes b) {
     const std::uint64_t dx = r.u8();
     const std::uint64_t dy = r.u8();
     if (!r.ok() || dx == 0 || dy == 0) return unknown();
-    samples = plus(samples, times(ceilDiv(x1, dx) - ceilDiv(x0, dx), ceilDiv(y1, dy) - ceilDiv(y0, dy)));
+    samples =
+        plus(samples, times(ceilDiv(x1, dx) - ceilDiv(x0, dx), ceilDiv(y1, dy) - ceilDiv(y0, dy)));
   }
-  const std::uint64_t tiles = times(ceilDiv(x1 - tileX0, tileWidth), ceilDiv(y1 - tileY0, tileHeight));
+  const std::uint64_t tiles =
+      times(ceilDiv(x1 - tileX0, tileWidth), ceilDiv(y1 - tileY0, tileHeight));
   // 32-bit samples for the whole picture, and the coding parameters of every
   // tile, allocated as the header is read: some kilobytes a tile, and about
   // one more for each component in each tile (thousands of components in
   // thousands of tiles are gigabytes before a sample is decoded).
   constexpr std::uint64_t kBytesPerTile = 8 << 10;
   constexpr std::uint64_t kBytesPerTileComponent = 1 << 10;
-  cost.memory = plus(times(samples, 4), times(tiles, plus(kBytesPerTile, times(count, kBytesPerTileComponent))));
+  cost.memory = plus(times(samples, 4),
+                     times(tiles, plus(kBytesPerTile, times(count, kBytesPerTileComponent))));
   cost.sampleVisits = samples;
   return cost;
 }
@@ -255,8 +265,10 @@ CodecCost codestreamCost(Bytes b) {
 }  // namespace
 
 CodecCost jpxCost(Bytes b) {
-  static constexpr std::array<std::uint8_t, 12> kSignature = {0, 0, 0, 12, 'j', 'P', ' ', ' ', 0x0D, 0x0A, 0x87, 0x0A};
-  if (b.size() < kSignature.size() || !std::equal(kSignature.begin(), kSignature.end(), b.begin())) {
+  static constexpr std::array<std::uint8_t, 12> kSignature = {0,   0,   0,    12,   'j',  'P',
+                                                              ' ', ' ', 0x0D, 0x0A, 0x87, 0x0A};
+  if (b.size() < kSignature.size() ||
+      !std::equal(kSignature.begin(), kSignature.end(), b.begin())) {
     return codestreamCost(b);
   }
   // JP2 boxes; OpenJPEG decodes the first contiguous codestream box.
@@ -272,7 +284,8 @@ CodecCost jpxCost(Bytes b) {
     // A box that claims more than the data holds (OpenJPEG may read on
     // regardless) is refused.
     if (length < header || length - header > b.size() - r.at()) return unknown();
-    if (type == 0x6A703263) return codestreamCost(b.subspan(r.at(), static_cast<std::size_t>(length - header)));  // jp2c
+    if (type == 0x6A703263)
+      return codestreamCost(b.subspan(r.at(), static_cast<std::size_t>(length - header)));  // jp2c
     r.skip(length - header);
   }
   return unknown();
@@ -370,7 +383,8 @@ struct Jbig2Walk {
       add(times(times(grayMax + 1, width), height));
       return;
     }
-    const bool region = (type >= 4 && type <= 7) || (type >= 20 && type <= 23) || (type >= 36 && type <= 43);
+    const bool region =
+        (type >= 4 && type <= 7) || (type >= 20 && type <= 23) || (type >= 36 && type <= 43);
     if (!region) return;
     const std::uint64_t width = r.u32();
     const std::uint64_t height = r.u32();

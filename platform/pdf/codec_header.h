@@ -33,7 +33,8 @@ struct CodecCost {
 // Poppler gives libjpeg in place of a frame over libjpeg's 65500-pixel limit.
 // A stream whose headers cannot be followed (no start, no frame, an
 // unsupported one, no scan) is of unknown cost.
-CodecCost jpegCost(std::span<const std::uint8_t> bytes, std::uint64_t declaredWidth, std::uint64_t declaredHeight);
+CodecCost jpegCost(std::span<const std::uint8_t> bytes, std::uint64_t declaredWidth,
+                   std::uint64_t declaredHeight);
 
 // A JPEG 2000 file (JP2 boxes) or bare codestream, as OpenJPEG reads it.
 CodecCost jpxCost(std::span<const std::uint8_t> bytes);

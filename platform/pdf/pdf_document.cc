@@ -1,8 +1,8 @@
 #include "platform/pdf/pdf_document.h"
 
 #include <GlobalParams.h>
-#include <Page.h>
 #include <PDFDoc.h>
+#include <Page.h>
 #include <SplashOutputDev.h>
 #include <Stream.h>
 #include <goo/gfile.h>
@@ -21,7 +21,8 @@ namespace brindlewox {
 
 namespace {
 
-void discardPopplerMessage(ErrorCategory /*category*/, Goffset /*position*/, const char* /*message*/) {}
+void discardPopplerMessage(ErrorCategory /*category*/, Goffset /*position*/,
+                           const char* /*message*/) {}
 
 void initialisePoppler() {
   static const bool initialised = [] {
@@ -57,35 +58,42 @@ class PageRenderer : public SplashOutputDev {
   // The largest image the page drew, in pixels of the bitmap.
   std::int64_t largestImage() const { return largestImage_; }
 
-  void drawImageMask(GfxState* state, Object* ref, Stream* str, int width, int height, bool invert, bool interpolate,
-                     bool inlineImg) override {
-    if (!tooLarge(state)) SplashOutputDev::drawImageMask(state, ref, str, width, height, invert, interpolate, inlineImg);
+  void drawImageMask(GfxState* state, Object* ref, Stream* str, int width, int height, bool invert,
+                     bool interpolate, bool inlineImg) override {
+    if (!tooLarge(state))
+      SplashOutputDev::drawImageMask(state, ref, str, width, height, invert, interpolate,
+                                     inlineImg);
   }
-  void drawImage(GfxState* state, Object* ref, Stream* str, int width, int height, GfxImageColorMap* colorMap,
-                 bool interpolate, const int* maskColors, bool inlineImg) override {
+  void drawImage(GfxState* state, Object* ref, Stream* str, int width, int height,
+                 GfxImageColorMap* colorMap, bool interpolate, const int* maskColors,
+                 bool inlineImg) override {
     if (tooLarge(state)) return;
-    SplashOutputDev::drawImage(state, ref, str, width, height, colorMap, interpolate, maskColors, inlineImg);
+    SplashOutputDev::drawImage(state, ref, str, width, height, colorMap, interpolate, maskColors,
+                               inlineImg);
   }
-  void drawMaskedImage(GfxState* state, Object* ref, Stream* str, int width, int height, GfxImageColorMap* colorMap,
-                       bool interpolate, Stream* maskStr, int maskWidth, int maskHeight, bool maskInvert,
-                       bool maskInterpolate) override {
+  void drawMaskedImage(GfxState* state, Object* ref, Stream* str, int width, int height,
+                       GfxImageColorMap* colorMap, bool interpolate, Stream* maskStr, int maskWidth,
+                       int maskHeight, bool maskInvert, bool maskInterpolate) override {
     if (tooLarge(state)) return;
-    SplashOutputDev::drawMaskedImage(state, ref, str, width, height, colorMap, interpolate, maskStr, maskWidth,
-                                     maskHeight, maskInvert, maskInterpolate);
+    SplashOutputDev::drawMaskedImage(state, ref, str, width, height, colorMap, interpolate, maskStr,
+                                     maskWidth, maskHeight, maskInvert, maskInterpolate);
   }
   void drawSoftMaskedImage(GfxState* state, Object* ref, Stream* str, int width, int height,
-                           GfxImageColorMap* colorMap, bool interpolate, Stream* maskStr, int maskWidth,
-                           int maskHeight, GfxImageColorMap* maskColorMap, bool maskInterpolate) override {
+                           GfxImageColorMap* colorMap, bool interpolate, Stream* maskStr,
+                           int maskWidth, int maskHeight, GfxImageColorMap* maskColorMap,
+                           bool maskInterpolate) override {
     if (tooLarge(state)) return;
-    SplashOutputDev::drawSoftMaskedImage(state, ref, str, width, height, colorMap, interpolate, maskStr, maskWidth,
-                                         maskHeight, maskColorMap, maskInterpolate);
+    SplashOutputDev::drawSoftMaskedImage(state, ref, str, width, height, colorMap, interpolate,
+                                         maskStr, maskWidth, maskHeight, maskColorMap,
+                                         maskInterpolate);
   }
   // A mask set is undone by the next unset; a skipped one must skip its unset.
-  void setSoftMaskFromImageMask(GfxState* state, Object* ref, Stream* str, int width, int height, bool invert,
-                                bool inlineImg, double* baseMatrix) override {
+  void setSoftMaskFromImageMask(GfxState* state, Object* ref, Stream* str, int width, int height,
+                                bool invert, bool inlineImg, double* baseMatrix) override {
     skippedMasks_.push_back(tooLarge(state));
     if (!skippedMasks_.back()) {
-      SplashOutputDev::setSoftMaskFromImageMask(state, ref, str, width, height, invert, inlineImg, baseMatrix);
+      SplashOutputDev::setSoftMaskFromImageMask(state, ref, str, width, height, invert, inlineImg,
+                                                baseMatrix);
     }
   }
   void unsetSoftMaskFromImageMask(GfxState* state, double* baseMatrix) override {
@@ -163,13 +171,16 @@ Result<PDFDocument> PDFDocument::open(UniqueFd file) {
   if (!goo) return OCRError::unreadableInput();
   file.release();  // the GooFile closes it
   // The document deletes its stream; the file stays with this object.
-  auto* stream = new FileStream(goo.get(), 0, false, goo->size(), Object(objNull));  // NOLINT(cppcoreguidelines-owning-memory)
+  auto* stream = new FileStream(goo.get(), 0, false, goo->size(),
+                                Object(objNull));  // NOLINT(cppcoreguidelines-owning-memory)
   auto document = std::make_unique<PDFDoc>(stream);
   if (!document->isOk()) return OCRError::unreadableInput();
   return PDFDocument(std::move(goo), std::move(document));
 }
 
-std::int64_t PDFDocument::pageCount() const { return std::max(0, document_->getNumPages()); }
+std::int64_t PDFDocument::pageCount() const {
+  return std::max(0, document_->getNumPages());
+}
 
 std::optional<PDFPage> PDFDocument::page(std::int64_t index) const {
   if (index < 0 || index >= pageCount()) return std::nullopt;
@@ -180,16 +191,19 @@ std::optional<PDFPage> PDFDocument::page(std::int64_t index) const {
 }
 
 PageCost PDFDocument::cost(const PDFPage& page) const {
-  return measurePageCost(page.page_, document_->getXRef(), std::chrono::steady_clock::now() + kPageDrawingLimit);
+  return measurePageCost(page.page_, document_->getXRef(),
+                         std::chrono::steady_clock::now() + kPageDrawingLimit);
 }
 
-std::optional<Bitmap> PDFDocument::render(const PDFPage& page, double scale, int pixelWidth, int pixelHeight) {
+std::optional<Bitmap> PDFDocument::render(const PDFPage& page, double scale, int pixelWidth,
+                                          int pixelHeight) {
   cv::Mat bgr(pixelHeight, pixelWidth, CV_8UC3);
   if (!render(page, scale, pixelWidth, pixelHeight, bgr.data)) return std::nullopt;
   return makeBitmap(std::move(bgr));
 }
 
-bool PDFDocument::render(const PDFPage& page, double scale, int pixelWidth, int pixelHeight, std::uint8_t* bgr) {
+bool PDFDocument::render(const PDFPage& page, double scale, int pixelWidth, int pixelHeight,
+                         std::uint8_t* bgr) {
   if (!renderer_) {
     renderer_ = std::make_unique<PageRenderer>();
     renderer_->setFontAntialias(true);
@@ -199,18 +213,21 @@ bool PDFDocument::render(const PDFPage& page, double scale, int pixelWidth, int 
   DrawingDeadline deadline{std::chrono::steady_clock::now() + kPageDrawingLimit, renderer_.get()};
   // Poppler notices the drawing limit only between operators, and some of
   // its decoders fill gigabytes within one: the page is measured first.
-  if (measurePageCost(page.page_, document_->getXRef(), deadline.end).refusal != nullptr) return false;
+  if (measurePageCost(page.page_, document_->getXRef(), deadline.end).refusal != nullptr)
+    return false;
   const double dpi = 72.0 * scale;
   // Poppler adds the page's own /Rotate to the rotation passed here.
-  document_->displayPageSlice(renderer_.get(), page.number_, dpi, dpi, 0, true, false, false, 0, 0, pixelWidth,
-                              pixelHeight, drawingTooLong, &deadline);
+  document_->displayPageSlice(renderer_.get(), page.number_, dpi, dpi, 0, true, false, false, 0, 0,
+                              pixelWidth, pixelHeight, drawingTooLong, &deadline);
   SplashBitmap* drawn = renderer_->getBitmap();
-  if (deadline.expired || renderer_->refused() || drawn == nullptr || drawn->getWidth() != pixelWidth ||
-      drawn->getHeight() != pixelHeight || drawn->getDataPtr() == nullptr) {
+  if (deadline.expired || renderer_->refused() || drawn == nullptr ||
+      drawn->getWidth() != pixelWidth || drawn->getHeight() != pixelHeight ||
+      drawn->getDataPtr() == nullptr) {
     return false;
   }
   // XBGR8 keeps blue, green, red, unused in memory order.
-  const cv::Mat bgrx(pixelHeight, pixelWidth, CV_8UC4, drawn->getDataPtr(), static_cast<std::size_t>(drawn->getRowSize()));
+  const cv::Mat bgrx(pixelHeight, pixelWidth, CV_8UC4, drawn->getDataPtr(),
+                     static_cast<std::size_t>(drawn->getRowSize()));
   cv::Mat out(pixelHeight, pixelWidth, CV_8UC3, bgr);
   cv::cvtColor(bgrx, out, cv::COLOR_BGRA2BGR);
   // The drawn page is copied out: its 4 bytes a pixel are not held while the
@@ -219,6 +236,8 @@ bool PDFDocument::render(const PDFPage& page, double scale, int pixelWidth, int 
   return true;
 }
 
-std::int64_t PDFDocument::drawnImagePixels() const { return renderer_ ? renderer_->largestImage() : 0; }
+std::int64_t PDFDocument::drawnImagePixels() const {
+  return renderer_ ? renderer_->largestImage() : 0;
+}
 
 }  // namespace brindlewox

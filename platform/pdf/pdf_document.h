@@ -74,7 +74,8 @@ class PDFDocument {
   std::optional<Bitmap> render(const PDFPage& page, double scale, int pixelWidth, int pixelHeight);
   // The same drawn into `bgr`, pixelWidth * pixelHeight * 3 bytes of 8-bit
   // BGR with rows packed; false where render would be absent.
-  bool render(const PDFPage& page, double scale, int pixelWidth, int pixelHeight, std::uint8_t* bgr);
+  bool render(const PDFPage& page, double scale, int pixelWidth, int pixelHeight,
+              std::uint8_t* bgr);
 
   // The largest image the last render drew, in pixels of its bitmap (the box
   // its corners span, before clipping), to set beside kDrawnImagePixelLimit.

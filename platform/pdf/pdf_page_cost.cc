@@ -47,8 +47,22 @@ bool hasImageCodec(Stream* stream) {
 
 bool isDelimiter(char c) {
   switch (c) {
-    case ' ': case '\t': case '\r': case '\n': case '\f': case '\0':
-    case '(': case ')': case '<': case '>': case '[': case ']': case '{': case '}': case '/': case '%':
+    case ' ':
+    case '\t':
+    case '\r':
+    case '\n':
+    case '\f':
+    case '\0':
+    case '(':
+    case ')':
+    case '<':
+    case '>':
+    case '[':
+    case ']':
+    case '{':
+    case '}':
+    case '/':
+    case '%':
       return true;
     default:
       return false;
@@ -61,7 +75,9 @@ std::int64_t positiveInt(Dict* dict, const char* name, const char* abbreviation)
   return value.isInt() && value.getInt() > 0 ? value.getInt() : 0;
 }
 
-double number(const Object& value, double otherwise) { return value.isNum() ? value.getNum() : otherwise; }
+double number(const Object& value, double otherwise) {
+  return value.isNum() ? value.getNum() : otherwise;
+}
 
 // The area of a [x1 y1 x2 y2] rectangle; 0 for anything else.
 double rectangleArea(const Object& rectangle) {
@@ -73,7 +89,8 @@ double rectangleArea(const Object& rectangle) {
 }
 
 std::int64_t saturated(std::uint64_t value) {
-  return value > static_cast<std::uint64_t>(INT64_MAX) ? INT64_MAX : static_cast<std::int64_t>(value);
+  return value > static_cast<std::uint64_t>(INT64_MAX) ? INT64_MAX
+                                                       : static_cast<std::int64_t>(value);
 }
 
 class PageWalk {
@@ -87,7 +104,8 @@ class PageWalk {
     std::vector<char> content;
     const Object contents = page->getContents();
     if (contents.isArray()) {
-      for (int i = 0; i < contents.arrayGetLength() && !stopped(); ++i) parsedContent(contents.arrayGet(i), content);
+      for (int i = 0; i < contents.arrayGetLength() && !stopped(); ++i)
+        parsedContent(contents.arrayGet(i), content);
     } else {
       parsedContent(contents, content);
     }
@@ -103,9 +121,11 @@ class PageWalk {
       if (!appearance.isDict()) continue;
       // Every annotation is drawn, even one whose appearance was walked
       // already; its share is its rectangle's, at most the page.
-      drawnAreas += pageArea_ > 0 ? std::min(1.0, rectangleArea(annotation.dictLookup("Rect")) / pageArea_) : 1.0;
-      note(cost_.annotationAreas, static_cast<std::int64_t>(std::ceil(drawnAreas)), kAnnotationAreaLimit,
-           "annotation areas");
+      drawnAreas += pageArea_ > 0
+                        ? std::min(1.0, rectangleArea(annotation.dictLookup("Rect")) / pageArea_)
+                        : 1.0;
+      note(cost_.annotationAreas, static_cast<std::int64_t>(std::ceil(drawnAreas)),
+           kAnnotationAreaLimit, "annotation areas");
       if (stopped()) break;
       const Object normal = appearance.dictLookup("N");
       if (normal.isStream()) {
@@ -182,7 +202,8 @@ class PageWalk {
       refuse("image codec on content");
       return;
     }
-    if (!drain(stream.getStream(), cost_.contentBytes, kPageContentLimit, &into) && cost_.refusal == nullptr) {
+    if (!drain(stream.getStream(), cost_.contentBytes, kPageContentLimit, &into) &&
+        cost_.refusal == nullptr) {
       refuse("content bytes");
     }
   }
@@ -223,7 +244,8 @@ class PageWalk {
       if (at + 2 < size && !isDelimiter(content[at + 2])) continue;
       if (stopped()) return;
       Object source(static_cast<Stream*>(new MemStream(content.data(), static_cast<Goffset>(at + 2),
-                                                       static_cast<Goffset>(size - at - 2), Object(objNull))));
+                                                       static_cast<Goffset>(size - at - 2),
+                                                       Object(objNull))));
       Parser parser(xref_, &source, false);
       Object dict(new Dict(xref_));
       bool data = false;
@@ -241,10 +263,12 @@ class PageWalk {
       if (!data) continue;
       const Goffset start = parser.getStream()->getPos();
       if (start < 0 || static_cast<std::size_t>(start) > size) continue;
-      const std::span<const char> raw(content.data() + start, size - static_cast<std::size_t>(start));
+      const std::span<const char> raw(content.data() + start,
+                                      size - static_cast<std::size_t>(start));
       std::unique_ptr<Stream> imageData(
           new MemStream(content.data(), start, static_cast<Goffset>(raw.size()), dict.copy()));
-      imageData.reset(imageData.release()->addFilters(dict.getDict()));  // each filter owns the stream below
+      imageData.reset(
+          imageData.release()->addFilters(dict.getDict()));  // each filter owns the stream below
       image(dict.getDict(), imageData.get(), depth, raw);
     }
   }
@@ -283,13 +307,16 @@ class PageWalk {
     }
     const double cell = std::fabs(xStep * yStep * (m[0] * m[3] - m[1] * m[2]));
     const double cells = pageArea_ / cell;
-    note(cost_.tilingCells, cells < static_cast<double>(INT64_MAX) ? static_cast<std::int64_t>(cells) : INT64_MAX,
+    note(cost_.tilingCells,
+         cells < static_cast<double>(INT64_MAX) ? static_cast<std::int64_t>(cells) : INT64_MAX,
          kTilingCellLimit, "tiling cells");
   }
 
   void shading(const Object& shading, int depth) {
     if (depth > kNesting || stopped()) return;
-    Dict* dict = shading.isStream() ? shading.streamGetDict() : shading.isDict() ? shading.getDict() : nullptr;
+    Dict* dict = shading.isStream() ? shading.streamGetDict()
+                 : shading.isDict() ? shading.getDict()
+                                    : nullptr;
     if (dict == nullptr) return;
     colourSpace(once(dict, "ColorSpace"), depth + 1);
     function(once(dict, "Function"), depth + 1);
@@ -305,19 +332,30 @@ class PageWalk {
   // each as with a function).
   void mesh(Dict* dict) {
     const std::int64_t type = positiveInt(dict, "ShadingType", nullptr);
-    const std::uint64_t coordinate = static_cast<std::uint64_t>(positiveInt(dict, "BitsPerCoordinate", nullptr));
-    const std::uint64_t component = static_cast<std::uint64_t>(positiveInt(dict, "BitsPerComponent", nullptr));
-    const std::uint64_t flag = type == 5 ? 0 : static_cast<std::uint64_t>(positiveInt(dict, "BitsPerFlag", nullptr));
+    const std::uint64_t coordinate =
+        static_cast<std::uint64_t>(positiveInt(dict, "BitsPerCoordinate", nullptr));
+    const std::uint64_t component =
+        static_cast<std::uint64_t>(positiveInt(dict, "BitsPerComponent", nullptr));
+    const std::uint64_t flag =
+        type == 5 ? 0 : static_cast<std::uint64_t>(positiveInt(dict, "BitsPerFlag", nullptr));
     std::uint64_t bits = 0;
     std::uint64_t kept = 0;
     switch (type) {
-      case 4: case 5:  // a vertex, and about one triangle's three indices
+      case 4:
+      case 5:  // a vertex, and about one triangle's three indices
         bits = flag + 2 * coordinate + component;
         kept = sizeof(GfxGouraudVertex) + 3 * sizeof(int);
         break;
-      case 6: bits = flag + 16 * coordinate + 2 * component; kept = sizeof(GfxPatch); break;
-      case 7: bits = flag + 24 * coordinate + 2 * component; kept = sizeof(GfxPatch); break;
-      default: return;
+      case 6:
+        bits = flag + 16 * coordinate + 2 * component;
+        kept = sizeof(GfxPatch);
+        break;
+      case 7:
+        bits = flag + 24 * coordinate + 2 * component;
+        kept = sizeof(GfxPatch);
+        break;
+      default:
+        return;
     }
     if (bits == 0) bits = 1;
     const std::uint64_t elements = static_cast<std::uint64_t>(lastStreamBytes_) * 8 / bits;
@@ -344,12 +382,14 @@ class PageWalk {
     Dict* dict = font.getDict();
     const Object subtype = dict->lookup("Subtype");
     if (subtype.isName("Type3")) {
-      eachEntry(dict->lookup("CharProcs"), [&](const Object& glyph) { contentStream(glyph, depth + 1); });
+      eachEntry(dict->lookup("CharProcs"),
+                [&](const Object& glyph) { contentStream(glyph, depth + 1); });
       resources(once(dict, "Resources"), depth + 1);
       return;
     }
     if (subtype.isName("Type0")) {
-      eachElement(dict->lookup("DescendantFonts"), [&](const Object& descendant) { this->font(descendant, depth + 1); });
+      eachElement(dict->lookup("DescendantFonts"),
+                  [&](const Object& descendant) { this->font(descendant, depth + 1); });
     }
     for (const char* map : {"ToUnicode", "Encoding", "CIDToGIDMap"}) {
       const Object stream = once(dict, map);
@@ -384,7 +424,8 @@ class PageWalk {
       // its process colours; drawing parses all of them.
       const Object attributes = element(4);
       if (attributes.isDict()) {
-        eachEntry(once(attributes.getDict(), "Colorants"), [&](const Object& c) { colourSpace(c, depth + 1); });
+        eachEntry(once(attributes.getDict(), "Colorants"),
+                  [&](const Object& c) { colourSpace(c, depth + 1); });
         const Object process = once(attributes.getDict(), "Process");
         if (process.isDict()) colourSpace(once(process.getDict(), "ColorSpace"), depth + 1);
       }
@@ -406,10 +447,12 @@ class PageWalk {
     if (type.getInt() == 0) {  // sampled: a table of the declared size, held as doubles
       const Object size = dict->lookup("Size");
       const Object range = dict->lookup("Range");
-      std::uint64_t samples = range.isArray() ? static_cast<std::uint64_t>(range.arrayGetLength() / 2) : 0;
+      std::uint64_t samples =
+          range.isArray() ? static_cast<std::uint64_t>(range.arrayGetLength() / 2) : 0;
       for (int i = 0; size.isArray() && i < size.arrayGetLength(); ++i) {
         const Object side = size.arrayGet(i);
-        const std::uint64_t n = side.isInt() && side.getInt() > 0 ? static_cast<std::uint64_t>(side.getInt()) : 0;
+        const std::uint64_t n =
+            side.isInt() && side.getInt() > 0 ? static_cast<std::uint64_t>(side.getInt()) : 0;
         samples = n != 0 && samples > UINT64_MAX / n ? UINT64_MAX : samples * n;
       }
       cost_.functionSamples = std::max(cost_.functionSamples, saturated(samples));
@@ -433,7 +476,8 @@ class PageWalk {
       return;
     }
     const std::int64_t before = cost_.wholeDataBytes;
-    if (!drain(stream.getStream(), cost_.wholeDataBytes, kPageWholeDataLimit, into)) refuse("whole data bytes");
+    if (!drain(stream.getStream(), cost_.wholeDataBytes, kPageWholeDataLimit, into))
+      refuse("whole data bytes");
     lastStreamBytes_ = cost_.wholeDataBytes - before;
   }
 
@@ -459,10 +503,12 @@ class PageWalk {
     if (depth > kNesting || stopped()) return;
     const std::int64_t width = positiveInt(dict, "Width", "W");
     const std::int64_t height = positiveInt(dict, "Height", "H");
-    note(cost_.imagePixels, saturated(static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height)),
+    note(cost_.imagePixels,
+         saturated(static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height)),
          kImagePixelLimit, "image pixels");
     int fromTop = 0;
-    for (Stream* filter = stream; filter != nullptr && !stopped(); filter = filter->getNextStream(), ++fromTop) {
+    for (Stream* filter = stream; filter != nullptr && !stopped();
+         filter = filter->getNextStream(), ++fromTop) {
       if (!isImageCodec(filter->getKind())) continue;
       // A codec's input is measured by reading it: under another image codec
       // that would decode the lower one in full, which is what is measured
@@ -490,9 +536,11 @@ class PageWalk {
     if (filters.isNull()) filters = dict->lookup("F");
     Object parameters = dict->lookup("DecodeParms");
     if (parameters.isNull()) parameters = dict->lookup("DP");
-    if (filters.isName()) return fromTop == 0 && parameters.isDict() ? std::move(parameters) : Object(objNull);
+    if (filters.isName())
+      return fromTop == 0 && parameters.isDict() ? std::move(parameters) : Object(objNull);
     const int index = filters.isArray() ? filters.arrayGetLength() - 1 - fromTop : -1;
-    if (!parameters.isArray() || index < 0 || index >= parameters.arrayGetLength()) return Object(objNull);
+    if (!parameters.isArray() || index < 0 || index >= parameters.arrayGetLength())
+      return Object(objNull);
     Object entry = parameters.arrayGet(index);
     return entry.isDict() ? std::move(entry) : Object(objNull);
   }
@@ -502,8 +550,10 @@ class PageWalk {
     if (filter->getKind() == strCCITTFax) {
       // Streams a row at a time; its rows are as wide as it says.
       constexpr std::int64_t kFaxDefaultColumns = 1728;
-      const Object columns = parameters.isDict() ? parameters.dictLookup("Columns") : Object(objNull);
-      note(cost_.faxColumns, columns.isInt() ? columns.getInt() : kFaxDefaultColumns, kFaxColumnLimit, "fax columns");
+      const Object columns =
+          parameters.isDict() ? parameters.dictLookup("Columns") : Object(objNull);
+      note(cost_.faxColumns, columns.isInt() ? columns.getInt() : kFaxDefaultColumns,
+           kFaxColumnLimit, "fax columns");
       return;
     }
     std::int64_t inputBytes = 0;
@@ -523,20 +573,27 @@ class PageWalk {
         refuse("image codec under image codec");
         return;
       }
-      if (globalSegments.isStream()) within = drain(globalSegments.getStream(), inputBytes, kCodecInputLimit, &globals);
+      if (globalSegments.isStream())
+        within = drain(globalSegments.getStream(), inputBytes, kCodecInputLimit, &globals);
     }
     note(cost_.codecInputBytes, inputBytes, kCodecInputLimit, "codec input bytes");
     if (!within || stopped()) return;
     const auto bytes = [](std::span<const char> v) {
-      return std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(v.data()), v.size());
+      return std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(v.data()),
+                                           v.size());
     };
     CodecCost decoded;
     switch (filter->getKind()) {
       case strDCT:
-        decoded = jpegCost(bytes(raw), static_cast<std::uint64_t>(width), static_cast<std::uint64_t>(height));
+        decoded = jpegCost(bytes(raw), static_cast<std::uint64_t>(width),
+                           static_cast<std::uint64_t>(height));
         break;
-      case strJPX: decoded = jpxCost(bytes(raw)); break;
-      default: decoded = jbig2Cost(bytes(globals), bytes(raw)); break;
+      case strJPX:
+        decoded = jpxCost(bytes(raw));
+        break;
+      default:
+        decoded = jbig2Cost(bytes(globals), bytes(raw));
+        break;
     }
     if (!decoded.known) {
       refuse("codec extent unknown");

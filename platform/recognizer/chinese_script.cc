@@ -14,7 +14,8 @@ namespace brindlewox {
 namespace {
 
 // OpenCC's failure value for a converter.
-const opencc_t kNoConverter = reinterpret_cast<opencc_t>(static_cast<std::intptr_t>(-1));  // NOLINT(performance-no-int-to-ptr)
+const opencc_t kNoConverter = reinterpret_cast<opencc_t>(
+    static_cast<std::intptr_t>(-1));  // NOLINT(performance-no-int-to-ptr)
 
 std::optional<std::string> convert(void* converter, const std::string& text) {
   char* converted = opencc_convert_utf8(converter, text.data(), text.size());
@@ -26,7 +27,8 @@ std::optional<std::string> convert(void* converter, const std::string& text) {
 
 // How many code points `converted` changed, or nullopt when the two differ in
 // length (the comparison would then pair the wrong characters).
-std::optional<int> changedCodePoints(const std::vector<std::string>& original, const std::string& converted) {
+std::optional<int> changedCodePoints(const std::vector<std::string>& original,
+                                     const std::string& converted) {
   const std::vector<std::string> after = utf8::codePoints(converted);
   if (after.size() != original.size()) return std::nullopt;
   int changed = 0;
@@ -36,7 +38,9 @@ std::optional<int> changedCodePoints(const std::vector<std::string>& original, c
 
 }  // namespace
 
-void ChineseScript::Closer::operator()(void* converter) const { opencc_close(converter); }
+void ChineseScript::Closer::operator()(void* converter) const {
+  opencc_close(converter);
+}
 
 ChineseScript::ChineseScript(Converter toTraditional, Converter toSimplified)
     : toTraditional_(std::move(toTraditional)), toSimplified_(std::move(toSimplified)) {}
@@ -71,7 +75,8 @@ std::map<std::size_t, std::string> ChineseScript::unknownTraditionalForms(
   std::map<std::size_t, std::string> forms;
   for (std::size_t i = 0; i < dictionary.size(); ++i) {
     const std::optional<std::string> traditional = convert(toTraditional_.get(), dictionary[i]);
-    if (traditional && *traditional != dictionary[i] && known.count(*traditional) == 0) forms[i + 1] = *traditional;
+    if (traditional && *traditional != dictionary[i] && known.count(*traditional) == 0)
+      forms[i + 1] = *traditional;
   }
   return forms;
 }

@@ -29,7 +29,8 @@ class ChineseScript {
   // not in the dictionary, by class (the dictionary's line number plus one),
   // with that form: 软 -> 軟. The network meets those traditional glyphs
   // without a class of their own.
-  std::map<std::size_t, std::string> unknownTraditionalForms(const std::vector<std::string>& dictionary) const;
+  std::map<std::size_t, std::string> unknownTraditionalForms(
+      const std::vector<std::string>& dictionary) const;
 
  private:
   struct Closer {

@@ -43,7 +43,8 @@ constexpr float kNoBreak = 2.0F;
 // The full-width marks that a CJK line's punctuation is read as, and how
 // likely one must be, as a close candidate of a lone Latin letter or dot, to
 // be taken instead ("请准时参加。" read "c" with 。 at 0.06).
-constexpr const char* kFullWidthPunctuation[] = {"。", "，", "、", "：", "；", "！", "？", "）", "」", "》"};
+constexpr const char* kFullWidthPunctuation[] = {"。", "，", "、", "：", "；",
+                                                 "！", "？", "）", "」", "》"};
 constexpr float kCloseCandidate = 0.03F;
 
 // A traditional character the network knows only in simplified form (軟 as
@@ -71,19 +72,28 @@ bool isLatinLetter(const std::string& symbol) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }
 
-bool isAsciiAlphanumeric(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+bool isAsciiAlphanumeric(char c) {
+  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
 
-bool isLatinLetterOrDigit(const std::string& symbol) { return symbol.size() == 1 && isAsciiAlphanumeric(symbol[0]); }
+bool isLatinLetterOrDigit(const std::string& symbol) {
+  return symbol.size() == 1 && isAsciiAlphanumeric(symbol[0]);
+}
 
 // Marks that English follows with a space before the next word.
 bool isClausePunctuation(const std::string& symbol) {
-  return symbol == "," || symbol == ";" || symbol == ":" || symbol == "!" || symbol == "?" || symbol == ")";
+  return symbol == "," || symbol == ";" || symbol == ":" || symbol == "!" || symbol == "?" ||
+         symbol == ")";
 }
 
-bool isDigit(const std::string& symbol) { return symbol.size() == 1 && symbol[0] >= '0' && symbol[0] <= '9'; }
+bool isDigit(const std::string& symbol) {
+  return symbol.size() == 1 && symbol[0] >= '0' && symbol[0] <= '9';
+}
 
 // Printable ASCII other than the space: letters, digits and punctuation.
-bool isLatinSymbol(const std::string& symbol) { return symbol.size() == 1 && symbol[0] > ' ' && symbol[0] < 0x7F; }
+bool isLatinSymbol(const std::string& symbol) {
+  return symbol.size() == 1 && symbol[0] > ' ' && symbol[0] < 0x7F;
+}
 
 // One line's rows: each holds the blank, the dictionary's symbols and the space.
 const float* rowAt(const float* probabilities, std::size_t classes, int frame) {
@@ -93,7 +103,8 @@ const float* rowAt(const float* probabilities, std::size_t classes, int frame) {
 // The space class's strongest probability in frames `from` to `to`.
 float spaceProbability(const float* probabilities, std::size_t classes, int from, int to) {
   float most = 0;
-  for (int frame = from; frame <= to; ++frame) most = std::max(most, rowAt(probabilities, classes, frame)[classes - 1]);
+  for (int frame = from; frame <= to; ++frame)
+    most = std::max(most, rowAt(probabilities, classes, frame)[classes - 1]);
   return most;
 }
 
@@ -124,7 +135,8 @@ CTCDecoder::CTCDecoder(std::vector<std::string> dictionary, bool restoreSpaces)
     : dictionary_(std::move(dictionary)), restoreSpaces_(restoreSpaces) {
   for (const char* mark : kFullWidthPunctuation) {
     const auto found = std::find(dictionary_.begin(), dictionary_.end(), mark);
-    if (found != dictionary_.end()) fullWidthPunctuation_.push_back(static_cast<std::size_t>(found - dictionary_.begin()) + 1);
+    if (found != dictionary_.end())
+      fullWidthPunctuation_.push_back(static_cast<std::size_t>(found - dictionary_.begin()) + 1);
   }
 }
 
@@ -145,14 +157,16 @@ SpaceFigures CTCDecoder::spaceFigures(const float* probabilities, int frames) co
   figures.usualLetterGap = usualLetterGap(emitted);
   for (std::size_t i = 0; i < emitted.size(); ++i) {
     figures.symbols.push_back(written(emitted[i]));
-    if (const std::optional<SpaceGap> gap = weighGap(emitted, i, probabilities, figures.usualLetterGap)) {
+    if (const std::optional<SpaceGap> gap =
+            weighGap(emitted, i, probabilities, figures.usualLetterGap)) {
       figures.gaps.push_back(*gap);
     }
   }
   return figures;
 }
 
-std::vector<CTCDecoder::Emitted> CTCDecoder::emittedSymbols(const float* probabilities, int frames) const {
+std::vector<CTCDecoder::Emitted> CTCDecoder::emittedSymbols(const float* probabilities,
+                                                            int frames) const {
   std::vector<Emitted> emitted = greedyPath(probabilities, frames);
   restoreDroppedHan(emitted, probabilities);
   readLoneLettersAsFullWidthMarks(emitted, probabilities);
@@ -160,7 +174,8 @@ std::vector<CTCDecoder::Emitted> CTCDecoder::emittedSymbols(const float* probabi
 }
 
 // The likeliest class of each frame, repeats collapsed and blanks dropped.
-std::vector<CTCDecoder::Emitted> CTCDecoder::greedyPath(const float* probabilities, int frames) const {
+std::vector<CTCDecoder::Emitted> CTCDecoder::greedyPath(const float* probabilities,
+                                                        int frames) const {
   const std::size_t classes = classCount();
   std::vector<Emitted> emitted;
   std::size_t previous = 0;
@@ -175,11 +190,13 @@ std::vector<CTCDecoder::Emitted> CTCDecoder::greedyPath(const float* probabiliti
 
 // Restores, in each gap between Han characters with room for one more, the
 // likeliest of the unknown traditional forms' stand-ins.
-void CTCDecoder::restoreDroppedHan(std::vector<Emitted>& emitted, const float* probabilities) const {
+void CTCDecoder::restoreDroppedHan(std::vector<Emitted>& emitted,
+                                   const float* probabilities) const {
   if (emitted.empty() || unknownTraditional_.empty()) return;
   const std::size_t classes = classCount();
   auto han = [&](std::size_t classIndex) {
-    return classIndex != 0 && classIndex <= dictionary_.size() && isHan(dictionary_[classIndex - 1]);
+    return classIndex != 0 && classIndex <= dictionary_.size() &&
+           isHan(dictionary_[classIndex - 1]);
   };
   std::vector<int> pitches;
   for (std::size_t i = 0; i + 1 < emitted.size(); ++i) {
@@ -204,7 +221,8 @@ void CTCDecoder::restoreDroppedHan(std::vector<Emitted>& emitted, const float* p
       for (const auto& [c, form] : unknownTraditional_) {
         // A neighbour's own class spills into the gap; it is not a second character.
         const bool neighbour = c == emitted[i].classIndex || c == emitted[i + 1].classIndex;
-        if (c < classes && row[c] >= best.probability && !neighbour) best = {c, frame, row[c], true};
+        if (c < classes && row[c] >= best.probability && !neighbour)
+          best = {c, frame, row[c], true};
       }
     }
     if (best.classIndex != 0) restored.push_back(best);
@@ -217,9 +235,11 @@ void CTCDecoder::restoreDroppedHan(std::vector<Emitted>& emitted, const float* p
 // end, is a full-width mark the network misread, when that mark is a close
 // candidate in its frame. Not a lone dot or comma: Chinese pages set with
 // half-width stops are common, and those dots are real.
-void CTCDecoder::readLoneLettersAsFullWidthMarks(std::vector<Emitted>& emitted, const float* probabilities) const {
+void CTCDecoder::readLoneLettersAsFullWidthMarks(std::vector<Emitted>& emitted,
+                                                 const float* probabilities) const {
   for (std::size_t i = 1; i < emitted.size(); ++i) {
-    if (!isLatinLetter(symbol(emitted[i].classIndex)) || !isCJK(symbol(emitted[i - 1].classIndex))) continue;
+    if (!isLatinLetter(symbol(emitted[i].classIndex)) || !isCJK(symbol(emitted[i - 1].classIndex)))
+      continue;
     if (i + 1 < emitted.size() && !isCJK(symbol(emitted[i + 1].classIndex))) continue;
     const float* row = rowAt(probabilities, classCount(), emitted[i].frame);
     std::size_t best = 0;
@@ -232,7 +252,8 @@ void CTCDecoder::readLoneLettersAsFullWidthMarks(std::vector<Emitted>& emitted, 
 
 // The line's text, with a space wherever weighGap() finds a break the network
 // left out, when restoring spaces.
-std::string CTCDecoder::withRestoredSpaces(const std::vector<Emitted>& emitted, const float* probabilities) const {
+std::string CTCDecoder::withRestoredSpaces(const std::vector<Emitted>& emitted,
+                                           const float* probabilities) const {
   const std::optional<int> usualGap = restoreSpaces_ ? usualLetterGap(emitted) : std::nullopt;
   std::string text;
   for (std::size_t i = 0; i < emitted.size(); ++i) {
@@ -249,7 +270,8 @@ std::string CTCDecoder::withRestoredSpaces(const std::vector<Emitted>& emitted, 
 std::optional<int> CTCDecoder::usualLetterGap(const std::vector<Emitted>& emitted) const {
   std::vector<int> letterGaps;
   for (std::size_t i = 0; i + 1 < emitted.size(); ++i) {
-    if (isLatinLetterOrDigit(symbol(emitted[i].classIndex)) && isLatinLetterOrDigit(symbol(emitted[i + 1].classIndex))) {
+    if (isLatinLetterOrDigit(symbol(emitted[i].classIndex)) &&
+        isLatinLetterOrDigit(symbol(emitted[i + 1].classIndex))) {
       letterGaps.push_back(emitted[i + 1].frame - emitted[i].frame);
     }
   }
@@ -258,11 +280,14 @@ std::optional<int> CTCDecoder::usualLetterGap(const std::vector<Emitted>& emitte
 }
 
 std::optional<SpaceGap> CTCDecoder::weighGap(const std::vector<Emitted>& emitted, std::size_t next,
-                                             const float* probabilities, std::optional<int> usualLetterGap) const {
+                                             const float* probabilities,
+                                             std::optional<int> usualLetterGap) const {
   if (next == 0) return std::nullopt;
   const std::size_t classes = classCount();
   const std::size_t spaceClass = classes - 1;
-  const auto isSpace = [&](std::size_t i) { return i < emitted.size() && emitted[i].classIndex == spaceClass; };
+  const auto isSpace = [&](std::size_t i) {
+    return i < emitted.size() && emitted[i].classIndex == spaceClass;
+  };
   // A frame that emits a letter beside a space the network wrote carries
   // some of that space's probability too: no second break beside it.
   if ((next >= 2 && isSpace(next - 2)) || isSpace(next + 1)) return std::nullopt;
@@ -271,21 +296,24 @@ std::optional<SpaceGap> CTCDecoder::weighGap(const std::vector<Emitted>& emitted
   // as its stand-in before it; both are Han.
   const std::string current = written(emitted[next]);
   const std::string previous = symbol(emitted[next - 1].classIndex);
-  const std::string beforePrevious = next >= 2 ? symbol(emitted[next - 2].classIndex) : std::string();
+  const std::string beforePrevious =
+      next >= 2 ? symbol(emitted[next - 2].classIndex) : std::string();
   SpaceGap gap;
   gap.next = next;
   const int from = emitted[next - 1].frame;
   const int to = emitted[next].frame;
   gap.frames = to - from;
   // "中文and繁體": a Latin word set off from CJK text by a space the network left out.
-  const bool betweenScripts =
-      (isHan(previous) && isLatinLetterOrDigit(current)) || (isLatinLetterOrDigit(previous) && isHan(current));
+  const bool betweenScripts = (isHan(previous) && isLatinLetterOrDigit(current)) ||
+                              (isLatinLetterOrDigit(previous) && isHan(current));
   // "1,000", "12.99", "13:02": a number's separators are not breaks.
-  const bool insideNumber =
-      isDigit(current) && (previous == "." || previous == "," || previous == ":") && isDigit(beforePrevious);
+  const bool insideNumber = isDigit(current) &&
+                            (previous == "." || previous == "," || previous == ":") &&
+                            isDigit(beforePrevious);
   // "English, 简体": English punctuation after a Latin word is followed by
   // a space, and the network gives it only faint evidence before Han.
-  const bool clauseBeforeHan = isHan(current) && isClausePunctuation(previous) && isLatinLetter(beforePrevious);
+  const bool clauseBeforeHan =
+      isHan(current) && isClausePunctuation(previous) && isLatinLetter(beforePrevious);
   if (clauseBeforeHan) {
     gap.rule = SpaceGap::Rule::clauseBeforeHan;
     gap.evidence = spaceProbability(probabilities, classes, from, to);
@@ -298,7 +326,8 @@ std::optional<SpaceGap> CTCDecoder::weighGap(const std::vector<Emitted>& emitted
     gap.rule = SpaceGap::Rule::betweenLatin;
     // Only the frames between the two symbols: each symbol's own frame
     // carries space probability wherever it ends a word on either side.
-    gap.evidence = to - from >= 2 ? spaceProbability(probabilities, classes, from + 1, to - 1) : 0.0F;
+    gap.evidence =
+        to - from >= 2 ? spaceProbability(probabilities, classes, from + 1, to - 1) : 0.0F;
     const bool afterClause = isClausePunctuation(previous) && isLatinLetter(current);
     gap.needed = evidenceNeeded(to - from, usualLetterGap, afterClause, kSpaceRestoration);
   } else {
@@ -335,8 +364,10 @@ void CTCDecoder::readLetterOAsZeroInNumbers(std::string& text) {
       }
     }
     if (onlyDigitsAndO && digits >= 2) {
-      std::replace_if(text.begin() + static_cast<std::ptrdiff_t>(start), text.begin() + static_cast<std::ptrdiff_t>(end),
-                      [](char c) { return c == 'o' || c == 'O'; }, '0');
+      std::replace_if(
+          text.begin() + static_cast<std::ptrdiff_t>(start),
+          text.begin() + static_cast<std::ptrdiff_t>(end),
+          [](char c) { return c == 'o' || c == 'O'; }, '0');
     }
     start = end;
   }

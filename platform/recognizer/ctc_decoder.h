@@ -63,7 +63,9 @@ class CTCDecoder {
   // likely runner-up in a gap between Han characters with room for one more,
   // the glyph was that traditional form, lost to the blank: it is restored
   // in that form. Without them nothing is restored.
-  void restoreUnknownTraditional(std::map<std::size_t, std::string> forms) { unknownTraditional_ = std::move(forms); }
+  void restoreUnknownTraditional(std::map<std::size_t, std::string> forms) {
+    unknownTraditional_ = std::move(forms);
+  }
 
   // `probabilities` holds `frames` rows of classCount() values each.
   DecodedLine decode(const float* probabilities, int frames) const;
@@ -85,22 +87,26 @@ class CTCDecoder {
   // The passes, in the order decode() runs them.
   std::vector<Emitted> greedyPath(const float* probabilities, int frames) const;
   void restoreDroppedHan(std::vector<Emitted>& emitted, const float* probabilities) const;
-  void readLoneLettersAsFullWidthMarks(std::vector<Emitted>& emitted, const float* probabilities) const;
-  std::string withRestoredSpaces(const std::vector<Emitted>& emitted, const float* probabilities) const;
+  void readLoneLettersAsFullWidthMarks(std::vector<Emitted>& emitted,
+                                       const float* probabilities) const;
+  std::string withRestoredSpaces(const std::vector<Emitted>& emitted,
+                                 const float* probabilities) const;
   static void readLetterOAsZeroInNumbers(std::string& text);
 
   // greedyPath() and the two passes that change its symbols.
   std::vector<Emitted> emittedSymbols(const float* probabilities, int frames) const;
   std::optional<int> usualLetterGap(const std::vector<Emitted>& emitted) const;
   // The gap before emitted[next], if a space rule applies there.
-  std::optional<SpaceGap> weighGap(const std::vector<Emitted>& emitted, std::size_t next, const float* probabilities,
+  std::optional<SpaceGap> weighGap(const std::vector<Emitted>& emitted, std::size_t next,
+                                   const float* probabilities,
                                    std::optional<int> usualLetterGap) const;
-  std::string symbol(std::size_t classIndex) const;  // the class's own symbol
+  std::string symbol(std::size_t classIndex) const;   // the class's own symbol
   std::string written(const Emitted& emitted) const;  // what the text shows for it
 
   std::vector<std::string> dictionary_;
   bool restoreSpaces_;
-  std::vector<std::size_t> fullWidthPunctuation_;  // their classes, for reading a lone mark in CJK text
+  std::vector<std::size_t>
+      fullWidthPunctuation_;  // their classes, for reading a lone mark in CJK text
   std::map<std::size_t, std::string> unknownTraditional_;
 };
 

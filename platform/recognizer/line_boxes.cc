@@ -38,7 +38,8 @@ PixelBox boundsInBitmap(const Quad& corners, int margin, cv::Size size) {
 NormalizedBox normalized(const PixelBox& box, cv::Size size) {
   const auto width = static_cast<double>(size.width);
   const auto height = static_cast<double>(size.height);
-  return {box.left / width, 1.0 - box.bottom / height, (box.right - box.left) / width, (box.bottom - box.top) / height};
+  return {box.left / width, 1.0 - box.bottom / height, (box.right - box.left) / width,
+          (box.bottom - box.top) / height};
 }
 
 }  // namespace
@@ -54,8 +55,10 @@ std::vector<Quad> chooseLines(const FoundLines& found, cv::Size size) {
   return crops;
 }
 
-std::vector<TextObservation> levelledObservations(const std::vector<Quad>& crops, const std::vector<Quad>& ink,
-                                                  std::vector<TextCandidate> read, int margin, cv::Size size) {
+std::vector<TextObservation> levelledObservations(const std::vector<Quad>& crops,
+                                                  const std::vector<Quad>& ink,
+                                                  std::vector<TextCandidate> read, int margin,
+                                                  cv::Size size) {
   const double angle = dominantTextAngle(crops);
   const cv::Point2f centre(static_cast<float>(size.width) / 2 + static_cast<float>(margin),
                            static_cast<float>(size.height) / 2 + static_cast<float>(margin));
@@ -63,7 +66,8 @@ std::vector<TextObservation> levelledObservations(const std::vector<Quad>& crops
   observations.reserve(ink.size());
   for (std::size_t i = 0; i < ink.size(); ++i) {
     const PixelBox box = boundsInBitmap(levelled(ink[i], angle, centre), margin, size);
-    observations.push_back({normalized(box, size), std::move(read[i]), TextLineReader::isVertical(crops[i])});
+    observations.push_back(
+        {normalized(box, size), std::move(read[i]), TextLineReader::isVertical(crops[i])});
   }
   return observations;
 }

@@ -25,7 +25,9 @@ std::vector<Quad> chooseLines(const FoundLines& found, cv::Size size);
 // text. Each box is the line's ink bounds, turned level with the page's text
 // when the page was scanned a little askew, moved back from the margin,
 // clipped to the bitmap of `size` and normalised to it.
-std::vector<TextObservation> levelledObservations(const std::vector<Quad>& crops, const std::vector<Quad>& ink,
-                                                  std::vector<TextCandidate> read, int margin, cv::Size size);
+std::vector<TextObservation> levelledObservations(const std::vector<Quad>& crops,
+                                                  const std::vector<Quad>& ink,
+                                                  std::vector<TextCandidate> read, int margin,
+                                                  cv::Size size);
 
 }  // namespace brindlewox

@@ -47,9 +47,11 @@ cv::Scalar borderColour(const cv::Mat& bgr) {
 
 bool inkNearEdge(const cv::Mat& bgr, int band, const cv::Scalar& background) {
   if (band * 2 >= std::min(bgr.cols, bgr.rows)) return true;
-  const double backgroundGray = 0.114 * background[0] + 0.587 * background[1] + 0.299 * background[2];
+  const double backgroundGray =
+      0.114 * background[0] + 0.587 * background[1] + 0.299 * background[2];
   // Only the four strips along the edges are looked at, not the whole page.
-  const cv::Rect strips[] = {cv::Rect(0, 0, bgr.cols, band), cv::Rect(0, bgr.rows - band, bgr.cols, band),
+  const cv::Rect strips[] = {cv::Rect(0, 0, bgr.cols, band),
+                             cv::Rect(0, bgr.rows - band, bgr.cols, band),
                              cv::Rect(0, band, band, bgr.rows - 2 * band),
                              cv::Rect(bgr.cols - band, band, band, bgr.rows - 2 * band)};
   for (const cv::Rect& strip : strips) {
@@ -68,12 +70,13 @@ FoundLines findLines(TextDetector& detector, const cv::Mat& bgr) {
   FoundLines found;
   if (inkNearEdge(bgr, detectionMargin(scale, kEdgeBandInput), background)) {
     found.margin = detectionMargin(scale, kMarginInput);
-    cv::copyMakeBorder(bgr, found.image, found.margin, found.margin, found.margin, found.margin, cv::BORDER_CONSTANT,
-                       background);
+    cv::copyMakeBorder(bgr, found.image, found.margin, found.margin, found.margin, found.margin,
+                       cv::BORDER_CONSTANT, background);
   } else {
     found.image = bgr;
   }
-  found.lines = detector.detect(found.image, naturalDetectionScale(found.image.cols, found.image.rows));
+  found.lines =
+      detector.detect(found.image, naturalDetectionScale(found.image.cols, found.image.rows));
   return found;
 }
 

@@ -20,7 +20,9 @@ constexpr double kLongLineAspect = 3.0;
 // as a share of the box's height.
 constexpr double kOverhangShare = 0.25;
 
-float length(const cv::Point2f& v) { return std::sqrt(v.x * v.x + v.y * v.y); }
+float length(const cv::Point2f& v) {
+  return std::sqrt(v.x * v.x + v.y * v.y);
+}
 
 }  // namespace
 
@@ -49,7 +51,8 @@ std::optional<cv::Rect> inkBounds(const cv::Mat& crop) {
     const int count = y < ink.rows ? rowInk.at<int>(y) : 0;
     if (count > 0) {
       if (runTop < 0 || y - lastInk > bridge + 1) {
-        if (runTop >= 0 && runMass > bestMass) bestTop = runTop, bestBottom = lastInk, bestMass = runMass;
+        if (runTop >= 0 && runMass > bestMass)
+          bestTop = runTop, bestBottom = lastInk, bestMass = runMass;
         runTop = y;
         runMass = 0;
       }

@@ -22,7 +22,8 @@ cv::Mat cellsSideBySide(const cv::Mat& column) {
   const int cellHeight = column.rows / cells;
   if (cellHeight < 1) return column.clone();
   std::vector<cv::Mat> row;
-  for (int i = 0; i < cells; ++i) row.push_back(column.rowRange(i * cellHeight, (i + 1) * cellHeight));
+  for (int i = 0; i < cells; ++i)
+    row.push_back(column.rowRange(i * cellHeight, (i + 1) * cellHeight));
   cv::Mat line;
   cv::hconcat(row, line);
   return line;
@@ -39,7 +40,8 @@ float LineOrientation::upsideDown(const cv::Mat& lineImage) {
   cv::Mat normalized;
   resized.convertTo(normalized, CV_32FC3, 2.0 / 255.0, -1.0);
   // The network was trained with zeros (mid grey) after a short line.
-  cv::copyMakeBorder(normalized, normalized, 0, 0, 0, kWidth - width, cv::BORDER_CONSTANT, cv::Scalar::all(0));
+  cv::copyMakeBorder(normalized, normalized, 0, 0, 0, kWidth - width, cv::BORDER_CONSTANT,
+                     cv::Scalar::all(0));
   network_.setInput(cv::dnn::blobFromImage(normalized));
   const cv::Mat output = network_.forward();  // [1, 2]: upright, upside down
   if (output.total() != 2) return 0;

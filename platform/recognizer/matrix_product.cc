@@ -16,8 +16,8 @@ namespace brindlewox {
 namespace {
 
 void blasProduct(int rows, int columns, int depth, ConstMatrix a, ConstMatrix b, Matrix c) {
-  cblas_sgemm(CblasRowMajor, CblasNoTrans, CblasNoTrans, rows, columns, depth, 1.0F, a.data, a.stride, b.data,
-              b.stride, 1.0F, c.data, c.stride);
+  cblas_sgemm(CblasRowMajor, CblasNoTrans, CblasNoTrans, rows, columns, depth, 1.0F, a.data,
+              a.stride, b.data, b.stride, 1.0F, c.data, c.stride);
 }
 
 #ifdef BRINDLEWOX_AVX512_PRODUCT
@@ -45,15 +45,16 @@ struct ReleaseAligned {
 using PackBuffer = std::unique_ptr<float[], ReleaseAligned>;
 
 PackBuffer packBuffer(std::size_t count) {
-  return PackBuffer(static_cast<float*>(::operator new[](count * sizeof(float), std::align_val_t{64})));
+  return PackBuffer(
+      static_cast<float*>(::operator new[](count * sizeof(float), std::align_val_t{64})));
 }
 
 // c[rows x columns] += a (packed [depth][6]) * b (packed [depth][64]); rows <= 6,
 // columns <= 16 * Vectors. The last block of a narrow product needs fewer
 // than four vectors: a line of 75 pixels would otherwise multiply 128.
 template <std::ptrdiff_t Vectors>
-__attribute__((target("avx512f"))) void panelProduct(int depth, const float* a, const float* b, float* c,
-                                                     int cStride, int rows, int columns) {
+__attribute__((target("avx512f"))) void panelProduct(int depth, const float* a, const float* b,
+                                                     float* c, int cStride, int rows, int columns) {
   __m512 sums[kPanelRows][Vectors];
 #pragma GCC unroll 6
   for (int i = 0; i < kPanelRows; ++i) {
@@ -68,7 +69,8 @@ __attribute__((target("avx512f"))) void panelProduct(int depth, const float* a, 
     for (int i = 0; i < kPanelRows; ++i) {
       const __m512 aValue = _mm512_set1_ps(a[i]);
 #pragma GCC unroll 4
-      for (std::ptrdiff_t j = 0; j < Vectors; ++j) sums[i][j] = _mm512_fmadd_ps(aValue, bRow[j], sums[i][j]);
+      for (std::ptrdiff_t j = 0; j < Vectors; ++j)
+        sums[i][j] = _mm512_fmadd_ps(aValue, bRow[j], sums[i][j]);
     }
   }
 #pragma GCC unroll 6
@@ -105,8 +107,8 @@ PanelProduct panelProductFor(int columns) {
 // Blocks of the shared dimension, each packed once: A's rows in panels of 6,
 // interleaved step by step, and B's columns in blocks of 64, zero-padded, so
 // that the panel product reads both in order and without bounds.
-__attribute__((target("avx512f"))) void avx512Product(int rows, int columns, int depth, ConstMatrix a,
-                                                      ConstMatrix b, Matrix c) {
+__attribute__((target("avx512f"))) void avx512Product(int rows, int columns, int depth,
+                                                      ConstMatrix a, ConstMatrix b, Matrix c) {
   const int panels = (rows + kPanelRows - 1) / kPanelRows;
   // Sized for the first block of the shared dimension, the largest.
   const auto blockSteps = static_cast<std::size_t>(std::min(kDepthBlock, depth));
@@ -117,7 +119,8 @@ __attribute__((target("avx512f"))) void avx512Product(int rows, int columns, int
   for (int firstStep = 0; firstStep < depth; firstStep += kDepthBlock) {
     const int steps = std::min(kDepthBlock, depth - firstStep);
     for (int row = 0; row < panels * kPanelRows; ++row) {
-      float* target = aPacked + static_cast<std::size_t>(row / kPanelRows) * kPanelRows * steps + row % kPanelRows;
+      float* target = aPacked + static_cast<std::size_t>(row / kPanelRows) * kPanelRows * steps +
+                      row % kPanelRows;
       if (row >= rows) {
         for (std::ptrdiff_t step = 0; step < steps; ++step) target[step * kPanelRows] = 0.0F;
         continue;
@@ -128,7 +131,8 @@ __attribute__((target("avx512f"))) void avx512Product(int rows, int columns, int
     for (int firstColumn = 0; firstColumn < columns; firstColumn += kPanelColumns) {
       const int width = std::min(kPanelColumns, columns - firstColumn);
       for (int step = 0; step < steps; ++step) {
-        const float* source = b.data + static_cast<std::ptrdiff_t>(firstStep + step) * b.stride + firstColumn;
+        const float* source =
+            b.data + static_cast<std::ptrdiff_t>(firstStep + step) * b.stride + firstColumn;
         float* target = bPacked + static_cast<std::ptrdiff_t>(step) * kPanelColumns;
         std::copy_n(source, width, target);
         std::fill(target + width, target + kPanelColumns, 0.0F);

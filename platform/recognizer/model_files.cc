@@ -23,18 +23,23 @@ bool isRegularFile(const std::filesystem::path& path) {
 
 Result<ModelPaths> locateModels() {
   const std::filesystem::path here = executableDirectory();
-  const std::filesystem::path installed = std::filesystem::path(BRINDLEWOX_MODEL_DIR) / kDetectionModelFile;
+  const std::filesystem::path installed =
+      std::filesystem::path(BRINDLEWOX_MODEL_DIR) / kDetectionModelFile;
   // Without any models the failure names the installed location.
   const std::filesystem::path directory =
-      firstExistingFile({here / "models" / kDetectionModelFile,
-                         here / ".." / "share" / "brindlewox-ocr" / "models" / kDetectionModelFile, installed},
-                        installed)
+      firstExistingFile(
+          {here / "models" / kDetectionModelFile,
+           here / ".." / "share" / "brindlewox-ocr" / "models" / kDetectionModelFile, installed},
+          installed)
           .parent_path();
-  ModelPaths paths{(directory / kDetectionModelFile).string(), (directory / kRecognitionModelFile).string(),
-                   (directory / kDictionaryFile).string(), (directory / kOrientationModelFile).string()};
-  for (const std::string* path : {&paths.detection, &paths.recognition, &paths.dictionary, &paths.orientation}) {
+  ModelPaths paths{
+      (directory / kDetectionModelFile).string(), (directory / kRecognitionModelFile).string(),
+      (directory / kDictionaryFile).string(), (directory / kOrientationModelFile).string()};
+  for (const std::string* path :
+       {&paths.detection, &paths.recognition, &paths.dictionary, &paths.orientation}) {
     if (!isRegularFile(*path)) {
-      return PlatformError{"The recognition model file \"" + *path + "\" is missing." + kRestoreHint};
+      return PlatformError{"The recognition model file \"" + *path + "\" is missing." +
+                           kRestoreHint};
     }
   }
   return paths;
@@ -52,8 +57,8 @@ std::optional<std::vector<std::string>> readDictionary(const std::string& path) 
 }
 
 PlatformError damagedModelFile(const std::string& path) {
-  return PlatformError{"The recognition model file \"" + path + "\" is damaged and could not be loaded." +
-                       kRestoreHint};
+  return PlatformError{"The recognition model file \"" + path +
+                       "\" is damaged and could not be loaded." + kRestoreHint};
 }
 
 }  // namespace brindlewox

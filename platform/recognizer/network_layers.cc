@@ -39,9 +39,10 @@ namespace {
 // over every tap before they are stored: the four sums are independent, so
 // the multiply-adds overlap.
 __attribute__((target("avx512f"))) void depthwisePlaneAvx512(const float* input, int inputWidth,
-                                                            const float* weights, int kernelHeight, int kernelWidth,
-                                                            int stepY, float bias, float* output, int outHeight,
-                                                            int outWidth) {
+                                                             const float* weights, int kernelHeight,
+                                                             int kernelWidth, int stepY, float bias,
+                                                             float* output, int outHeight,
+                                                             int outWidth) {
   constexpr int kRows = 4;
   for (int firstRow = 0; firstRow < outHeight; firstRow += kRows) {
     const int rows = std::min(kRows, outHeight - firstRow);
@@ -65,7 +66,8 @@ __attribute__((target("avx512f"))) void depthwisePlaneAvx512(const float* input,
         }
       }
       for (int r = 0; r < rows; ++r) {
-        _mm512_mask_storeu_ps(output + static_cast<std::ptrdiff_t>(firstRow + r) * outWidth + x0, mask, sums[r]);
+        _mm512_mask_storeu_ps(output + static_cast<std::ptrdiff_t>(firstRow + r) * outWidth + x0,
+                              mask, sums[r]);
       }
     }
   }
@@ -73,9 +75,10 @@ __attribute__((target("avx512f"))) void depthwisePlaneAvx512(const float* input,
 #endif  // BRINDLEWOX_AVX512_DEPTHWISE
 
 BRINDLEWOX_VECTOR_CLONES
-void depthwisePlaneByRows(const float* __restrict input, int inputWidth, const float* __restrict weights,
-                          int kernelHeight, int kernelWidth, int stepY, float bias, float* __restrict output,
-                          int outHeight, int outWidth) {
+void depthwisePlaneByRows(const float* __restrict input, int inputWidth,
+                          const float* __restrict weights, int kernelHeight, int kernelWidth,
+                          int stepY, float bias, float* __restrict output, int outHeight,
+                          int outWidth) {
   for (int oy = 0; oy < outHeight; ++oy) {
     float* row = output + static_cast<std::ptrdiff_t>(oy) * outWidth;
     for (int x = 0; x < outWidth; ++x) row[x] = bias;
@@ -99,28 +102,31 @@ constexpr int kRegisterPlaneWidth = 128;
 
 // One call per plane, not per kernel row: the recognition network's planes
 // are a few pixels wide, and a call per row cost more than its arithmetic.
-void convolveDepthwisePlane(const float* input, int inputWidth, const float* weights, int kernelHeight,
-                            int kernelWidth, int stepY, float bias, float* output, int outHeight, int outWidth) {
+void convolveDepthwisePlane(const float* input, int inputWidth, const float* weights,
+                            int kernelHeight, int kernelWidth, int stepY, float bias, float* output,
+                            int outHeight, int outWidth) {
 #ifdef BRINDLEWOX_AVX512_DEPTHWISE
   // The processor that runs the AVX-512 products runs this too.
   static const bool avx512 = fastestProductKernel() == ProductKernel::kAvx512;
   if (avx512 && outWidth <= kRegisterPlaneWidth) {
-    depthwisePlaneAvx512(input, inputWidth, weights, kernelHeight, kernelWidth, stepY, bias, output, outHeight,
-                         outWidth);
+    depthwisePlaneAvx512(input, inputWidth, weights, kernelHeight, kernelWidth, stepY, bias, output,
+                         outHeight, outWidth);
     return;
   }
 #endif
-  depthwisePlaneByRows(input, inputWidth, weights, kernelHeight, kernelWidth, stepY, bias, output, outHeight,
-                       outWidth);
+  depthwisePlaneByRows(input, inputWidth, weights, kernelHeight, kernelWidth, stepY, bias, output,
+                       outHeight, outWidth);
 }
 
 BRINDLEWOX_VECTOR_CLONES
-void scalePlane(const float* __restrict input, float weight, float* __restrict output, std::size_t count) {
+void scalePlane(const float* __restrict input, float weight, float* __restrict output,
+                std::size_t count) {
   for (std::size_t i = 0; i < count; ++i) output[i] = input[i] * weight;
 }
 
 BRINDLEWOX_VECTOR_CLONES
-void affineHardSwish(const float* input, float* output, std::size_t count, float scale, float shift) {
+void affineHardSwish(const float* input, float* output, std::size_t count, float scale,
+                     float shift) {
   const float sixth = scale / 6.0F;
   for (std::size_t i = 0; i < count; ++i) {
     const float x = input[i];
@@ -130,7 +136,8 @@ void affineHardSwish(const float* input, float* output, std::size_t count, float
 
 namespace {
 
-std::vector<int> intList(const cv::dnn::LayerParams& params, const std::string& key, std::vector<int> otherwise) {
+std::vector<int> intList(const cv::dnn::LayerParams& params, const std::string& key,
+                         std::vector<int> otherwise) {
   if (!params.has(key)) return otherwise;
   const cv::dnn::DictValue& value = params.get(key);
   std::vector<int> result;
@@ -184,8 +191,8 @@ class AffineHardSwishLayer : public cv::dnn::ActivationLayer {
                cv::OutputArrayOfArrays /*internals*/) override {
     LayerBlobs blobs = floatBlobs(inputsArray, outputsArray);
     for (std::size_t i = 0; i < blobs.inputs.size() && i < blobs.outputs.size(); ++i) {
-      affineHardSwish(blobs.inputs[i].ptr<float>(), blobs.outputs[i].ptr<float>(), blobs.inputs[i].total(), scale_,
-                      shift_);
+      affineHardSwish(blobs.inputs[i].ptr<float>(), blobs.outputs[i].ptr<float>(),
+                      blobs.inputs[i].total(), scale_, shift_);
     }
   }
 
@@ -219,7 +226,8 @@ class FusingLayer : public cv::dnn::Layer {
   // Applies the fused activation, if any, to `length` values in each of
   // `channels` planes `planeSize` apart.
   void activate(float* values, int length, std::size_t planeSize, int channels) const {
-    if (!activation_.empty()) activation_->forwardSlice(values, values, length, planeSize, 0, channels);
+    if (!activation_.empty())
+      activation_->forwardSlice(values, values, length, planeSize, 0, channels);
   }
 
  private:
@@ -232,7 +240,9 @@ class FusingLayer : public cv::dnn::Layer {
 class DepthwiseConvLayer : public FusingLayer {
  public:
   explicit DepthwiseConvLayer(const cv::dnn::LayerParams& params)
-      : FusingLayer(params), padding_(intList(params, "padding", {0, 0, 0, 0})), step_(intList(params, "step", {1, 1})) {
+      : FusingLayer(params),
+        padding_(intList(params, "padding", {0, 0, 0, 0})),
+        step_(intList(params, "step", {1, 1})) {
     CV_Assert(blobs.size() == 2 && blobs[0].dims == 4 && blobs[0].size[1] == 1);
     CV_Assert(padding_.size() == 4 && step_.size() == 2 && step_[0] > 0 && step_[1] > 0);
     CV_Assert(static_cast<int>(blobs[1].total()) == blobs[0].size[0]);
@@ -253,7 +263,8 @@ class DepthwiseConvLayer : public FusingLayer {
     const int planes = input.size[0] * input.size[1];
     cv::parallel_for_(cv::Range(0, planes), [&](const cv::Range& range) {
       std::vector<float> padded;
-      for (int plane = range.start; plane < range.end; ++plane) convolvePlane(input, output, plane, padded);
+      for (int plane = range.start; plane < range.end; ++plane)
+        convolvePlane(input, output, plane, padded);
     });
   }
 
@@ -265,7 +276,8 @@ class DepthwiseConvLayer : public FusingLayer {
     return (inputSize + padding_[axis] + padding_[axis + 2] - kernel) / step_[axis] + 1;
   }
 
-  void convolvePlane(const cv::Mat& input, cv::Mat& output, int plane, std::vector<float>& padded) const {
+  void convolvePlane(const cv::Mat& input, cv::Mat& output, int plane,
+                     std::vector<float>& padded) const {
     const int channels = input.size[1];
     const int channel = plane % channels;
     const int height = input.size[2];
@@ -278,25 +290,29 @@ class DepthwiseConvLayer : public FusingLayer {
     const float* source = input.ptr<float>() + static_cast<std::size_t>(plane) * height * width;
     for (int y = 0; y < height; ++y) {
       std::copy_n(source + static_cast<std::size_t>(y) * width, width,
-                  padded.begin() + static_cast<std::ptrdiff_t>(y + padding_[0]) * paddedWidth + padding_[1]);
+                  padded.begin() + static_cast<std::ptrdiff_t>(y + padding_[0]) * paddedWidth +
+                      padding_[1]);
     }
 
     const int outHeight = output.size[2];
     const int outWidth = output.size[3];
-    const float* weights = blobs[0].ptr<float>() + static_cast<std::size_t>(channel) * kernelHeight * kernelWidth;
+    const float* weights =
+        blobs[0].ptr<float>() + static_cast<std::size_t>(channel) * kernelHeight * kernelWidth;
     const float bias = blobs[1].ptr<float>()[channel];
     float* target = output.ptr<float>() + static_cast<std::size_t>(plane) * outHeight * outWidth;
     if (step_[1] == 1) {
-      convolveDepthwisePlane(padded.data(), paddedWidth, weights, kernelHeight, kernelWidth, step_[0], bias, target,
-                             outHeight, outWidth);
+      convolveDepthwisePlane(padded.data(), paddedWidth, weights, kernelHeight, kernelWidth,
+                             step_[0], bias, target, outHeight, outWidth);
     } else {
       for (int oy = 0; oy < outHeight; ++oy) {
         float* row = target + static_cast<std::size_t>(oy) * outWidth;
         std::fill_n(row, outWidth, bias);
         for (int ky = 0; ky < kernelHeight; ++ky) {
-          const float* in = padded.data() + static_cast<std::size_t>(oy * step_[0] + ky) * paddedWidth;
+          const float* in =
+              padded.data() + static_cast<std::size_t>(oy * step_[0] + ky) * paddedWidth;
           for (int kx = 0; kx < kernelWidth; ++kx) {
-            for (int ox = 0; ox < outWidth; ++ox) row[ox] += weights[ky * kernelWidth + kx] * in[ox * step_[1] + kx];
+            for (int ox = 0; ox < outWidth; ++ox)
+              row[ox] += weights[ky * kernelWidth + kx] * in[ox * step_[1] + kx];
           }
         }
       }
@@ -312,12 +328,13 @@ class DepthwiseConvLayer : public FusingLayer {
 // the precision it gives ("bits", 8 by default, or 12); none where the
 // processor has no integer product, the node is unmarked, or its 12-bit
 // sums could overflow.
-std::unique_ptr<QuantizedMatrix> quantizedWeights(const cv::dnn::LayerParams& params, int rows, int depth,
-                                                  const float* weights) {
+std::unique_ptr<QuantizedMatrix> quantizedWeights(const cv::dnn::LayerParams& params, int rows,
+                                                  int depth, const float* weights) {
   if (params.get<int>("quantized", 0) == 0 || !quantizedProductAvailable()) return nullptr;
   const ProductPrecision precision =
       params.get<int>("bits", 8) == 12 ? ProductPrecision::k12Bits : ProductPrecision::k8Bits;
-  if (precision == ProductPrecision::k12Bits && depth > QuantizedMatrix::kMaxDepth12) return nullptr;
+  if (precision == ProductPrecision::k12Bits && depth > QuantizedMatrix::kMaxDepth12)
+    return nullptr;
   return std::make_unique<QuantizedMatrix>(rows, depth, ConstMatrix{weights, depth}, precision);
 }
 
@@ -325,8 +342,8 @@ std::unique_ptr<QuantizedMatrix> quantizedWeights(const cv::dnn::LayerParams& pa
 // weights were quantised, except for products narrower than 16 columns (the
 // squeeze-and-excitation layers' single pixel), which would mostly multiply
 // the integer kernel's padding and stay in float.
-void layerProduct(const QuantizedMatrix* quantized, int rows, int columns, int depth, const float* weights,
-                  ConstMatrix b, Matrix c) {
+void layerProduct(const QuantizedMatrix* quantized, int rows, int columns, int depth,
+                  const float* weights, ConstMatrix b, Matrix c) {
   constexpr int kNarrowestQuantized = 16;
   if (quantized != nullptr && columns >= kNarrowestQuantized) {
     accumulateQuantizedProduct(*quantized, columns, b, c);
@@ -343,9 +360,11 @@ void layerProduct(const QuantizedMatrix* quantized, int rows, int columns, int d
 class PointwiseConvLayer : public FusingLayer {
  public:
   explicit PointwiseConvLayer(const cv::dnn::LayerParams& params) : FusingLayer(params) {
-    CV_Assert(blobs.size() == 2 && blobs[0].dims == 4 && blobs[0].size[2] == 1 && blobs[0].size[3] == 1);
+    CV_Assert(blobs.size() == 2 && blobs[0].dims == 4 && blobs[0].size[2] == 1 &&
+              blobs[0].size[3] == 1);
     CV_Assert(static_cast<int>(blobs[1].total()) == blobs[0].size[0] && blobs[0].isContinuous());
-    quantized_ = quantizedWeights(params, blobs[0].size[0], blobs[0].size[1], blobs[0].ptr<float>());
+    quantized_ =
+        quantizedWeights(params, blobs[0].size[0], blobs[0].size[1], blobs[0].ptr<float>());
   }
 
   bool getMemoryShapes(const std::vector<cv::dnn::MatShape>& inputs, int /*requiredOutputs*/,
@@ -378,14 +397,16 @@ class PointwiseConvLayer : public FusingLayer {
     const int outChannels = blobs[0].size[0];
     const int inChannels = blobs[0].size[1];
     const int pixels = input.size[2] * input.size[3];
-    const float* source = input.ptr<float>() + static_cast<std::size_t>(image) * inChannels * pixels + firstPixel;
-    float* target = output.ptr<float>() + static_cast<std::size_t>(image) * outChannels * pixels + firstPixel;
+    const float* source =
+        input.ptr<float>() + static_cast<std::size_t>(image) * inChannels * pixels + firstPixel;
+    float* target =
+        output.ptr<float>() + static_cast<std::size_t>(image) * outChannels * pixels + firstPixel;
     const float* bias = blobs[1].ptr<float>();
     for (int channel = 0; channel < outChannels; ++channel) {
       std::fill_n(target + static_cast<std::size_t>(channel) * pixels, width, bias[channel]);
     }
-    layerProduct(quantized_.get(), outChannels, width, inChannels, blobs[0].ptr<float>(), {source, pixels},
-                 {target, pixels});
+    layerProduct(quantized_.get(), outChannels, width, inChannels, blobs[0].ptr<float>(),
+                 {source, pixels}, {target, pixels});
     activate(target, width, static_cast<std::size_t>(pixels), outChannels);
   }
 
@@ -404,7 +425,8 @@ class DenseConvLayer : public FusingLayer {
       : FusingLayer(params), padding_(intList(params, "padding", {0, 0, 0, 0})) {
     CV_Assert(blobs.size() == 2 && blobs[0].dims == 4 && blobs[0].isContinuous());
     CV_Assert(padding_.size() == 4 && static_cast<int>(blobs[1].total()) == blobs[0].size[0]);
-    quantized_ = quantizedWeights(params, blobs[0].size[0], blobs[0].size[1] * blobs[0].size[2] * blobs[0].size[3],
+    quantized_ = quantizedWeights(params, blobs[0].size[0],
+                                  blobs[0].size[1] * blobs[0].size[2] * blobs[0].size[3],
                                   blobs[0].ptr<float>());
   }
 
@@ -431,7 +453,8 @@ class DenseConvLayer : public FusingLayer {
       std::vector<float> columns;
       for (int task = range.start; task < range.end; ++task) {
         const int first = task % bands * bandRows;
-        convolveBand(input, output, task / bands, first, std::min(outHeight, first + bandRows), columns);
+        convolveBand(input, output, task / bands, first, std::min(outHeight, first + bandRows),
+                     columns);
       }
     });
   }
@@ -456,7 +479,8 @@ class DenseConvLayer : public FusingLayer {
     const int depth = inChannels * kernelHeight * kernelWidth;
     // Taps that fall on the padding stay zero.
     columns.assign(static_cast<std::size_t>(depth) * pixels, 0.0F);
-    const float* source = input.ptr<float>() + static_cast<std::size_t>(image) * inChannels * height * width;
+    const float* source =
+        input.ptr<float>() + static_cast<std::size_t>(image) * inChannels * height * width;
     for (int channel = 0; channel < inChannels; ++channel) {
       for (int ky = 0; ky < kernelHeight; ++ky) {
         for (int kx = 0; kx < kernelWidth; ++kx) {
@@ -464,8 +488,9 @@ class DenseConvLayer : public FusingLayer {
           const int shift = kx - padding_[1];
           const int begin = std::max(0, -shift);
           const int end = std::min(outWidth, width - shift);
-          float* tap = columns.data() +
-                       static_cast<std::size_t>((channel * kernelHeight + ky) * kernelWidth + kx) * pixels;
+          float* tap =
+              columns.data() +
+              static_cast<std::size_t>((channel * kernelHeight + ky) * kernelWidth + kx) * pixels;
           for (int oy = firstRow; oy < lastRow && begin < end; ++oy) {
             const int iy = oy + ky - padding_[0];
             if (iy < 0 || iy >= height) continue;
@@ -479,9 +504,10 @@ class DenseConvLayer : public FusingLayer {
     float* target = output.ptr<float>() + static_cast<std::size_t>(image) * outChannels * plane +
                     static_cast<std::size_t>(firstRow) * outWidth;
     const float* bias = blobs[1].ptr<float>();
-    for (int channel = 0; channel < outChannels; ++channel) std::fill_n(target + channel * plane, pixels, bias[channel]);
-    layerProduct(quantized_.get(), outChannels, pixels, depth, blobs[0].ptr<float>(), {columns.data(), pixels},
-                 {target, static_cast<int>(plane)});
+    for (int channel = 0; channel < outChannels; ++channel)
+      std::fill_n(target + channel * plane, pixels, bias[channel]);
+    layerProduct(quantized_.get(), outChannels, pixels, depth, blobs[0].ptr<float>(),
+                 {columns.data(), pixels}, {target, static_cast<int>(plane)});
     activate(target, pixels, plane, outChannels);
   }
 
@@ -506,7 +532,8 @@ class PatchTransposeConvLayer : public FusingLayer {
     weights_.resize(static_cast<std::size_t>(rows) * inChannels);
     for (int in = 0; in < inChannels; ++in) {
       for (int row = 0; row < rows; ++row) {
-        weights_[static_cast<std::size_t>(row) * inChannels + in] = blobs[0].ptr<float>()[static_cast<std::size_t>(in) * rows + row];
+        weights_[static_cast<std::size_t>(row) * inChannels + in] =
+            blobs[0].ptr<float>()[static_cast<std::size_t>(in) * rows + row];
       }
     }
   }
@@ -533,7 +560,8 @@ class PatchTransposeConvLayer : public FusingLayer {
       std::vector<float> patches;
       for (int task = range.start; task < range.end; ++task) {
         const int first = task % bands * bandRows;
-        convolveBand(input, output, task / bands, first, std::min(height, first + bandRows), patches);
+        convolveBand(input, output, task / bands, first, std::min(height, first + bandRows),
+                     patches);
       }
     });
   }
@@ -550,10 +578,11 @@ class PatchTransposeConvLayer : public FusingLayer {
     const int pixels = (lastRow - firstRow) * width;
     const std::size_t inPlane = static_cast<std::size_t>(input.size[2]) * width;
     patches.assign(static_cast<std::size_t>(rows) * pixels, 0.0F);
-    const float* source =
-        input.ptr<float>() + static_cast<std::size_t>(image) * inChannels * inPlane + static_cast<std::size_t>(firstRow) * width;
-    accumulateProduct(rows, pixels, inChannels, {weights_.data(), inChannels}, {source, static_cast<int>(inPlane)},
-                      {patches.data(), pixels});
+    const float* source = input.ptr<float>() +
+                          static_cast<std::size_t>(image) * inChannels * inPlane +
+                          static_cast<std::size_t>(firstRow) * width;
+    accumulateProduct(rows, pixels, inChannels, {weights_.data(), inChannels},
+                      {source, static_cast<int>(inPlane)}, {patches.data(), pixels});
     const int outWidth = output.size[3];
     const std::size_t outPlane = static_cast<std::size_t>(output.size[2]) * outWidth;
     float* target = output.ptr<float>() + static_cast<std::size_t>(image) * outChannels * outPlane;
@@ -562,11 +591,14 @@ class PatchTransposeConvLayer : public FusingLayer {
       for (int dy = 0; dy < kernelHeight; ++dy) {
         for (int dx = 0; dx < kernelWidth; ++dx) {
           const float* patch =
-              patches.data() + static_cast<std::size_t>((channel * kernelHeight + dy) * kernelWidth + dx) * pixels;
+              patches.data() +
+              static_cast<std::size_t>((channel * kernelHeight + dy) * kernelWidth + dx) * pixels;
           for (int y = firstRow; y < lastRow; ++y) {
-            float* row = target + channel * outPlane + static_cast<std::size_t>(y * kernelHeight + dy) * outWidth + dx;
+            float* row = target + channel * outPlane +
+                         static_cast<std::size_t>(y * kernelHeight + dy) * outWidth + dx;
             const float* values = patch + static_cast<std::ptrdiff_t>(y - firstRow) * width;
-            for (int x = 0; x < width; ++x) row[static_cast<std::ptrdiff_t>(x) * kernelWidth] = values[x] + bias[channel];
+            for (int x = 0; x < width; ++x)
+              row[static_cast<std::ptrdiff_t>(x) * kernelWidth] = values[x] + bias[channel];
           }
         }
       }
@@ -590,7 +622,8 @@ class ChannelScaleLayer : public cv::dnn::Layer {
                        std::vector<cv::dnn::MatShape>& /*internals*/) const override {
     // While the graph is read, OpenCV gives a global pooling's output the
     // size of its input; the weights' shape is checked when they arrive.
-    CV_Assert(inputs.size() == 2 && inputs[0].size() == 4 && inputs[1].size() == 4 && inputs[1][1] == inputs[0][1]);
+    CV_Assert(inputs.size() == 2 && inputs[0].size() == 4 && inputs[1].size() == 4 &&
+              inputs[1][1] == inputs[0][1]);
     outputs.assign(1, inputs[0]);
     return false;
   }
@@ -605,7 +638,8 @@ class ChannelScaleLayer : public cv::dnn::Layer {
     const std::size_t planeSize = static_cast<std::size_t>(map.size[2]) * map.size[3];
     cv::parallel_for_(cv::Range(0, map.size[0] * map.size[1]), [&](const cv::Range& range) {
       for (int plane = range.start; plane < range.end; ++plane) {
-        scalePlane(map.ptr<float>() + plane * planeSize, weights[plane], output + plane * planeSize, planeSize);
+        scalePlane(map.ptr<float>() + plane * planeSize, weights[plane], output + plane * planeSize,
+                   planeSize);
       }
     });
   }
@@ -617,10 +651,11 @@ class ChannelScaleLayer : public cv::dnn::Layer {
 // line's statistics for every line.
 class LastAxisNormLayer : public cv::dnn::Layer {
  public:
-  explicit LastAxisNormLayer(const cv::dnn::LayerParams& params) : epsilon_(params.get<float>("epsilon", 1e-5F)) {
+  explicit LastAxisNormLayer(const cv::dnn::LayerParams& params)
+      : epsilon_(params.get<float>("epsilon", 1e-5F)) {
     setParamsFrom(params);
-    CV_Assert(blobs.size() == 2 && blobs[0].total() == blobs[1].total() && blobs[0].type() == CV_32F &&
-              blobs[1].type() == CV_32F);
+    CV_Assert(blobs.size() == 2 && blobs[0].total() == blobs[1].total() &&
+              blobs[0].type() == CV_32F && blobs[1].type() == CV_32F);
   }
 
   bool getMemoryShapes(const std::vector<cv::dnn::MatShape>& inputs, int /*requiredOutputs*/,

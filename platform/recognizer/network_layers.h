@@ -34,14 +34,16 @@ cv::dnn::Net readNetwork(const std::string& path);
 // output[oy][x] = bias + sum over ky < kernelHeight, kx < kernelWidth of
 // weights[ky * kernelWidth + kx] * input[(oy * stepY + ky) * inputWidth + x + kx].
 // The caller has padded `input` so that every read is in bounds.
-void convolveDepthwisePlane(const float* input, int inputWidth, const float* weights, int kernelHeight,
-                            int kernelWidth, int stepY, float bias, float* output, int outHeight, int outWidth);
+void convolveDepthwisePlane(const float* input, int inputWidth, const float* weights,
+                            int kernelHeight, int kernelWidth, int stepY, float bias, float* output,
+                            int outHeight, int outWidth);
 
 // output = input * weight, element by element.
 void scalePlane(const float* input, float weight, float* output, std::size_t count);
 
 // y = scale * x * clamp(x + 3, 0, 6) / 6 + shift, element by element; in place is fine.
-void affineHardSwish(const float* input, float* output, std::size_t count, float scale, float shift);
+void affineHardSwish(const float* input, float* output, std::size_t count, float scale,
+                     float shift);
 
 }  // namespace brindlewox
 

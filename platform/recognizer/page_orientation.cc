@@ -29,7 +29,9 @@ constexpr double kReadsWell = 0.5;
 // page's lines cut the same way at under 0.1 (Chinese) or about 0.4 (English).
 constexpr double kUprightCharacters = 0.6;
 
-double length(const LineShape& line) { return std::max(line.width, line.height); }
+double length(const LineShape& line) {
+  return std::max(line.width, line.height);
+}
 
 bool runsClearly(const LineShape& line) {
   return std::max(line.width, line.height) >= kClearAspect * std::min(line.width, line.height);
@@ -37,7 +39,9 @@ bool runsClearly(const LineShape& line) {
 
 }  // namespace
 
-bool isTall(const LineShape& line) { return line.height >= kTallAspect * line.width; }
+bool isTall(const LineShape& line) {
+  return line.height >= kTallAspect * line.width;
+}
 
 bool mostlySideways(const std::vector<LineShape>& lines) {
   double tall = 0;
@@ -50,33 +54,40 @@ bool mostlySideways(const std::vector<LineShape>& lines) {
   return all > 0 && tall >= kSidewaysShare * all;
 }
 
-std::vector<std::size_t> sampleLines(const std::vector<LineShape>& lines, bool sideways, std::size_t count) {
+std::vector<std::size_t> sampleLines(const std::vector<LineShape>& lines, bool sideways,
+                                     std::size_t count) {
   std::vector<std::size_t> chosen;
   for (std::size_t i = 0; i < lines.size(); ++i) {
     if (runsClearly(lines[i]) && isTall(lines[i]) == sideways) chosen.push_back(i);
   }
-  std::stable_sort(chosen.begin(), chosen.end(),
-                   [&](std::size_t a, std::size_t b) { return length(lines[a]) > length(lines[b]); });
+  std::stable_sort(chosen.begin(), chosen.end(), [&](std::size_t a, std::size_t b) {
+    return length(lines[a]) > length(lines[b]);
+  });
   if (chosen.size() > count) chosen.resize(count);
   return chosen;
 }
 
 bool classifierSaysUpsideDown(const std::vector<float>& upsideDown) {
   if (upsideDown.empty()) return false;
-  const auto votes = std::count_if(upsideDown.begin(), upsideDown.end(), [](float p) { return p > 0.5F; });
+  const auto votes =
+      std::count_if(upsideDown.begin(), upsideDown.end(), [](float p) { return p > 0.5F; });
   const double count = static_cast<double>(upsideDown.size());
   const double mean = std::accumulate(upsideDown.begin(), upsideDown.end(), 0.0) / count;
   return static_cast<double>(votes) > kUpsideDownVotes * count && mean >= kUpsideDownMean;
 }
 
 PageTurn turnFromReadings(const SampleReading& reading, bool sideways) {
-  const bool turnedIsBetter = reading.turned >= reading.asCut + kClearlyBetter && reading.turned >= kReadsWell;
+  const bool turnedIsBetter =
+      reading.turned >= reading.asCut + kClearlyBetter && reading.turned >= kReadsWell;
   if (!sideways) return turnedIsBetter ? PageTurn::half : PageTurn::none;
   if (turnedIsBetter) return PageTurn::clockwise;
-  const bool asCutIsBetter = reading.asCut >= reading.turned + kClearlyBetter && reading.asCut >= kReadsWell;
+  const bool asCutIsBetter =
+      reading.asCut >= reading.turned + kClearlyBetter && reading.asCut >= kReadsWell;
   return asCutIsBetter ? PageTurn::counterClockwise : PageTurn::none;
 }
 
-bool uprightCharacters(double cellsReading) { return cellsReading >= kUprightCharacters; }
+bool uprightCharacters(double cellsReading) {
+  return cellsReading >= kUprightCharacters;
+}
 
 }  // namespace brindlewox

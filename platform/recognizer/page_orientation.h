@@ -38,7 +38,8 @@ bool mostlySideways(const std::vector<LineShape>& lines);
 
 // Up to `count` of the longest lines that run the way the page's text does
 // (down the page when `sideways`), longest first.
-std::vector<std::size_t> sampleLines(const std::vector<LineShape>& lines, bool sideways, std::size_t count);
+std::vector<std::size_t> sampleLines(const std::vector<LineShape>& lines, bool sideways,
+                                     std::size_t count);
 
 // Whether the classifier finds the sampled lines upside down: most of them,
 // with a clear mean probability. Each value is one line's probability of

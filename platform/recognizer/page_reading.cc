@@ -20,7 +20,8 @@ std::vector<std::size_t> widestFirst(const std::vector<Quad>& crops) {
   }
   std::vector<std::size_t> order(crops.size());
   std::iota(order.begin(), order.end(), 0);
-  std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return aspect[a] > aspect[b]; });
+  std::stable_sort(order.begin(), order.end(),
+                   [&](std::size_t a, std::size_t b) { return aspect[a] > aspect[b]; });
   return order;
 }
 
@@ -53,9 +54,13 @@ DecodedLine readEitherWay(LineReader& reader, const cv::Mat& turnedLeft) {
   return right.confidence > left.confidence ? right : left;
 }
 
-PageReading::PageReading(const FoundLines& found, const std::vector<Quad>& crops, std::vector<LineReader*> readers,
-                         const BatchLimits& limits)
-    : found_(found), crops_(crops), readers_(std::move(readers)), order_(widestFirst(crops)), read_(crops.size()),
+PageReading::PageReading(const FoundLines& found, const std::vector<Quad>& crops,
+                         std::vector<LineReader*> readers, const BatchLimits& limits)
+    : found_(found),
+      crops_(crops),
+      readers_(std::move(readers)),
+      order_(widestFirst(crops)),
+      read_(crops.size()),
       ink_(crops.size()) {
   std::vector<int> widths;
   std::vector<bool> alone;
@@ -63,7 +68,8 @@ PageReading::PageReading(const FoundLines& found, const std::vector<Quad>& crops
     // A vertical line is read both ways round: two forwards of its own.
     alone.push_back(TextLineReader::isVertical(crops_[i]));
     const cv::Size size = TextLineReader::straightenedSize(crops_[i]);
-    widths.push_back(TextLineReader::networkWidth(alone.back() ? cv::Size(size.height, size.width) : size));
+    widths.push_back(
+        TextLineReader::networkWidth(alone.back() ? cv::Size(size.height, size.width) : size));
   }
   batches_ = widthBatches(widths, alone, limits);
   for (std::size_t reader = 1; reader < readers_.size() && reader < batches_.size(); ++reader) {
@@ -99,7 +105,9 @@ void PageReading::readShare(std::size_t reader) {
     for (std::size_t k = first; k < end; ++k) {
       const std::size_t i = order_[k];
       images.push_back(TextLineReader::uprightCrop(found_.image, crops_[i]));
-      ink_[i] = TextLineReader::isVertical(crops_[i]) ? crops_[i] : lineInk(found_.image, crops_[i], images.back());
+      ink_[i] = TextLineReader::isVertical(crops_[i])
+                    ? crops_[i]
+                    : lineInk(found_.image, crops_[i], images.back());
     }
     std::vector<DecodedLine> lines;
     if (end - first == 1 && TextLineReader::isVertical(crops_[order_[first]])) {
@@ -108,7 +116,8 @@ void PageReading::readShare(std::size_t reader) {
       lines = readers_[reader]->readAll(images);
     }
     for (std::size_t k = first; k < end && k - first < lines.size(); ++k) {
-      read_[order_[k]] = TextCandidate{std::move(lines[k - first].text), lines[k - first].confidence};
+      read_[order_[k]] =
+          TextCandidate{std::move(lines[k - first].text), lines[k - first].confidence};
     }
   }
 }

@@ -57,8 +57,8 @@ class PageReading {
  public:
   // The helpers (every reader but the first) start at once; the calling
   // thread joins in with the first reader when finish() is called.
-  PageReading(const FoundLines& found, const std::vector<Quad>& crops, std::vector<LineReader*> readers,
-              const BatchLimits& limits = {});
+  PageReading(const FoundLines& found, const std::vector<Quad>& crops,
+              std::vector<LineReader*> readers, const BatchLimits& limits = {});
   PageReading(const PageReading&) = delete;
   PageReading& operator=(const PageReading&) = delete;
   // A reading that is not finished is abandoned: the helpers stop after

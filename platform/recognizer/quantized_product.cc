@@ -20,28 +20,39 @@ namespace {
 constexpr int kPanelRows = QuantizedMatrix::kPanelRows;
 constexpr std::int32_t kLevels12 = 2047;  // either side of 0
 // Weights' levels either side of 0.
-std::int32_t weightLevels(ProductPrecision precision) { return precision == ProductPrecision::k8Bits ? 127 : 2047; }
+std::int32_t weightLevels(ProductPrecision precision) {
+  return precision == ProductPrecision::k8Bits ? 127 : 2047;
+}
 
 float rangeScale(float low, float high, float levels) {
   const float scale = (high - low) / levels;
   return scale > 0.0F ? scale : 1.0F;  // an all-zero row or column
 }
 
-std::int32_t quantizeValue(float value, float inverseScale, std::int32_t zeroPoint, std::int32_t low,
-                           std::int32_t high) {
+std::int32_t quantizeValue(float value, float inverseScale, std::int32_t zeroPoint,
+                           std::int32_t low, std::int32_t high) {
   const auto level = static_cast<std::int32_t>(std::nearbyint(value * inverseScale)) + zeroPoint;
   return std::clamp(level, low, high);
 }
 
 // The clamp of a column's levels: uint8, or int16 holding 12 bits.
-std::int32_t lowestLevel(ProductPrecision precision) { return precision == ProductPrecision::k8Bits ? 0 : -kLevels12; }
-std::int32_t highestLevel(ProductPrecision precision) { return precision == ProductPrecision::k8Bits ? 255 : kLevels12; }
+std::int32_t lowestLevel(ProductPrecision precision) {
+  return precision == ProductPrecision::k8Bits ? 0 : -kLevels12;
+}
+std::int32_t highestLevel(ProductPrecision precision) {
+  return precision == ProductPrecision::k8Bits ? 255 : kLevels12;
+}
 
 }  // namespace
 
-QuantizedMatrix::QuantizedMatrix(int rows, int depth, ConstMatrix weights, ProductPrecision precision)
-    : rows_(rows), depth_(depth), precision_(precision), paddedDepth_((depth + group() - 1) / group() * group()) {
-  const std::size_t size = static_cast<std::size_t>((rows + kPanelRows - 1) / kPanelRows) * kPanelRows * paddedDepth_;
+QuantizedMatrix::QuantizedMatrix(int rows, int depth, ConstMatrix weights,
+                                 ProductPrecision precision)
+    : rows_(rows),
+      depth_(depth),
+      precision_(precision),
+      paddedDepth_((depth + group() - 1) / group() * group()) {
+  const std::size_t size =
+      static_cast<std::size_t>((rows + kPanelRows - 1) / kPanelRows) * kPanelRows * paddedDepth_;
   if (precision == ProductPrecision::k8Bits) {
     packed8_.assign(size, 0);
   } else {
@@ -73,15 +84,18 @@ QuantizedMatrix::QuantizedMatrix(int rows, int depth, ConstMatrix weights, Produ
 
 std::size_t QuantizedMatrix::packedIndex(int row, int step) const {
   const int groups = paddedDepth_ / group();
-  return (static_cast<std::size_t>(row / kPanelRows) * groups + step / group()) * kPanelRows * group() +
+  return (static_cast<std::size_t>(row / kPanelRows) * groups + step / group()) * kPanelRows *
+             group() +
          static_cast<std::size_t>(row % kPanelRows) * group() + step % group();
 }
 
 std::int32_t QuantizedMatrix::value(int row, int step) const {
-  return precision_ == ProductPrecision::k8Bits ? packed8_[packedIndex(row, step)] : packed16_[packedIndex(row, step)];
+  return precision_ == ProductPrecision::k8Bits ? packed8_[packedIndex(row, step)]
+                                                : packed16_[packedIndex(row, step)];
 }
 
-ColumnQuantization quantizeColumn(const float* column, int depth, int stride, ProductPrecision precision) {
+ColumnQuantization quantizeColumn(const float* column, int depth, int stride,
+                                  ProductPrecision precision) {
   float low = 0.0F;
   float high = 0.0F;
   for (int step = 0; step < depth; ++step) {
@@ -96,19 +110,22 @@ ColumnQuantization quantizeColumn(const float* column, int depth, int stride, Pr
   return {scale, quantizeValue(-low, 1.0F / scale, 0, 0, 255)};
 }
 
-void accumulateQuantizedProductPlain(const QuantizedMatrix& a, int columns, ConstMatrix b, Matrix c) {
+void accumulateQuantizedProductPlain(const QuantizedMatrix& a, int columns, ConstMatrix b,
+                                     Matrix c) {
   std::vector<std::int32_t> levels(static_cast<std::size_t>(a.depth()));
   for (int column = 0; column < columns; ++column) {
-    const ColumnQuantization quantization = quantizeColumn(b.data + column, a.depth(), b.stride, a.precision());
+    const ColumnQuantization quantization =
+        quantizeColumn(b.data + column, a.depth(), b.stride, a.precision());
     const float inverse = 1.0F / quantization.scale;
     for (int step = 0; step < a.depth(); ++step) {
-      levels[static_cast<std::size_t>(step)] =
-          quantizeValue(b.data[static_cast<std::ptrdiff_t>(step) * b.stride + column], inverse, quantization.zeroPoint,
-                        lowestLevel(a.precision()), highestLevel(a.precision()));
+      levels[static_cast<std::size_t>(step)] = quantizeValue(
+          b.data[static_cast<std::ptrdiff_t>(step) * b.stride + column], inverse,
+          quantization.zeroPoint, lowestLevel(a.precision()), highestLevel(a.precision()));
     }
     for (int row = 0; row < a.rows(); ++row) {
       std::int32_t sum = 0;
-      for (int step = 0; step < a.depth(); ++step) sum += a.value(row, step) * levels[static_cast<std::size_t>(step)];
+      for (int step = 0; step < a.depth(); ++step)
+        sum += a.value(row, step) * levels[static_cast<std::size_t>(step)];
       const auto exact = static_cast<float>(sum - quantization.zeroPoint * a.rowSum(row));
       float& target = c.data[static_cast<std::ptrdiff_t>(row) * c.stride + column];
       target = std::fma(a.scale(row), quantization.scale * exact, target);
@@ -142,8 +159,8 @@ __attribute__((target("avx512f"))) __mmask16 laneMask(std::ptrdiff_t left) {
 // Quantises columns [first, first + width) of b, width <= 64, into `block`,
 // as quantizeColumn() and accumulateQuantizedProductPlain() do one at a time.
 template <ProductPrecision Precision>
-__attribute__((target("avx512f"))) void packBlock(ConstMatrix b, int depth, int groups, int first, int width,
-                                                  PackedBlock& block) {
+__attribute__((target("avx512f"))) void packBlock(ConstMatrix b, int depth, int groups, int first,
+                                                  int width, PackedBlock& block) {
   constexpr bool kEight = Precision == ProductPrecision::k8Bits;
   constexpr int kGroup = kEight ? 4 : 2;
   const __m512i lowest = _mm512_set1_epi32(kEight ? 0 : -kLevels12);
@@ -155,7 +172,8 @@ __attribute__((target("avx512f"))) void packBlock(ConstMatrix b, int depth, int 
     __m512 low = _mm512_setzero_ps();
     __m512 high = _mm512_setzero_ps();
     for (int step = 0; step < depth; ++step) {
-      const __m512 value = _mm512_maskz_loadu_ps(mask, source + static_cast<std::ptrdiff_t>(step) * b.stride);
+      const __m512 value =
+          _mm512_maskz_loadu_ps(mask, source + static_cast<std::ptrdiff_t>(step) * b.stride);
       low = _mm512_min_ps(low, value);
       high = _mm512_max_ps(high, value);
     }
@@ -167,13 +185,14 @@ __attribute__((target("avx512f"))) void packBlock(ConstMatrix b, int depth, int 
       scale = _mm512_div_ps(_mm512_max_ps(_mm512_sub_ps(_mm512_setzero_ps(), low), high),
                             _mm512_set1_ps(static_cast<float>(kLevels12)));
     }
-    scale = _mm512_mask_blend_ps(_mm512_cmp_ps_mask(scale, _mm512_setzero_ps(), _CMP_GT_OQ), _mm512_set1_ps(1.0F),
-                                 scale);
+    scale = _mm512_mask_blend_ps(_mm512_cmp_ps_mask(scale, _mm512_setzero_ps(), _CMP_GT_OQ),
+                                 _mm512_set1_ps(1.0F), scale);
     const __m512 inverse = _mm512_div_ps(_mm512_set1_ps(1.0F), scale);
     if constexpr (kEight) {
       zeroPoint = _mm512_min_epi32(
-          _mm512_max_epi32(_mm512_cvtps_epi32(_mm512_mul_ps(_mm512_sub_ps(_mm512_setzero_ps(), low), inverse)),
-                           lowest),
+          _mm512_max_epi32(
+              _mm512_cvtps_epi32(_mm512_mul_ps(_mm512_sub_ps(_mm512_setzero_ps(), low), inverse)),
+              lowest),
           highest);
     }
     _mm512_store_ps(block.scales + kLanes * vector, scale);
@@ -183,11 +202,14 @@ __attribute__((target("avx512f"))) void packBlock(ConstMatrix b, int depth, int 
       for (int part = 0; part < kGroup; ++part) {
         const int step = group * kGroup + part;
         if (step >= depth) break;  // padding steps stay 0: their weights are 0 too
-        const __m512 value = _mm512_maskz_loadu_ps(mask, source + static_cast<std::ptrdiff_t>(step) * b.stride);
-        __m512i level = _mm512_add_epi32(_mm512_cvtps_epi32(_mm512_mul_ps(value, inverse)), zeroPoint);
+        const __m512 value =
+            _mm512_maskz_loadu_ps(mask, source + static_cast<std::ptrdiff_t>(step) * b.stride);
+        __m512i level =
+            _mm512_add_epi32(_mm512_cvtps_epi32(_mm512_mul_ps(value, inverse)), zeroPoint);
         level = _mm512_min_epi32(_mm512_max_epi32(level, lowest), highest);
         if constexpr (!kEight) level = _mm512_and_si512(level, _mm512_set1_epi32(0xFFFF));
-        packed = _mm512_or_si512(packed, _mm512_slli_epi32(level, static_cast<unsigned>(32 / kGroup * part)));
+        packed = _mm512_or_si512(
+            packed, _mm512_slli_epi32(level, static_cast<unsigned>(32 / kGroup * part)));
       }
       _mm512_storeu_si512(block.levels.data() + group * kGroupBytes + kLanes * 4 * vector, packed);
     }
@@ -198,8 +220,8 @@ __attribute__((target("avx512f"))) void packBlock(ConstMatrix b, int depth, int 
 // summed in int32 by VNNI and scaled back to float.
 template <ProductPrecision Precision, std::ptrdiff_t Vectors>
 __attribute__((target("avx512f,avx512vnni"))) void panelProduct(const QuantizedMatrix& a, int panel,
-                                                                const PackedBlock& block, float* c, int cStride,
-                                                                int columns) {
+                                                                const PackedBlock& block, float* c,
+                                                                int cStride, int columns) {
   constexpr bool kEight = Precision == ProductPrecision::k8Bits;
   constexpr int kGroup = kEight ? 4 : 2;
   // Four bytes of weights a row and group either way.
@@ -214,10 +236,12 @@ __attribute__((target("avx512f,avx512vnni"))) void panelProduct(const QuantizedM
 #pragma GCC unroll 4
     for (std::ptrdiff_t j = 0; j < Vectors; ++j) sums[i][j] = _mm512_setzero_si512();
   }
-  for (int group = 0; group < groups; ++group, weights += static_cast<std::ptrdiff_t>(kPanelRows) * 4, levels += kGroupBytes) {
+  for (int group = 0; group < groups;
+       ++group, weights += static_cast<std::ptrdiff_t>(kPanelRows) * 4, levels += kGroupBytes) {
     __m512i input[Vectors];
 #pragma GCC unroll 4
-    for (std::ptrdiff_t j = 0; j < Vectors; ++j) input[j] = _mm512_loadu_si512(levels + kLanes * 4 * j);
+    for (std::ptrdiff_t j = 0; j < Vectors; ++j)
+      input[j] = _mm512_loadu_si512(levels + kLanes * 4 * j);
 #pragma GCC unroll 6
     for (int i = 0; i < kPanelRows; ++i) {
       std::int32_t four = 0;
@@ -247,7 +271,8 @@ __attribute__((target("avx512f,avx512vnni"))) void panelProduct(const QuantizedM
       if (mask == 0) break;
       const __m512i zeroPoint = _mm512_load_si512(block.zeroPoints + kLanes * j);
       const __m512i exact = _mm512_sub_epi32(sums[i][j], _mm512_mullo_epi32(zeroPoint, rowSum));
-      const __m512 scaled = _mm512_mul_ps(_mm512_load_ps(block.scales + kLanes * j), _mm512_cvtepi32_ps(exact));
+      const __m512 scaled =
+          _mm512_mul_ps(_mm512_load_ps(block.scales + kLanes * j), _mm512_cvtepi32_ps(exact));
       const __m512 old = _mm512_maskz_loadu_ps(mask, target + kLanes * j);
       _mm512_mask_storeu_ps(target + kLanes * j, mask, _mm512_fmadd_ps(rowScale, scaled, old));
     }
@@ -281,7 +306,8 @@ void quantizedProduct(const QuantizedMatrix& a, int columns, ConstMatrix b, Matr
     packBlock<Precision>(b, a.depth(), groups, first, width, block);
     const PanelProduct product = panelProductFor<Precision>(width);
     for (int panel = 0; panel < panels; ++panel) {
-      product(a, panel, block, c.data + static_cast<std::ptrdiff_t>(panel) * kPanelRows * c.stride + first, c.stride,
+      product(a, panel, block,
+              c.data + static_cast<std::ptrdiff_t>(panel) * kPanelRows * c.stride + first, c.stride,
               width);
     }
   }
@@ -290,7 +316,8 @@ void quantizedProduct(const QuantizedMatrix& a, int columns, ConstMatrix b, Matr
 }  // namespace
 
 bool quantizedProductAvailable() {
-  static const bool available = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vnni");
+  static const bool available =
+      __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vnni");
   return available;
 }
 
@@ -304,7 +331,9 @@ void accumulateQuantizedProduct(const QuantizedMatrix& a, int columns, ConstMatr
 
 #else  // no x86-64 vector extensions: the layers keep the float product
 
-bool quantizedProductAvailable() { return false; }
+bool quantizedProductAvailable() {
+  return false;
+}
 
 void accumulateQuantizedProduct(const QuantizedMatrix& a, int columns, ConstMatrix b, Matrix c) {
   accumulateQuantizedProductPlain(a, columns, b, c);

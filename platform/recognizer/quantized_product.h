@@ -41,7 +41,8 @@ class QuantizedMatrix {
  public:
   // Quantises `weights`, [rows x depth]. In 12 bits the int32 sums hold at
   // most kMaxDepth12 steps.
-  QuantizedMatrix(int rows, int depth, ConstMatrix weights, ProductPrecision precision = ProductPrecision::k8Bits);
+  QuantizedMatrix(int rows, int depth, ConstMatrix weights,
+                  ProductPrecision precision = ProductPrecision::k8Bits);
 
   static constexpr int kPanelRows = 6;
   static constexpr int kMaxDepth12 = 512;
@@ -94,7 +95,8 @@ void accumulateQuantizedProduct(const QuantizedMatrix& a, int columns, ConstMatr
 // The same sums computed plainly, one multiply-add at a time, on any
 // processor: what the kernel must reproduce exactly before its last float
 // scaling.
-void accumulateQuantizedProductPlain(const QuantizedMatrix& a, int columns, ConstMatrix b, Matrix c);
+void accumulateQuantizedProductPlain(const QuantizedMatrix& a, int columns, ConstMatrix b,
+                                     Matrix c);
 
 }  // namespace brindlewox
 

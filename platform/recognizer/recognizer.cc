@@ -71,7 +71,8 @@ Result<std::unique_ptr<Recognizer>> Recognizer::load() {
   CTCDecoder decoder(*dictionary);
   if (script) decoder.restoreUnknownTraditional(script->unknownTraditionalForms(*dictionary));
   try {
-    recognition.front().setInput(cv::dnn::blobFromImage(cv::Mat(48, 16, CV_32FC3, cv::Scalar::all(0))));
+    recognition.front().setInput(
+        cv::dnn::blobFromImage(cv::Mat(48, 16, CV_32FC3, cv::Scalar::all(0))));
     const cv::Mat probe = recognition.front().forward();
     if (TextLineReader::classCount(probe) != decoder.classCount()) {
       return damagedModelFile(files.dictionary);
@@ -85,8 +86,8 @@ Result<std::unique_ptr<Recognizer>> Recognizer::load() {
                                       LineOrientation(std::move(*orientation)), std::move(script));
 }
 
-Recognizer::Recognizer(TextDetector detector, std::vector<TextLineReader> readers, LineOrientation orientation,
-                       std::optional<ChineseScript> script)
+Recognizer::Recognizer(TextDetector detector, std::vector<TextLineReader> readers,
+                       LineOrientation orientation, std::optional<ChineseScript> script)
     : detector_(std::move(detector)),
       readers_(std::move(readers)),
       orientation_(std::move(orientation)),
@@ -116,13 +117,15 @@ std::vector<TextObservation> Recognizer::recognize(const cv::Mat& bgr) {
 }
 
 // One OpenCV thread per reader: its own pool would only contend with them.
-int Recognizer::readerThreads() const { return readers_.size() > 1 ? 1 : cv::getNumThreads(); }
+int Recognizer::readerThreads() const {
+  return readers_.size() > 1 ? 1 : cv::getNumThreads();
+}
 
 // The page's lines read as they stand while the first thread checks that
 // the page is upright, which on almost every page it is; the reading is
 // abandoned when it is not.
-Recognizer::AsItStands Recognizer::readIfUpright(const FoundLines& found, const std::vector<Quad>& crops,
-                                                 cv::Size size) {
+Recognizer::AsItStands Recognizer::readIfUpright(const FoundLines& found,
+                                                 const std::vector<Quad>& crops, cv::Size size) {
   const ThreadCount single(readerThreads());
   PageReading reading(found, crops, readers());
   const PageTurn turn = uprightTurn(found.image, crops, upsideDownTest(), readers_.front());
@@ -130,17 +133,19 @@ Recognizer::AsItStands Recognizer::readIfUpright(const FoundLines& found, const 
   return {turn, observations(crops, reading.finish(), found.margin, size)};
 }
 
-std::vector<TextObservation> Recognizer::readLines(const FoundLines& found, const std::vector<Quad>& crops,
-                                                   cv::Size size) {
+std::vector<TextObservation> Recognizer::readLines(const FoundLines& found,
+                                                   const std::vector<Quad>& crops, cv::Size size) {
   const ThreadCount single(readerThreads());
   PageReading reading(found, crops, readers());
   return observations(crops, reading.finish(), found.margin, size);
 }
 
-std::vector<TextObservation> Recognizer::observations(const std::vector<Quad>& crops, PageReading::Lines lines,
-                                                      int margin, cv::Size size) const {
+std::vector<TextObservation> Recognizer::observations(const std::vector<Quad>& crops,
+                                                      PageReading::Lines lines, int margin,
+                                                      cv::Size size) const {
   if (script_) {
-    for (TextCandidate& candidate : lines.read) candidate.string = script_->consistent(candidate.string);
+    for (TextCandidate& candidate : lines.read)
+      candidate.string = script_->consistent(candidate.string);
   }
   return levelledObservations(crops, lines.ink, std::move(lines.read), margin, size);
 }

@@ -23,8 +23,8 @@
 #include "platform/recognizer/page_reading.h"
 #include "platform/recognizer/text_detector.h"
 #include "platform/recognizer/text_line_reader.h"
-#include "platform/recognizer/upright_turn.h"
 #include "platform/recognizer/text_observation.h"
+#include "platform/recognizer/upright_turn.h"
 
 namespace brindlewox {
 
@@ -35,8 +35,8 @@ class Recognizer {
   // recognition network's classes do not match its dictionary.
   static Result<std::unique_ptr<Recognizer>> load();
 
-  Recognizer(TextDetector detector, std::vector<TextLineReader> readers, LineOrientation orientation,
-             std::optional<ChineseScript> script);
+  Recognizer(TextDetector detector, std::vector<TextLineReader> readers,
+             LineOrientation orientation, std::optional<ChineseScript> script);
 
   // Every stage on a BGR bitmap: one observation per line read, in the
   // detector's order. A page lying otherwise than upright is turned, found
@@ -45,7 +45,8 @@ class Recognizer {
   std::vector<TextObservation> recognize(const cv::Mat& bgr);
 
   // The lines of a page read, with no question of its orientation left.
-  std::vector<TextObservation> readLines(const FoundLines& found, const std::vector<Quad>& crops, cv::Size size);
+  std::vector<TextObservation> readLines(const FoundLines& found, const std::vector<Quad>& crops,
+                                         cv::Size size);
 
   // The parts, for benchmarks that time one stage.
   TextDetector& detector() { return detector_; }
@@ -59,7 +60,8 @@ class Recognizer {
     std::vector<TextObservation> observations;  // when the page is upright
   };
   AsItStands readIfUpright(const FoundLines& found, const std::vector<Quad>& crops, cv::Size size);
-  std::vector<TextObservation> observations(const std::vector<Quad>& crops, PageReading::Lines lines, int margin,
+  std::vector<TextObservation> observations(const std::vector<Quad>& crops,
+                                            PageReading::Lines lines, int margin,
                                             cv::Size size) const;
   int readerThreads() const;
 

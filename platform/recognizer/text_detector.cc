@@ -15,30 +15,35 @@ namespace {
 constexpr std::size_t kReleaseAbovePixels = 6'000'000;
 
 cv::Size networkInputSize(cv::Size image, double ratio) {
-  auto toMultipleOf32 = [](double side) { return std::max(32, static_cast<int>(std::lround(side / 32.0)) * 32); };
+  auto toMultipleOf32 = [](double side) {
+    return std::max(32, static_cast<int>(std::lround(side / 32.0)) * 32);
+  };
   return {toMultipleOf32(image.width * ratio), toMultipleOf32(image.height * ratio)};
 }
 
 Quad orderedCorners(const cv::RotatedRect& rect) {
   std::array<cv::Point2f, 4> points;
   rect.points(points.data());
-  std::sort(points.begin(), points.end(), [](const cv::Point2f& a, const cv::Point2f& b) { return a.x < b.x; });
-  const auto [topLeft, bottomLeft] =
-      points[0].y <= points[1].y ? std::pair(points[0], points[1]) : std::pair(points[1], points[0]);
-  const auto [topRight, bottomRight] =
-      points[2].y <= points[3].y ? std::pair(points[2], points[3]) : std::pair(points[3], points[2]);
+  std::sort(points.begin(), points.end(),
+            [](const cv::Point2f& a, const cv::Point2f& b) { return a.x < b.x; });
+  const auto [topLeft, bottomLeft] = points[0].y <= points[1].y ? std::pair(points[0], points[1])
+                                                                : std::pair(points[1], points[0]);
+  const auto [topRight, bottomRight] = points[2].y <= points[3].y ? std::pair(points[2], points[3])
+                                                                  : std::pair(points[3], points[2]);
   return {topLeft, topRight, bottomRight, bottomLeft};
 }
 
 // Mean probability inside the box, over its bounding rectangle masked to it.
 double boxScore(const cv::Mat& probability, const Quad& corners) {
-  const cv::Rect bounds = cv::boundingRect(std::vector<cv::Point2f>(corners.begin(), corners.end())) &
-                          cv::Rect(0, 0, probability.cols, probability.rows);
+  const cv::Rect bounds =
+      cv::boundingRect(std::vector<cv::Point2f>(corners.begin(), corners.end())) &
+      cv::Rect(0, 0, probability.cols, probability.rows);
   if (bounds.empty()) return 0.0;
   cv::Mat mask = cv::Mat::zeros(bounds.size(), CV_8U);
   std::vector<cv::Point> polygon;
   for (const cv::Point2f& p : corners) {
-    polygon.emplace_back(static_cast<int>(std::lround(p.x)) - bounds.x, static_cast<int>(std::lround(p.y)) - bounds.y);
+    polygon.emplace_back(static_cast<int>(std::lround(p.x)) - bounds.x,
+                         static_cast<int>(std::lround(p.y)) - bounds.y);
   }
   cv::fillPoly(mask, std::vector<std::vector<cv::Point>>{polygon}, cv::Scalar(1));
   return cv::mean(probability(bounds), mask)[0];
@@ -107,7 +112,8 @@ std::vector<DetectedLine> TextDetector::detect(const cv::Mat& bgr, double scale)
   const float scaleX = static_cast<float>(bgr.cols) / static_cast<float>(probability.cols);
   const float scaleY = static_cast<float>(bgr.rows) / static_cast<float>(probability.rows);
   std::vector<DetectedLine> lines;
-  const std::size_t candidates = std::min(contours.size(), static_cast<std::size_t>(settings_.maxCandidates));
+  const std::size_t candidates =
+      std::min(contours.size(), static_cast<std::size_t>(settings_.maxCandidates));
   for (std::size_t i = 0; i < candidates; ++i) {
     const cv::RotatedRect rect = cv::minAreaRect(contours[i]);
     if (std::min(rect.size.width, rect.size.height) < 3.0F) continue;
@@ -116,8 +122,9 @@ std::vector<DetectedLine> TextDetector::detect(const cv::Mat& bgr, double scale)
     const float area = rect.size.width * rect.size.height;
     const float perimeter = 2.0F * (rect.size.width + rect.size.height);
     const float distance = area * settings_.unclipRatio / perimeter;
-    const cv::RotatedRect expanded(rect.center, cv::Size2f(rect.size.width + 2 * distance, rect.size.height + 2 * distance),
-                                   rect.angle);
+    const cv::RotatedRect expanded(
+        rect.center, cv::Size2f(rect.size.width + 2 * distance, rect.size.height + 2 * distance),
+        rect.angle);
     if (std::min(expanded.size.width, expanded.size.height) < 5.0F) continue;
     Quad corners = orderedCorners(expanded);
     for (cv::Point2f& p : corners) {

@@ -22,13 +22,13 @@ NormalizedBox normalizedBounds(const Quad& corners, cv::Size size);
 
 // One line of text as the network found it.
 struct DetectedLine {
-  Quad crop;                // expanded by the unclip distance: what the line reader cuts out
+  Quad crop;  // expanded by the unclip distance: what the line reader cuts out
 };
 
 struct DetectionSettings {
-  float binaryThreshold = 0.3F;    // probability map binarisation
-  float boxThreshold = 0.55F;      // minimum mean probability inside a box
-  float unclipRatio = 1.5F;        // box expansion
+  float binaryThreshold = 0.3F;  // probability map binarisation
+  float boxThreshold = 0.55F;    // minimum mean probability inside a box
+  float unclipRatio = 1.5F;      // box expansion
   int maxCandidates = 1000;
 };
 

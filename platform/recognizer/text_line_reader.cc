@@ -22,7 +22,9 @@ constexpr int kTrailingMargin = 8;
 // One frame of the network's output covers this many input columns.
 constexpr int kFrameWidth = 8;
 
-float distance(const cv::Point2f& a, const cv::Point2f& b) { return static_cast<float>(cv::norm(a - b)); }
+float distance(const cv::Point2f& a, const cv::Point2f& b) {
+  return static_cast<float>(cv::norm(a - b));
+}
 
 // Most of a text line is background, so its median brightness is the background's.
 double medianBrightness(const cv::Mat& rgb) {
@@ -41,20 +43,24 @@ TextLineReader::TextLineReader(cv::dnn::Net network, CTCDecoder decoder)
 
 cv::Mat TextLineReader::uprightCrop(const cv::Mat& bgr, const Quad& corners) {
   const auto [width, height] = straightenedSize(corners);
-  const std::array<cv::Point2f, 4> target = {cv::Point2f(0, 0), cv::Point2f(static_cast<float>(width), 0),
-                                             cv::Point2f(static_cast<float>(width), static_cast<float>(height)),
-                                             cv::Point2f(0, static_cast<float>(height))};
+  const std::array<cv::Point2f, 4> target = {
+      cv::Point2f(0, 0), cv::Point2f(static_cast<float>(width), 0),
+      cv::Point2f(static_cast<float>(width), static_cast<float>(height)),
+      cv::Point2f(0, static_cast<float>(height))};
   const cv::Mat transform = cv::getPerspectiveTransform(corners.data(), target.data());
   cv::Mat crop;
-  cv::warpPerspective(bgr, crop, transform, cv::Size(width, height), cv::INTER_CUBIC, cv::BORDER_REPLICATE);
+  cv::warpPerspective(bgr, crop, transform, cv::Size(width, height), cv::INTER_CUBIC,
+                      cv::BORDER_REPLICATE);
   if (isVertical(corners)) cv::rotate(crop, crop, cv::ROTATE_90_COUNTERCLOCKWISE);
   return crop;
 }
 
 cv::Size TextLineReader::straightenedSize(const Quad& corners) {
   const auto& [topLeft, topRight, bottomRight, bottomLeft] = corners;
-  return {std::max(1, static_cast<int>(std::max(distance(topLeft, topRight), distance(bottomLeft, bottomRight)))),
-          std::max(1, static_cast<int>(std::max(distance(topLeft, bottomLeft), distance(topRight, bottomRight))))};
+  return {std::max(1, static_cast<int>(std::max(distance(topLeft, topRight),
+                                                distance(bottomLeft, bottomRight)))),
+          std::max(1, static_cast<int>(std::max(distance(topLeft, bottomLeft),
+                                                distance(topRight, bottomRight))))};
 }
 
 bool TextLineReader::isVertical(const Quad& corners) {
@@ -79,9 +85,10 @@ int TextLineReader::networkWidth(cv::Size lineSize) {
 
 cv::Mat TextLineReader::networkInput(const cv::Mat& lineImage, int width) {
   const int paddedWidth = std::max(networkWidth(lineImage.size()), width);
-  const int textWidth = std::clamp(
-      static_cast<int>(std::ceil(kLineHeight * static_cast<double>(lineImage.cols) / std::max(1, lineImage.rows))), 8,
-      kMaxLineWidth);
+  const int textWidth =
+      std::clamp(static_cast<int>(std::ceil(kLineHeight * static_cast<double>(lineImage.cols) /
+                                            std::max(1, lineImage.rows))),
+                 8, kMaxLineWidth);
 
   cv::Mat resized;
   cv::resize(lineImage, resized, cv::Size(textWidth, kLineHeight), 0, 0, cv::INTER_LINEAR);
@@ -104,7 +111,8 @@ std::vector<DecodedLine> TextLineReader::readAll(const std::vector<cv::Mat>& lin
   const std::size_t lineValues = static_cast<std::size_t>(3) * kLineHeight * widest;
   for (int i = 0; i < lines; ++i) {
     const cv::Mat input = networkInput(lineImages[static_cast<std::size_t>(i)], widest);
-    std::copy_n(input.ptr<float>(), lineValues, batch.ptr<float>() + static_cast<std::size_t>(i) * lineValues);
+    std::copy_n(input.ptr<float>(), lineValues,
+                batch.ptr<float>() + static_cast<std::size_t>(i) * lineValues);
   }
   network_.setInput(batch);
   const cv::Mat output = network_.forward();  // logits, [lines, classes, 1, frames]
@@ -134,7 +142,8 @@ cv::Mat TextLineReader::classProbabilities(const cv::Mat& logits, int line, int 
   const int classes = logits.size[1];
   const int allFrames = logits.size[3];
   CV_Assert(line >= 0 && line < logits.size[0] && frames >= 0 && frames <= allFrames);
-  const cv::Mat lineLogits = logits.reshape(1, logits.size[0] * classes).rowRange(line * classes, (line + 1) * classes);
+  const cv::Mat lineLogits =
+      logits.reshape(1, logits.size[0] * classes).rowRange(line * classes, (line + 1) * classes);
   cv::Mat probabilities;
   cv::transpose(lineLogits.colRange(0, frames == 0 ? allFrames : frames), probabilities);
   for (int frame = 0; frame < probabilities.rows; ++frame) {

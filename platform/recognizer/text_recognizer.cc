@@ -60,9 +60,13 @@ RecognizerSlot& recognizerSlot() {
 
 }  // namespace
 
-RecognizerLoad::RecognizerLoad() { recognizerSlot().startLoading(); }
+RecognizerLoad::RecognizerLoad() {
+  recognizerSlot().startLoading();
+}
 
-RecognizerLoad::~RecognizerLoad() { static_cast<void>(recognizerSlot().recognizer()); }
+RecognizerLoad::~RecognizerLoad() {
+  static_cast<void>(recognizerSlot().recognizer());
+}
 
 Result<std::vector<TextObservation>> recognizeObservations(const Bitmap& image) {
   Result<Recognizer*> recognizer = recognizerSlot().recognizer();

@@ -35,8 +35,8 @@ double meanConfidence(LineReader& reader, const std::vector<cv::Mat>& sample, Sh
 
 }  // namespace
 
-PageTurn uprightTurn(const cv::Mat& image, const std::vector<Quad>& crops, const UpsideDownTest& upsideDown,
-                     LineReader& reader) {
+PageTurn uprightTurn(const cv::Mat& image, const std::vector<Quad>& crops,
+                     const UpsideDownTest& upsideDown, LineReader& reader) {
   std::vector<LineShape> shapes;
   for (const Quad& corners : crops) {
     const cv::Size size = TextLineReader::straightenedSize(corners);
@@ -56,13 +56,15 @@ PageTurn uprightTurn(const cv::Mat& image, const std::vector<Quad>& crops, const
   if (sample.size() > kReadingSample) sample.resize(kReadingSample);
   const auto asCut = [](const cv::Mat& crop) { return crop; };
   const auto halfTurned = [](const cv::Mat& crop) { return turned(crop, cv::ROTATE_180); };
-  const SampleReading reading{meanConfidence(reader, sample, asCut), meanConfidence(reader, sample, halfTurned)};
+  const SampleReading reading{meanConfidence(reader, sample, asCut),
+                              meanConfidence(reader, sample, halfTurned)};
   const PageTurn turn = turnFromReadings(reading, sideways);
   // Columns of vertical CJK text read well turned to the left too, but
   // their characters stand upright on the page: such a page stays as it is.
   if (turn == PageTurn::counterClockwise) {
-    const double cells = meanConfidence(
-        reader, sample, [](const cv::Mat& crop) { return cellsSideBySide(turned(crop, cv::ROTATE_90_CLOCKWISE)); });
+    const double cells = meanConfidence(reader, sample, [](const cv::Mat& crop) {
+      return cellsSideBySide(turned(crop, cv::ROTATE_90_CLOCKWISE));
+    });
     if (uprightCharacters(cells)) return PageTurn::none;
   }
   return turn;

@@ -21,7 +21,7 @@ namespace brindlewox {
 using UpsideDownTest = std::function<float(const cv::Mat& lineImage)>;
 
 // The turn that brings the page in `image` upright, from its chosen lines.
-PageTurn uprightTurn(const cv::Mat& image, const std::vector<Quad>& crops, const UpsideDownTest& upsideDown,
-                     LineReader& reader);
+PageTurn uprightTurn(const cv::Mat& image, const std::vector<Quad>& crops,
+                     const UpsideDownTest& upsideDown, LineReader& reader);
 
 }  // namespace brindlewox

@@ -6,9 +6,13 @@ namespace brindlewox::utf8 {
 
 namespace {
 
-unsigned byteAt(std::string_view text, std::size_t i) { return static_cast<unsigned char>(text[i]); }
+unsigned byteAt(std::string_view text, std::size_t i) {
+  return static_cast<unsigned char>(text[i]);
+}
 
-bool isContinuation(unsigned byte) { return (byte & 0xC0U) == 0x80U; }
+bool isContinuation(unsigned byte) {
+  return (byte & 0xC0U) == 0x80U;
+}
 
 }  // namespace
 

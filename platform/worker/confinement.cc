@@ -18,8 +18,8 @@
 #include <string>
 #include <vector>
 
-#include "services/unique_fd.h"
 #include "platform/worker/worker_limits.h"
+#include "services/unique_fd.h"
 
 namespace brindlewox::worker {
 
@@ -45,9 +45,11 @@ std::vector<std::string> readablePaths(bool fonts) {
   paths.insert(paths.end(), {"/etc/fonts", "/usr/share/fontconfig", "/usr/share/poppler"});
   if (FcInit() == FcFalse) return paths;
   FcConfig* config = FcConfigGetCurrent();
-  for (FcStrList* list : {FcConfigGetConfigDirs(config), FcConfigGetFontDirs(config), FcConfigGetCacheDirs(config)}) {
+  for (FcStrList* list :
+       {FcConfigGetConfigDirs(config), FcConfigGetFontDirs(config), FcConfigGetCacheDirs(config)}) {
     if (list == nullptr) continue;
-    while (const FcChar8* path = FcStrListNext(list)) paths.emplace_back(reinterpret_cast<const char*>(path));
+    while (const FcChar8* path = FcStrListNext(list))
+      paths.emplace_back(reinterpret_cast<const char*>(path));
     FcStrListDone(list);
   }
   return paths;
@@ -60,7 +62,8 @@ std::uint64_t handledRights(long abi) {
   constexpr std::uint64_t kRefer = std::uint64_t{1} << 13;     // version 2
   constexpr std::uint64_t kTruncate = std::uint64_t{1} << 14;  // version 3
   constexpr std::uint64_t kIoctlDev = std::uint64_t{1} << 15;  // version 5
-  std::uint64_t rights = (std::uint64_t{LANDLOCK_ACCESS_FS_MAKE_SYM} << 1U) - 1;  // the first version's thirteen
+  std::uint64_t rights =
+      (std::uint64_t{LANDLOCK_ACCESS_FS_MAKE_SYM} << 1U) - 1;  // the first version's thirteen
   if (abi >= 2) rights |= kRefer;
   if (abi >= 3) rights |= kTruncate;
   if (abi >= 5) rights |= kIoctlDev;
@@ -101,11 +104,13 @@ bool allowCpuForPage() {
 }
 
 bool restrictReading(bool fonts) {
-  const long abi = ::syscall(SYS_landlock_create_ruleset, nullptr, 0, LANDLOCK_CREATE_RULESET_VERSION);
+  const long abi =
+      ::syscall(SYS_landlock_create_ruleset, nullptr, 0, LANDLOCK_CREATE_RULESET_VERSION);
   if (abi < 1) return true;  // no Landlock in this kernel: the system-call filter alone
   landlock_ruleset_attr ruleset{};
   ruleset.handled_access_fs = handledRights(abi);
-  const UniqueFd rules(static_cast<int>(::syscall(SYS_landlock_create_ruleset, &ruleset, sizeof ruleset, 0)));
+  const UniqueFd rules(
+      static_cast<int>(::syscall(SYS_landlock_create_ruleset, &ruleset, sizeof ruleset, 0)));
   if (!rules.valid()) return false;
   for (const std::string& path : readablePaths(fonts)) {
     const UniqueFd where(::open(path.c_str(), O_PATH | O_CLOEXEC));
@@ -113,9 +118,11 @@ bool restrictReading(bool fonts) {
     struct stat info {};
     if (::fstat(where.get(), &info) != 0) continue;
     landlock_path_beneath_attr rule{};
-    rule.allowed_access = LANDLOCK_ACCESS_FS_READ_FILE | (S_ISDIR(info.st_mode) ? LANDLOCK_ACCESS_FS_READ_DIR : 0);
+    rule.allowed_access =
+        LANDLOCK_ACCESS_FS_READ_FILE | (S_ISDIR(info.st_mode) ? LANDLOCK_ACCESS_FS_READ_DIR : 0);
     rule.parent_fd = where.get();
-    if (::syscall(SYS_landlock_add_rule, rules.get(), LANDLOCK_RULE_PATH_BENEATH, &rule, 0) != 0) return false;
+    if (::syscall(SYS_landlock_add_rule, rules.get(), LANDLOCK_RULE_PATH_BENEATH, &rule, 0) != 0)
+      return false;
   }
   return ::syscall(SYS_landlock_restrict_self, rules.get(), 0) == 0;
 }
@@ -126,26 +133,28 @@ bool lockDown() {
   void* f = filter.get();
   bool ok = true;
   auto allow = [&](int call) { ok = ok && seccomp_rule_add(f, SCMP_ACT_ALLOW, call, 0) == 0; };
-  for (const int call : {
-           // memory
-           SCMP_SYS(brk), SCMP_SYS(mmap), SCMP_SYS(munmap), SCMP_SYS(mremap), SCMP_SYS(mprotect),
-           SCMP_SYS(madvise), SCMP_SYS(membarrier),
-           // reading what is open, and files opened to read (fonts)
-           SCMP_SYS(read), SCMP_SYS(readv), SCMP_SYS(pread64), SCMP_SYS(preadv), SCMP_SYS(lseek),
-           SCMP_SYS(close), SCMP_SYS(fstat), SCMP_SYS(newfstatat), SCMP_SYS(stat), SCMP_SYS(lstat),
-           SCMP_SYS(statx), SCMP_SYS(fstatfs), SCMP_SYS(statfs), SCMP_SYS(access), SCMP_SYS(faccessat), SCMP_SYS(faccessat2), SCMP_SYS(readlink),
-           SCMP_SYS(readlinkat), SCMP_SYS(getdents64), SCMP_SYS(fadvise64), SCMP_SYS(getcwd),
-           // the socket and the pixels' memfd
-           SCMP_SYS(write), SCMP_SYS(writev), SCMP_SYS(sendmsg), SCMP_SYS(recvmsg), SCMP_SYS(memfd_create),
-           SCMP_SYS(ftruncate), SCMP_SYS(fcntl), SCMP_SYS(poll),
-           // threads (the image codecs' pools), time, signals, ending
-           SCMP_SYS(futex), SCMP_SYS(set_robust_list), SCMP_SYS(get_robust_list), SCMP_SYS(rseq),
-           SCMP_SYS(sched_yield), SCMP_SYS(sched_getaffinity), SCMP_SYS(clock_gettime), SCMP_SYS(clock_getres),
-           SCMP_SYS(clock_nanosleep), SCMP_SYS(nanosleep), SCMP_SYS(gettimeofday), SCMP_SYS(getrandom),
-           SCMP_SYS(rt_sigaction), SCMP_SYS(rt_sigprocmask), SCMP_SYS(rt_sigreturn), SCMP_SYS(sigaltstack),
-           SCMP_SYS(getpid), SCMP_SYS(gettid), SCMP_SYS(getuid), SCMP_SYS(geteuid), SCMP_SYS(getgid),
-           SCMP_SYS(getegid), SCMP_SYS(sysinfo), SCMP_SYS(uname), SCMP_SYS(getrusage), SCMP_SYS(exit),
-           SCMP_SYS(exit_group)}) {
+  for (const int call :
+       {// memory
+        SCMP_SYS(brk), SCMP_SYS(mmap), SCMP_SYS(munmap), SCMP_SYS(mremap), SCMP_SYS(mprotect),
+        SCMP_SYS(madvise), SCMP_SYS(membarrier),
+        // reading what is open, and files opened to read (fonts)
+        SCMP_SYS(read), SCMP_SYS(readv), SCMP_SYS(pread64), SCMP_SYS(preadv), SCMP_SYS(lseek),
+        SCMP_SYS(close), SCMP_SYS(fstat), SCMP_SYS(newfstatat), SCMP_SYS(stat), SCMP_SYS(lstat),
+        SCMP_SYS(statx), SCMP_SYS(fstatfs), SCMP_SYS(statfs), SCMP_SYS(access), SCMP_SYS(faccessat),
+        SCMP_SYS(faccessat2), SCMP_SYS(readlink), SCMP_SYS(readlinkat), SCMP_SYS(getdents64),
+        SCMP_SYS(fadvise64), SCMP_SYS(getcwd),
+        // the socket and the pixels' memfd
+        SCMP_SYS(write), SCMP_SYS(writev), SCMP_SYS(sendmsg), SCMP_SYS(recvmsg),
+        SCMP_SYS(memfd_create), SCMP_SYS(ftruncate), SCMP_SYS(fcntl), SCMP_SYS(poll),
+        // threads (the image codecs' pools), time, signals, ending
+        SCMP_SYS(futex), SCMP_SYS(set_robust_list), SCMP_SYS(get_robust_list), SCMP_SYS(rseq),
+        SCMP_SYS(sched_yield), SCMP_SYS(sched_getaffinity), SCMP_SYS(clock_gettime),
+        SCMP_SYS(clock_getres), SCMP_SYS(clock_nanosleep), SCMP_SYS(nanosleep),
+        SCMP_SYS(gettimeofday), SCMP_SYS(getrandom), SCMP_SYS(rt_sigaction),
+        SCMP_SYS(rt_sigprocmask), SCMP_SYS(rt_sigreturn), SCMP_SYS(sigaltstack), SCMP_SYS(getpid),
+        SCMP_SYS(gettid), SCMP_SYS(getuid), SCMP_SYS(geteuid), SCMP_SYS(getgid), SCMP_SYS(getegid),
+        SCMP_SYS(sysinfo), SCMP_SYS(uname), SCMP_SYS(getrusage), SCMP_SYS(exit),
+        SCMP_SYS(exit_group)}) {
     allow(call);
   }
 #ifdef BRINDLEWOX_SANITIZED
@@ -160,7 +169,8 @@ bool lockDown() {
   // O_TMPFILE includes O_DIRECTORY, with which fontconfig and Poppler list
   // their folders, so only its own bit is refused.
   constexpr int kTmpFileBit = O_TMPFILE & ~O_DIRECTORY;
-  const auto writeFlags = static_cast<scmp_datum_t>(O_ACCMODE | O_CREAT | O_TRUNC | O_APPEND | kTmpFileBit);
+  const auto writeFlags =
+      static_cast<scmp_datum_t>(O_ACCMODE | O_CREAT | O_TRUNC | O_APPEND | kTmpFileBit);
   ok = ok && seccomp_rule_add(f, SCMP_ACT_ALLOW, SCMP_SYS(openat), 1,
                               SCMP_A2(SCMP_CMP_MASKED_EQ, writeFlags, O_RDONLY)) == 0;
   ok = ok && seccomp_rule_add(f, SCMP_ACT_ALLOW, SCMP_SYS(open), 1,
@@ -172,13 +182,15 @@ bool lockDown() {
   ok = ok && seccomp_rule_add(f, SCMP_ACT_ERRNO(ENOSYS), SCMP_SYS(clone3), 0) == 0;
   // Signals to itself only (abort, a thread's cancellation).
   const auto self = static_cast<scmp_datum_t>(::getpid());
-  ok = ok && seccomp_rule_add(f, SCMP_ACT_ALLOW, SCMP_SYS(tgkill), 1, SCMP_A0(SCMP_CMP_EQ, self)) == 0;
+  ok = ok &&
+       seccomp_rule_add(f, SCMP_ACT_ALLOW, SCMP_SYS(tgkill), 1, SCMP_A0(SCMP_CMP_EQ, self)) == 0;
   // Limits may be read, and only the CPU time set (each page's grant).
   ok = ok && seccomp_rule_add(f, SCMP_ACT_ALLOW, SCMP_SYS(prlimit64), 2, SCMP_A0(SCMP_CMP_EQ, 0),
                               SCMP_A2(SCMP_CMP_EQ, 0)) == 0;
   ok = ok && seccomp_rule_add(f, SCMP_ACT_ALLOW, SCMP_SYS(prlimit64), 2, SCMP_A0(SCMP_CMP_EQ, 0),
                               SCMP_A1(SCMP_CMP_EQ, RLIMIT_CPU)) == 0;
-  ok = ok && seccomp_rule_add(f, SCMP_ACT_ALLOW, SCMP_SYS(prctl), 1, SCMP_A0(SCMP_CMP_EQ, PR_SET_NAME)) == 0;
+  ok = ok && seccomp_rule_add(f, SCMP_ACT_ALLOW, SCMP_SYS(prctl), 1,
+                              SCMP_A0(SCMP_CMP_EQ, PR_SET_NAME)) == 0;
   return ok && seccomp_load(f) == 0;
 }
 

@@ -13,10 +13,10 @@
 #include <utility>
 #include <vector>
 
-#include "services/install_location.h"
 #include "platform/worker/shared_pixels.h"
 #include "platform/worker/worker_limits.h"
 #include "platform/worker/worker_protocol.h"
+#include "services/install_location.h"
 
 extern char** environ;  // NOLINT(readability-redundant-declaration)
 
@@ -29,9 +29,9 @@ using Clock = std::chrono::steady_clock;
 std::filesystem::path workerPath() {
   const std::filesystem::path here = executableDirectory();
   const std::filesystem::path beside = here / kWorkerFile;
-  return firstExistingFile(
-      {beside, here / ".." / "lib" / "brindlewox-ocr" / kWorkerFile, std::filesystem::path(BRINDLEWOX_WORKER_DIR) / kWorkerFile},
-      beside);
+  return firstExistingFile({beside, here / ".." / "lib" / "brindlewox-ocr" / kWorkerFile,
+                            std::filesystem::path(BRINDLEWOX_WORKER_DIR) / kWorkerFile},
+                           beside);
 }
 
 // Owns posix_spawn's file actions.
@@ -72,15 +72,17 @@ std::optional<Started> start(const char* kind, const std::string& path) {
   std::vector<char*> arguments = {const_cast<char*>(program.c_str()), const_cast<char*>(kind),
                                   const_cast<char*>(path.c_str()), nullptr};
   pid_t process = -1;
-  if (::posix_spawn(&process, program.c_str(), actions.get(), nullptr, arguments.data(), environ) != 0) {
+  if (::posix_spawn(&process, program.c_str(), actions.get(), nullptr, arguments.data(), environ) !=
+      0) {
     return std::nullopt;
   }
   return Started{process, std::move(ours)};
 }
 
 PlatformError notStarted() {
-  return PlatformError{"The decoding worker \"" + workerPath().string() +
-                       "\" could not be started. Reinstall brindlewox-ocr (or rebuild it) to restore it."};
+  return PlatformError{
+      "The decoding worker \"" + workerPath().string() +
+      "\" could not be started. Reinstall brindlewox-ocr (or rebuild it) to restore it."};
 }
 
 struct Answer {
@@ -117,7 +119,9 @@ void kill(pid_t& process) {
 }  // namespace
 
 DecodingWorker::DecodingWorker(DecodingWorker&& other) noexcept
-    : process_(std::exchange(other.process_, -1)), socket_(std::move(other.socket_)), pageCount_(other.pageCount_) {}
+    : process_(std::exchange(other.process_, -1)),
+      socket_(std::move(other.socket_)),
+      pageCount_(other.pageCount_) {}
 
 DecodingWorker& DecodingWorker::operator=(DecodingWorker&& other) noexcept {
   if (this != &other) {
@@ -129,7 +133,9 @@ DecodingWorker& DecodingWorker::operator=(DecodingWorker&& other) noexcept {
   return *this;
 }
 
-DecodingWorker::~DecodingWorker() { end(); }
+DecodingWorker::~DecodingWorker() {
+  end();
+}
 
 void DecodingWorker::end() {
   socket_.reset();
@@ -140,7 +146,8 @@ Result<DecodingWorker> DecodingWorker::openPDF(const std::string& path) {
   std::optional<Started> started = start("pdf", path);
   if (!started) return notStarted();
   DecodingWorker worker(started->process, std::move(started->socket));
-  const std::optional<Answer> opened = awaitReply(worker.socket_.get(), Clock::now() + worker::kPageDeadline);
+  const std::optional<Answer> opened =
+      awaitReply(worker.socket_.get(), Clock::now() + worker::kPageDeadline);
   if (!opened || opened->reply.outcome != worker::Outcome::ok) return OCRError::unreadableInput();
   worker.pageCount_ = opened->reply.pageCount;
   return worker;
@@ -150,18 +157,23 @@ Result<Bitmap> DecodingWorker::decodeImage(const std::string& path) {
   std::optional<Started> started = start("image", path);
   if (!started) return notStarted();
   DecodingWorker worker(started->process, std::move(started->socket));
-  const std::optional<Answer> decoded = awaitReply(worker.socket_.get(), Clock::now() + worker::kPageDeadline);
+  const std::optional<Answer> decoded =
+      awaitReply(worker.socket_.get(), Clock::now() + worker::kPageDeadline);
   if (!decoded || decoded->reply.outcome != worker::Outcome::ok) return OCRError::unreadableInput();
-  std::optional<Bitmap> image = worker::mapSealedPixels(decoded->pixels, decoded->reply.width, decoded->reply.height);
+  std::optional<Bitmap> image =
+      worker::mapSealedPixels(decoded->pixels, decoded->reply.width, decoded->reply.height);
   if (!image) return OCRError::unreadableInput();
   return std::move(*image);
 }
 
-std::optional<PageGeometry> DecodingWorker::describePage(std::int64_t page, Clock::time_point deadline) {
+std::optional<PageGeometry> DecodingWorker::describePage(std::int64_t page,
+                                                         Clock::time_point deadline) {
   if (!socket_.valid()) return std::nullopt;
-  const worker::RequestRecord request = worker::encode(worker::Request{worker::Command::describePage, page});
+  const worker::RequestRecord request =
+      worker::encode(worker::Request{worker::Command::describePage, page});
   std::optional<Answer> answer;
-  if (worker::sendRecord(socket_.get(), request.data(), request.size())) answer = awaitReply(socket_.get(), deadline);
+  if (worker::sendRecord(socket_.get(), request.data(), request.size()))
+    answer = awaitReply(socket_.get(), deadline);
   if (!answer) {
     end();
     return std::nullopt;
@@ -171,20 +183,22 @@ std::optional<PageGeometry> DecodingWorker::describePage(std::int64_t page, Cloc
   return PageGeometry{{reply.boxX, reply.boxY, reply.boxWidth, reply.boxHeight}, reply.rotation};
 }
 
-std::optional<Bitmap> DecodingWorker::drawPage(std::int64_t page, double scale, int pixelWidth, int pixelHeight,
-                                               Clock::time_point deadline) {
+std::optional<Bitmap> DecodingWorker::drawPage(std::int64_t page, double scale, int pixelWidth,
+                                               int pixelHeight, Clock::time_point deadline) {
   if (!socket_.valid()) return std::nullopt;
-  const worker::RequestRecord request =
-      worker::encode(worker::Request{worker::Command::drawPage, page, scale, pixelWidth, pixelHeight});
+  const worker::RequestRecord request = worker::encode(
+      worker::Request{worker::Command::drawPage, page, scale, pixelWidth, pixelHeight});
   std::optional<Answer> answer;
-  if (worker::sendRecord(socket_.get(), request.data(), request.size())) answer = awaitReply(socket_.get(), deadline);
+  if (worker::sendRecord(socket_.get(), request.data(), request.size()))
+    answer = awaitReply(socket_.get(), deadline);
   if (!answer) {
     end();
     return std::nullopt;
   }
   const worker::Reply& reply = answer->reply;
   // Only the size asked for: a worker that says otherwise is not believed.
-  if (reply.outcome != worker::Outcome::ok || reply.width != pixelWidth || reply.height != pixelHeight) {
+  if (reply.outcome != worker::Outcome::ok || reply.width != pixelWidth ||
+      reply.height != pixelHeight) {
     return std::nullopt;
   }
   return worker::mapSealedPixels(answer->pixels, pixelWidth, pixelHeight);

@@ -51,7 +51,8 @@ class DecodingWorker {
 
   // A page's media box and rotation; absent when there is no such page or
   // the worker failed. A failed worker is gone: every later call fails too.
-  std::optional<PageGeometry> describePage(std::int64_t page, std::chrono::steady_clock::time_point deadline);
+  std::optional<PageGeometry> describePage(std::int64_t page,
+                                           std::chrono::steady_clock::time_point deadline);
 
   // The page drawn as PDFDocument::render draws it; absent when the worker
   // could not draw it by `deadline`.

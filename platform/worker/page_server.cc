@@ -25,7 +25,9 @@ bool send(int socket, const Reply& reply, const UniqueFd& pixels = UniqueFd()) {
   return sendRecord(socket, record.data(), record.size(), pixels.get());
 }
 
-Reply failed() { return Reply{}; }
+Reply failed() {
+  return Reply{};
+}
 
 }  // namespace
 
@@ -84,7 +86,8 @@ void serveImage(int socket, UniqueFd input) {
   reply.outcome = Outcome::unreadable;
   UniqueFd pixels;
   struct stat info {};
-  if (::fstat(input.get(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size <= kMaxImageFileBytes) {
+  if (::fstat(input.get(), &info) == 0 && S_ISREG(info.st_mode) &&
+      info.st_size <= kMaxImageFileBytes) {
     std::vector<std::uint8_t> bytes(static_cast<std::size_t>(info.st_size));
     std::size_t filled = 0;
     while (filled < bytes.size()) {

@@ -5,8 +5,8 @@
 #pragma once
 
 #include "platform/pdf/pdf_document.h"
-#include "services/unique_fd.h"
 #include "platform/worker/worker_protocol.h"
+#include "services/unique_fd.h"
 
 namespace brindlewox::worker {
 

@@ -16,7 +16,8 @@ namespace {
 constexpr int kSeals = F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL;
 
 std::optional<std::size_t> pixelBytes(int width, int height) {
-  if (width <= 0 || height <= 0 || std::int64_t{width} * height > kMaxReplyPixels) return std::nullopt;
+  if (width <= 0 || height <= 0 || std::int64_t{width} * height > kMaxReplyPixels)
+    return std::nullopt;
   return static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 3;
 }
 
@@ -39,7 +40,8 @@ PixelBuffer::~PixelBuffer() {
   if (mapped_ != nullptr) ::munmap(mapped_, size_);
 }
 
-UniqueFd PixelBuffer::fill(int width, int height, const std::function<bool(std::uint8_t* bgr)>& fill) {
+UniqueFd PixelBuffer::fill(int width, int height,
+                           const std::function<bool(std::uint8_t* bgr)>& fill) {
   const std::optional<std::size_t> bytes = pixelBytes(width, height);
   if (!bytes) return {};
   if (!memory_.valid()) {
@@ -69,7 +71,8 @@ std::optional<Bitmap> mapSealedPixels(const UniqueFd& pixels, int width, int hei
   const int seals = ::fcntl(pixels.get(), F_GET_SEALS);
   if (seals < 0 || (seals & F_SEAL_SHRINK) == 0) return std::nullopt;
   struct stat info {};
-  if (::fstat(pixels.get(), &info) != 0 || info.st_size < 0 || static_cast<std::size_t>(info.st_size) < *bytes) {
+  if (::fstat(pixels.get(), &info) != 0 || info.st_size < 0 ||
+      static_cast<std::size_t>(info.st_size) < *bytes) {
     return std::nullopt;
   }
   // Private: a stage that writes into its input gets its own copy of the page.

@@ -12,10 +12,10 @@
 
 #include <opencv2/core/utility.hpp>
 
-#include "services/unique_fd.h"
 #include "platform/worker/confinement.h"
 #include "platform/worker/page_server.h"
 #include "platform/worker/worker_protocol.h"
+#include "services/unique_fd.h"
 
 #ifdef BRINDLEWOX_SANITIZED
 // AddressSanitizer reserves terabytes of address space, so the worker's

@@ -121,7 +121,8 @@ Received receiveRecord(int socket, std::uint8_t* bytes, std::size_t capacity) {
   } while (got < 0 && errno == EINTR);
   Received received;
   int descriptors = 0;
-  for (cmsghdr* header = CMSG_FIRSTHDR(&message); header != nullptr; header = CMSG_NXTHDR(&message, header)) {
+  for (cmsghdr* header = CMSG_FIRSTHDR(&message); header != nullptr;
+       header = CMSG_NXTHDR(&message, header)) {
     if (header->cmsg_level != SOL_SOCKET || header->cmsg_type != SCM_RIGHTS) continue;
     const std::size_t count = (header->cmsg_len - CMSG_LEN(0)) / sizeof(int);
     for (std::size_t i = 0; i < count; ++i) {

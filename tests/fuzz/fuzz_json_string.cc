@@ -37,7 +37,8 @@ bool isValidUTF8(const std::uint8_t* s, std::size_t n) {
       code = (code << 6) | (s[i + k] & 0x3F);
     }
     const std::uint32_t minimum[] = {0, 0x80, 0x800, 0x10000};
-    if (code < minimum[extra] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return false;
+    if (code < minimum[extra] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+      return false;
     i += extra + 1;
   }
   return true;
@@ -56,14 +57,30 @@ std::string decode(const std::string& json) {
     }
     if (++i + 1 >= json.size()) std::abort();
     switch (json[i]) {
-      case '"': out.push_back('"'); break;
-      case '\\': out.push_back('\\'); break;
-      case '/': out.push_back('/'); break;
-      case 'n': out.push_back('\n'); break;
-      case 'r': out.push_back('\r'); break;
-      case 't': out.push_back('\t'); break;
-      case 'b': out.push_back('\b'); break;
-      case 'f': out.push_back('\f'); break;
+      case '"':
+        out.push_back('"');
+        break;
+      case '\\':
+        out.push_back('\\');
+        break;
+      case '/':
+        out.push_back('/');
+        break;
+      case 'n':
+        out.push_back('\n');
+        break;
+      case 'r':
+        out.push_back('\r');
+        break;
+      case 't':
+        out.push_back('\t');
+        break;
+      case 'b':
+        out.push_back('\b');
+        break;
+      case 'f':
+        out.push_back('\f');
+        break;
       case 'u': {
         if (i + 4 >= json.size()) std::abort();
         const unsigned long code = std::strtoul(json.substr(i + 1, 4).c_str(), nullptr, 16);
@@ -72,7 +89,8 @@ std::string decode(const std::string& json) {
         i += 4;
         break;
       }
-      default: std::abort();
+      default:
+        std::abort();
     }
   }
   return out;

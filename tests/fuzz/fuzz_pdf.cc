@@ -14,15 +14,16 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static const std::string path = "/tmp/fuzz_pdf_" + std::to_string(::getpid()) + ".pdf";
-  std::ofstream(path, std::ios::binary | std::ios::trunc).write(reinterpret_cast<const char*>(data),
-                                                                 static_cast<std::streamsize>(size));
+  std::ofstream(path, std::ios::binary | std::ios::trunc)
+      .write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
   brindlewox::Result<brindlewox::PDFDocument> document = brindlewox::PDFDocument::open(path);
   if (!document) return 0;
   if (document.value().pageCount() < 1) return 0;
   const std::optional<brindlewox::PDFPage> page = document.value().page(0);
   if (!page) return 0;
   const brindlewox::PageBox box = page->mediaBox();
-  const std::optional<brindlewox::RenderSize> full = brindlewox::renderSize(box.width, box.height, page->rotation());
+  const std::optional<brindlewox::RenderSize> full =
+      brindlewox::renderSize(box.width, box.height, page->rotation());
   if (!full) return 0;
   const int width = std::max(1, full->pixelWidth / 8);
   const int height = std::max(1, full->pixelHeight / 8);

@@ -12,7 +12,8 @@
 
 namespace {
 
-std::vector<std::string> textsInOrder(const std::vector<brindlewox::TextObservation>& pieces, double aspect) {
+std::vector<std::string> textsInOrder(const std::vector<brindlewox::TextObservation>& pieces,
+                                      double aspect) {
   const std::vector<std::size_t> order = brindlewox::readingOrder(pieces, aspect);
   std::vector<std::size_t> sorted = order;
   std::sort(sorted.begin(), sorted.end());
@@ -41,7 +42,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const double width = data[at + 2] / 255.0;
     const double height = data[at + 3] / 255.0;
     pieces.push_back({brindlewox::NormalizedBox{left, 1.0 - top - height, width, height},
-                      brindlewox::TextCandidate{std::to_string(pieces.size()), 1.0F}, (data[at + 4] & 1U) != 0});
+                      brindlewox::TextCandidate{std::to_string(pieces.size()), 1.0F},
+                      (data[at + 4] & 1U) != 0});
   }
   const std::vector<std::string> forward = textsInOrder(pieces, aspect);
   std::reverse(pieces.begin(), pieces.end());

@@ -14,10 +14,10 @@
 #include <string>
 
 #include "platform/pdf/pdf_document.h"
-#include "services/unique_fd.h"
 #include "platform/worker/page_server.h"
 #include "platform/worker/shared_pixels.h"
 #include "platform/worker/worker_protocol.h"
+#include "services/unique_fd.h"
 
 namespace {
 
@@ -32,11 +32,14 @@ PDFDocument& onePagePDF() {
         "%PDF-1.4\n1 0 obj << /Type /Catalog /Pages 2 0 R >> endobj\n"
         "2 0 obj << /Type /Pages /Kids [3 0 R] /Count 1 >> endobj\n"
         "3 0 obj << /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R "
-        "/Resources << /Font << /F1 << /Type /Font /Subtype /Type1 /BaseFont /Helvetica >> >> >> >> endobj\n"
-        "4 0 obj << /Length 44 >> stream\nBT /F1 24 Tf 72 700 Td (Fuzzed page) Tj ET\nendstream endobj\n"
+        "/Resources << /Font << /F1 << /Type /Font /Subtype /Type1 /BaseFont /Helvetica >> >> >> "
+        ">> endobj\n"
+        "4 0 obj << /Length 44 >> stream\nBT /F1 24 Tf 72 700 Td (Fuzzed page) Tj ET\nendstream "
+        "endobj\n"
         "trailer << /Root 1 0 R >>\n%%EOF\n";
     UniqueFd file(::memfd_create("fuzz-pdf", MFD_CLOEXEC));
-    if (::write(file.get(), text.data(), text.size()) != static_cast<ssize_t>(text.size())) __builtin_trap();
+    if (::write(file.get(), text.data(), text.size()) != static_cast<ssize_t>(text.size()))
+      __builtin_trap();
     ::lseek(file.get(), 0, SEEK_SET);
     Result<PDFDocument> opened = PDFDocument::open(std::move(file));
     if (!opened) __builtin_trap();
@@ -46,7 +49,8 @@ PDFDocument& onePagePDF() {
 }
 
 void checkReply(const Reply& reply) {
-  if (reply.width < 0 || reply.height < 0 || std::int64_t{reply.width} * reply.height > kMaxReplyPixels) {
+  if (reply.width < 0 || reply.height < 0 ||
+      std::int64_t{reply.width} * reply.height > kMaxReplyPixels) {
     __builtin_trap();
   }
 }
@@ -64,13 +68,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ReplyRecord record{};
     const Received received = receiveRecord(tool.get(), record.data(), record.size());
     if (received.size > record.size()) __builtin_trap();
-    if (const std::optional<Reply> reply = decodeReply(record.data(), received.size)) checkReply(*reply);
+    if (const std::optional<Reply> reply = decodeReply(record.data(), received.size))
+      checkReply(*reply);
   }
   // Pixels in a memfd that is not sealed are refused, whatever the reply says.
   if (const std::optional<Reply> reply = decodeReply(data, size)) {
     checkReply(*reply);
     const UniqueFd unsealed(::memfd_create("fuzz-pixels", MFD_CLOEXEC));
-    if (::ftruncate(unsealed.get(), 4096) == 0 && mapSealedPixels(unsealed, reply->width, reply->height)) {
+    if (::ftruncate(unsealed.get(), 4096) == 0 &&
+        mapSealedPixels(unsealed, reply->width, reply->height)) {
       __builtin_trap();
     }
   }
@@ -84,7 +90,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     UniqueFd pixels;
     const Reply reply = answer(onePagePDF(), *request, pixels);
     checkReply(reply);
-    if (pixels.valid() != (request->command == Command::drawPage && reply.outcome == Outcome::ok)) __builtin_trap();
+    if (pixels.valid() != (request->command == Command::drawPage && reply.outcome == Outcome::ok))
+      __builtin_trap();
     if (pixels.valid() && !mapSealedPixels(pixels, reply.width, reply.height)) __builtin_trap();
   }
   return 0;
