@@ -1,10 +1,12 @@
 #!/bin/sh
-# Quick start 2: install, build, and run every test: the sanitizer build's
-# suite and a bounded run of each fuzz target (one clang build serves both),
-# then the main suite.
+# Quick start 2: install, check the C++ files' layout, build, and run every
+# test: the sanitizer build's suite and a bounded run of each fuzz target
+# (one clang build serves both), then the main suite.
 set -eu
 cd "$(dirname "$0")/.."
 sh scripts/install-deps.sh
+echo "== layout of the C++ files"
+sh scripts/check-format.sh
 sh scripts/build.sh
 jobs=$(nproc)
 
