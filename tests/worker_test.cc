@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <string>
 
 #include <opencv2/core.hpp>
@@ -24,6 +25,7 @@
 #include "platform/pdf/pdf_document.h"
 #include "platform/worker/confinement.h"
 #include "platform/worker/decoding_worker.h"
+#include "platform/worker/page_server.h"
 
 namespace brindlewox {
 namespace {
@@ -61,6 +63,31 @@ TEST(DecodingWorker, DrawsEveryPageAsThisProcessDoes) {
     // A page past the end fails that page, and the worker still answers.
     EXPECT_FALSE(worker.value().describePage(document.value().pageCount() + 1, aMinute()));
     EXPECT_TRUE(worker.value().describePage(1, aMinute()));
+  }
+}
+
+// The worker's side of a request, with page numbers no document has: each
+// is a failed reply with no pixels (the smallest once overflowed on its way
+// to a page index).
+TEST(DecodingWorker, AnswersPageNumbersOutsideTheDocumentWithAFailure) {
+  Result<PDFDocument> document = PDFDocument::open(kData + "/rotate90.pdf");
+  ASSERT_TRUE(document);
+  for (const std::int64_t number :
+       {std::int64_t{0}, std::int64_t{-1}, document.value().pageCount() + 1,
+        std::numeric_limits<std::int64_t>::min(), std::numeric_limits<std::int64_t>::max()}) {
+    SCOPED_TRACE(number);
+    for (const worker::Command command :
+         {worker::Command::describePage, worker::Command::drawPage}) {
+      worker::Request request;
+      request.command = command;
+      request.page = number;
+      request.scale = 1;
+      request.width = 100;
+      request.height = 100;
+      UniqueFd pixels;
+      EXPECT_EQ(worker::answer(document.value(), request, pixels).outcome, worker::Outcome::failed);
+      EXPECT_FALSE(pixels.valid());
+    }
   }
 }
 

@@ -32,6 +32,9 @@ Reply failed() {
 }  // namespace
 
 Reply answer(PDFDocument& document, const Request& request, UniqueFd& pixels) {
+  // The number comes off the wire: one below 1 names no page (and the
+  // smallest would overflow the subtraction).
+  if (request.page < 1) return failed();
   const std::optional<PDFPage> page = document.page(request.page - 1);
   if (!page) return failed();
   Reply reply;
