@@ -1,12 +1,14 @@
 // Dumps what the CTC decoder sees on each line of a page, so that word-break
 // rules can be measured offline (bench/studies/word_breaks.py) without re-running the
 // networks: per line, per frame, the top class, its probability and the
-// space class's probability. Lines are found and cut as the tool does; every page
-// of a PDF is drawn as the tool draws it.
+// space class's probability, and the decoder's own space figures (its symbols
+// after its passes, and each gap a space rule weighed). Lines are found and
+// cut as the tool does; every page of a PDF is drawn as the tool draws it.
 //
 // One JSON object per page on standard output:
 //   {"input": PATH, "page": N, "lines": [{"height": PX, "width": PX, "frames": [[class, p, space],
-//   ...]}, ...]}
+//   ...], "symbols": [...], "usual": FRAMES|null, "pitch": null,
+//   "gaps": [[next, rule, frames, evidence, needed], ...]}, ...]}
 // and, with --dictionary, first a line {"dictionary": [symbols...]}.
 //
 // usage: word_break_trace [--dictionary] INPUT...
@@ -39,6 +41,19 @@ std::string jsonString(const std::string& text) {
     }
   }
   return out + "\"";
+}
+
+const char* ruleName(brindlewox::SpaceGap::Rule rule) {
+  using Rule = brindlewox::SpaceGap::Rule;
+  switch (rule) {
+    case Rule::betweenScripts:
+      return "between scripts";
+    case Rule::clauseBeforeHan:
+      return "clause before Han";
+    case Rule::betweenLatin:
+      return "between Latin";
+  }
+  return "?";
 }
 
 bool endsWith(const std::string& text, const std::string& tail) {
@@ -110,6 +125,25 @@ int main(int argc, char** argv) {
           char cell[64];
           std::snprintf(cell, sizeof cell, "%s[%d, %.4f, %.5f]", frame ? ", " : "", best,
                         static_cast<double>(row[best]), static_cast<double>(row[spaceClass]));
+          out += cell;
+        }
+        out += "]";
+        const SpaceFigures figures =
+            networks->reader().decoder().spaceFigures(rows.ptr<float>(), rows.rows);
+        out += ", \"symbols\": [";
+        for (std::size_t s = 0; s < figures.symbols.size(); ++s) {
+          out += (s ? ", " : "") + jsonString(figures.symbols[s]);
+        }
+        out += "], \"usual\": " +
+               (figures.usualLetterGap ? std::to_string(*figures.usualLetterGap) : "null");
+        // No fixed-pitch rule yet: the script reads a pitch where there is one.
+        out += ", \"pitch\": null, \"gaps\": [";
+        for (std::size_t g = 0; g < figures.gaps.size(); ++g) {
+          const SpaceGap& gap = figures.gaps[g];
+          char cell[128];
+          std::snprintf(cell, sizeof cell, "%s[%zu, \"%s\", %d, %.5f, %.5f]", g ? ", " : "",
+                        gap.next, ruleName(gap.rule), gap.frames, static_cast<double>(gap.evidence),
+                        static_cast<double>(gap.needed));
           out += cell;
         }
         out += "]}";

@@ -6,22 +6,24 @@ usage: word_breaks.py TUNING_DIR [--groups en_forms,en_receipts,en_pdf]
                       [--attribute NAME] [--gaps FILE]
 
 The decoder's view of every line (build/word_break_trace, cached under
---trace) is decoded again here with each word-break rule, and each page's
-order-free word error is measured as tuning_score.py measures it (lines are
-the tool's boxes; the page's words are their words). Also printed, per group:
+--trace): its symbols and the figures of every gap its space rules weigh,
+from the decoder itself. Each page's order-free word error is measured as
+tuning_score.py measures it (lines are the tool's boxes; the page's words are
+their words) with the decoder's breaks and with the network's spaces only.
+Also printed, per group:
 
 - the error with the best spacing this reading allows (an oracle that sets or
   clears each break between two symbols of a line to lower the page's error):
   what is left is character error, not word breaks;
 - where one rule's breaks (--attribute) differ from that oracle's: spaces the
-  network wrote itself, spaces the rule restored from space evidence or from a
-  wide gap, and breaks missing. The oracle is optimistic: joining two wrong
+  network wrote itself, spaces each of the decoder's rules restored, and
+  breaks missing. The oracle is optimistic: joining two wrong
   words into one also lowers the count.
 
 --corpus adds the generated english pages of bench/run's corpus.
 
---gaps writes one row per gap between two letters or digits, with its
-features and the oracle's choice, for studying a rule.
+--gaps writes one row per gap a space rule weighed outside Han, with the
+decoder's figures and the oracle's choice, for studying a rule.
 """
 import argparse
 import collections
@@ -40,12 +42,12 @@ def arguments():
     parser.add_argument("tuning_dir")
     parser.add_argument("--groups", default="en_forms,en_receipts,en_pdf")
     parser.add_argument("--corpus", help="also the english group of a corpus made by make_corpus.py")
-    parser.add_argument("--trace", default=os.path.join(ROOT, "build", "word-break-trace"))
+    parser.add_argument("--trace", default=os.path.join(ROOT, "build", "word-break-figures"))
     parser.add_argument("--tracer", default=os.path.join(ROOT, "build", "word_break_trace"))
     parser.add_argument("--rule", action="append", help="rules to score (default: all)")
     parser.add_argument("--gaps", help="write the gap table here")
-    parser.add_argument("--attribute", default="relative",
-                        help="the rule compared with the oracle (default relative, the decoder's)")
+    parser.add_argument("--attribute", default="decoder",
+                        help="the rule compared with the oracle (default: the decoder's)")
     return parser.parse_args()
 
 
@@ -77,68 +79,41 @@ def traces(args, items):
 
 # ---------------------------------------------------------------- decoding
 
-def is_alnum(s):
-    return len(s) == 1 and s.isascii() and s.isalnum()
-
-
-def is_letter(s):
-    return len(s) == 1 and s.isascii() and s.isalpha()
-
-
-def is_han(s):
-    return len(s) == 1 and ("\u3400" <= s <= "\u9fff" or "\uf900" <= s <= "\ufaff")
-
-
-CLAUSE = set(",;:!?)")
-
-
 class Line:
-    """A line as the decoder sees it: the emitted symbols and the space
-    class's probability per frame."""
+    """A line as the decoder reads it: its symbols after the decoder's
+    passes, whether the network wrote a space before each, and the gaps its
+    space rules weighed, all from the decoder itself (word_break_trace)."""
 
-    def __init__(self, trace, dictionary):
-        space_class = len(dictionary) + 1
+    def __init__(self, trace):
         self.height, self.width = trace["height"], trace["width"]
-        self.space = [f[2] for f in trace["frames"]]
-        self.emitted = []  # (symbol, frame, probability)
-        previous = 0
-        for frame, (best, p, _) in enumerate(trace["frames"]):
-            if best != 0 and best != previous:
-                symbol = " " if best == space_class else dictionary[best - 1]
-                self.emitted.append((symbol, frame, p))
-            previous = best
-        self.network_spaces = any(e[0] == " " for e in self.emitted)
-        gaps = [b[1] - a[1] for a, b in zip(self.emitted, self.emitted[1:]) if is_alnum(a[0]) and is_alnum(b[0])]
-        self.letter_gaps = gaps
-
-    def candidates(self):
-        """Every place a break can go: between two emitted non-space symbols,
-        with whether the network wrote a space there. Yields (index of the
-        symbol after, network wrote a space)."""
-        symbols = self.emitted
-        out = []
-        i = 0
-        # Drop emitted spaces, remembering where they were.
-        self.plain = []
+        self.frames = len(trace["frames"])
+        self.usual, self.pitch = trace["usual"], trace["pitch"]
+        self.plain = []  # (symbol, the network wrote a space before it)
+        index_of = {}
         spaced = False
-        for symbol, frame, p in symbols:
+        for k, symbol in enumerate(trace["symbols"]):
             if symbol == " ":
                 spaced = True
                 continue
-            self.plain.append((symbol, frame, p, spaced))
+            index_of[k] = len(self.plain)
+            self.plain.append((symbol, spaced))
             spaced = False
-        for i in range(1, len(self.plain)):
-            out.append((i, self.plain[i][3]))
-        return out
+        self.network_spaces = any(spaced for _, spaced in self.plain)
+        self.gaps = {}  # index in plain of the symbol after the gap: the decoder's figures
+        for after, rule, frames, evidence, needed in trace["gaps"]:
+            if after in index_of:
+                self.gaps[index_of[after]] = {"rule": rule, "frames": frames, "evidence": evidence,
+                                              "needed": needed}
 
-    def space_evidence(self, i):
-        a, b = self.plain[i - 1][1], self.plain[i][1]
-        return max(self.space[a:b + 1])
+    def candidates(self):
+        """Every place a break can go: (index in plain of the symbol after,
+        whether the network wrote a space there)."""
+        return [(i, self.plain[i][1]) for i in range(1, len(self.plain))]
 
     def text(self, breaks):
         """The line's text with a space before each symbol index in breaks."""
         out = []
-        for i, (symbol, _, _, _) in enumerate(self.plain):
+        for i, (symbol, _) in enumerate(self.plain):
             if i in breaks:
                 out.append(" ")
             out.append(symbol)
@@ -146,6 +121,7 @@ class Line:
 
 
 def zero_in_numbers(text):
+    """The decoder's last pass, which works on the text after the breaks."""
     out = list(text)
     i = 0
     while i < len(text):
@@ -164,42 +140,20 @@ def zero_in_numbers(text):
     return "".join(out)
 
 
-def median_gap(line):
-    gaps = sorted(line.letter_gaps)
-    return gaps[len(gaps) // 2] if gaps else 0
+def is_han(s):
+    return len(s) == 1 and ("\u3400" <= s <= "\u9fff" or "\uf900" <= s <= "\ufaff")
 
 
-def kinds(line, i):
-    prev = line.plain[i - 1][0]
-    cur = line.plain[i][0]
-    between_words = is_alnum(prev) and is_alnum(cur)
-    after_clause = is_letter(cur) and prev in CLAUSE
-    after_sentence = (cur.isascii() and cur.isupper() and len(cur) == 1 and prev == "." and i >= 2
-                      and len(line.plain[i - 2][0]) == 1 and (line.plain[i - 2][0].islower()
-                                                              or line.plain[i - 2][0].isdigit()))
-    between_scripts = (is_han(prev) and is_alnum(cur)) or (is_alnum(prev) and is_han(cur))
-    return between_words, after_clause, after_sentence, between_scripts
-
-
-def rule_before(line, space_evidence=0.01, factor=2):
-    """The decoder before the gap-relative rule: space evidence above 0.01
-    anywhere from one letter's frame to the next's, or a gap of twice the
-    line's median letter gap on a line where the network wrote no space.
-    Returns {index: source} of breaks."""
-    usual = median_gap(line) if len(line.letter_gaps) >= 4 and not line.network_spaces else 0
+def rule_decoder(line):
+    """The decoder's breaks: the network's spaces, and each gap whose
+    evidence exceeds what its rule needs. Returns {index: source}."""
     breaks = {}
     for i, network in line.candidates():
+        gap = line.gaps.get(i)
         if network:
             breaks[i] = "network"
-            continue
-        words, clause, sentence, scripts = kinds(line, i)
-        if not (words or clause or sentence or scripts):
-            continue
-        gap = line.plain[i][1] - line.plain[i - 1][1]
-        if line.space_evidence(i) > space_evidence:
-            breaks[i] = "evidence"
-        elif words and usual >= 2 and gap >= factor * usual:
-            breaks[i] = "wide gap"
+        elif gap and gap["evidence"] > gap["needed"]:
+            breaks[i] = gap["rule"]
     return breaks
 
 
@@ -207,86 +161,9 @@ def rule_network_only(line):
     return {i: "network" for i, network in line.candidates() if network}
 
 
-def inner_evidence(line, i):
-    """The space class's strongest frame strictly between two symbols: the
-    frames that emit a symbol also carry the space probability of a space
-    beside it."""
-    a, b = line.plain[i - 1][1], line.plain[i][1]
-    return max(line.space[a + 1:b], default=0.0)
-
-
-def next_to_network_space(line, i):
-    return line.plain[i - 1][3] or (i + 1 < len(line.plain) and line.plain[i + 1][3])
-
-
-def inside_number(line, i):
-    """A digit after a separator after a digit: "1,000", "12.99", "13:02"."""
-    return (i >= 2 and line.plain[i][0].isdigit() and line.plain[i - 1][0] in ".,:"
-            and line.plain[i - 2][0].isdigit())
-
-
-def rule_relative(line, thresholds=(None, 0.1, 0.02, 0.01), unknown=0.03, any_ascii=True, adjacency=True,
-                  inner=True, minimum_gaps=4, numbers=True, after_clause=0.01):
-    """The decoder's rule: breaks from space evidence with a threshold set by
-    how the gap compares with the line's median letter gap: thresholds[k] for
-    a gap k-1 frames wider than the median (None: never), the last for any
-    wider, `unknown` when the line has too few letters to know its spacing;
-    the evidence only from the frames between the two symbols (`inner`), none
-    beside a space the network wrote (`adjacency`), between any two ASCII
-    symbols (`any_ascii`; else only the kinds the decoder took before), never
-    inside a number (`numbers`); after a clause mark before a letter,
-    `after_clause` at any gap (None: as any other gap)."""
-    gaps = sorted(line.letter_gaps)
-    usual = gaps[len(gaps) // 2] if len(gaps) >= minimum_gaps else None
-    breaks = {}
-    for i, network in line.candidates():
-        if network:
-            breaks[i] = "network"
-            continue
-        prev, cur = line.plain[i - 1][0], line.plain[i][0]
-        words, clause, sentence, scripts = kinds(line, i)
-        latin = prev.isascii() and cur.isascii() and prev.strip() and cur.strip()
-        if not (words or clause or sentence or scripts or (any_ascii and latin)):
-            continue
-        if adjacency and next_to_network_space(line, i):
-            continue
-        if numbers and inside_number(line, i) and not scripts:
-            continue
-        evidence = inner_evidence(line, i) if inner else line.space_evidence(i)
-        if scripts:
-            if line.space_evidence(i) > 0.01:
-                breaks[i] = "evidence"
-            continue
-        gap = line.plain[i][1] - line.plain[i - 1][1]
-        if after_clause is not None and clause:
-            threshold = after_clause
-        elif usual is None:
-            threshold = unknown
-        else:
-            k = min(len(thresholds) - 1, max(0, gap - usual + 1))
-            threshold = thresholds[k]
-        if threshold is not None and evidence > threshold:
-            breaks[i] = "evidence"
-    return breaks
-
-
 RULES = {
-    "before": rule_before,
+    "decoder": rule_decoder,
     "network-only": rule_network_only,
-    "relative": rule_relative,
-    # Variants of it, each with one part changed, kept for their figures:
-    "rel-old-kinds": lambda line: rule_relative(line, any_ascii=False),
-    "rel-beside-space": lambda line: rule_relative(line, adjacency=False),
-    "rel-end-frames": lambda line: rule_relative(line, inner=False),
-    "rel-numbers": lambda line: rule_relative(line, numbers=False),
-    "rel-clause-as-gap": lambda line: rule_relative(line, after_clause=None),
-    "rel-usual-0.3": lambda line: rule_relative(line, thresholds=(None, 0.3, 0.02, 0.01)),
-    "rel-usual-0.05": lambda line: rule_relative(line, thresholds=(None, 0.05, 0.02, 0.01)),
-    "rel-wider-0.03": lambda line: rule_relative(line, thresholds=(None, 0.1, 0.03, 0.01)),
-    "rel-wider-0.1": lambda line: rule_relative(line, thresholds=(None, 0.1, 0.1, 0.01)),
-    "rel-flat-0.01": lambda line: rule_relative(line, thresholds=(0.01, 0.01, 0.01, 0.01)),
-    "before-0.05": lambda line: rule_before(line, space_evidence=0.05),
-    "before-0.1": lambda line: rule_before(line, space_evidence=0.1),
 }
 
 
@@ -337,7 +214,7 @@ def main():
                 with open(os.path.join(folder, name + ".truth"), encoding="utf-8") as f:
                     items.append({"id": "generated/" + name, "group": "generated english",
                                   "input": os.path.join(folder, name), "truths": f.read().split("\f")})
-    dictionary, traced = traces(args, items)
+    _, traced = traces(args, items)
     rules = args.rule or list(RULES)
     gap_rows = []
     by_group = collections.defaultdict(lambda: collections.defaultdict(list))
@@ -350,9 +227,7 @@ def main():
         case_free = item["group"] in CASE_FREE_GROUPS
         truth = collections.Counter(words_of(truth_text, case_free))
         total = max(1, sum(truth.values()))
-        lines = [Line(t, dictionary) for t in page["lines"]]
-        for line in lines:
-            line.candidates()
+        lines = [Line(t) for t in page["lines"]]
         for name in rules:
             breaks = [RULES[name](line) for line in lines]
             tokens = collections.Counter()
@@ -367,7 +242,6 @@ def main():
         by_group[item["group"]]["oracle"].append(errors(truth, tokens) / total)
         counts = attribution[item["group"]]
         for line, br, o in zip(lines, chosen, best):
-            usual = median_gap(line)
             for i, network in line.candidates():
                 if i in br:
                     counts["breaks " + br[i]] += 1
@@ -375,23 +249,17 @@ def main():
                         counts["wrong " + br[i]] += 1
                 elif i in o:
                     counts["missing"] += 1
+                gap = line.gaps.get(i)
                 prev, cur = line.plain[i - 1][0], line.plain[i][0]
-                if args.gaps and not (is_han(prev) or is_han(cur)):
-                    a, b = line.plain[i - 1][1], line.plain[i][1]
+                if args.gaps and gap and not (is_han(prev) or is_han(cur)):
                     plain = "".join(p[0] for p in line.plain)
-                    gap_rows.append({
+                    gap_rows.append(dict(gap, **{
                         "id": item["id"], "group": item["group"], "prev": prev, "cur": cur,
-                        "gap": b - a, "usual": usual, "letters": len(line.letter_gaps),
-                        "network_spaces": line.network_spaces, "network": network,
-                        "evidence": line.space_evidence(i),
-                        "inner": max(line.space[a + 1:b], default=0.0),
-                        "ends": (line.space[a], line.space[b]),
-                        "next_network": i + 1 < len(line.plain) and line.plain[i + 1][3],
-                        "prev_network": line.plain[i - 1][3],
-                        "height": line.height, "width": line.width, "frames": len(line.space),
-                        "rule": br.get(i, ""), "oracle": i in o,
+                        "usual": line.usual, "pitch": line.pitch, "network_spaces": line.network_spaces,
+                        "height": line.height, "width": line.width, "frames_in_line": line.frames,
+                        "decoder": i in br, "oracle": i in o,
                         "context": plain[max(0, i - 8):i] + "|" + plain[i:i + 8],
-                    })
+                    }))
     print("%-12s %s" % ("group", " ".join("%14s" % r for r in rules + ["oracle"])))
     for group, scores in by_group.items():
         print("%-12s %s" % (group, " ".join("%13.1f%%" % (100 * sum(scores[r]) / len(scores[r]))

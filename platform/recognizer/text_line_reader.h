@@ -37,6 +37,8 @@ class TextLineReader : public LineReader {
 
   DecodedLine read(const cv::Mat& lineImage) override;
 
+  const CTCDecoder& decoder() const { return decoder_; }
+
   // One forward for all the lines, each padded to the widest; each line's
   // frames beyond its own width are dropped before decoding.
   std::vector<DecodedLine> readAll(const std::vector<cv::Mat>& lineImages) override;
