@@ -344,20 +344,7 @@ std::vector<LayerWork> heaviestProducts(const NetworkWork& work, std::size_t cou
 
 // ------------------------------------------------------------------- pages
 
-std::optional<cv::Mat> loadPage(const std::string& path) {
-  if (path.size() > 4 && path.substr(path.size() - 4) == ".pdf") {
-    Result<PDFDocument> document = PDFDocument::open(path);
-    if (!document) return std::nullopt;
-    const std::optional<PDFPage> page = document.value().page(0);
-    if (!page) return std::nullopt;
-    const Result<Bitmap> bitmap = renderPDFPage(document.value(), *page, 1);
-    if (!bitmap) return std::nullopt;
-    return bitmap.value().pixels().bgr.clone();
-  }
-  const Result<Bitmap> image = imageFromFile(path);
-  if (!image) return std::nullopt;
-  return image.value().pixels().bgr.clone();
-}
+using bench::loadPage;
 
 // The recogniser's own reading stage on the page's chosen lines, as the tool
 // runs it (its readers on threads of their own, widest lines first): crops,

@@ -30,20 +30,7 @@ using namespace brindlewox;
 using bench::Clock;
 using bench::secondsSince;
 
-std::optional<cv::Mat> loadPage(const std::string& path) {
-  if (path.size() > 4 && path.substr(path.size() - 4) == ".pdf") {
-    Result<PDFDocument> document = PDFDocument::open(path);
-    if (!document) return std::nullopt;
-    const std::optional<PDFPage> page = document.value().page(0);
-    if (!page) return std::nullopt;
-    const Result<Bitmap> bitmap = renderPDFPage(document.value(), *page, 1);
-    if (!bitmap) return std::nullopt;
-    return bitmap.value().pixels().bgr.clone();
-  }
-  const Result<Bitmap> image = imageFromFile(path);
-  if (!image) return std::nullopt;
-  return image.value().pixels().bgr.clone();
-}
+using bench::loadPage;
 
 double median(std::vector<double> values) {
   std::sort(values.begin(), values.end());
