@@ -2,13 +2,13 @@
 #include <csignal>
 #include <new>
 
-#include "app/memory_tunables.h"
 #include "app/run_driver.h"
+#include "app/start_settings.h"
 #include "document/stderr_writer.h"
 #include "services/cancellation.h"
 
 int main(int argc, char** argv) {
-  brindlewox::restartWithTunables(argv);
+  brindlewox::restartWithStartSettings(argv);
   // A parent that closes its end of our stderr must not kill the run.
   std::signal(SIGPIPE, SIG_IGN);
   // A parent that cancels the run sees it end by its signal, with no

@@ -1,4 +1,7 @@
-// Memory settings that glibc reads only as a process starts. A page's
+// Settings that libraries read only as a process starts, which the program
+// adds to its environment by starting itself again, once.
+//
+// Memory: a page's
 // detection and the line readers touch a few hundred megabytes of freshly
 // allocated buffers, and this machine's page faults cost about 14 µs each:
 // in 4 KB pages they took a fifth of a form's run. So:
@@ -25,9 +28,13 @@ namespace brindlewox {
 // nullopt when there is nothing to add, so the second start does not loop.
 std::optional<std::string> tunablesWithOurs(const char* current);
 
+// OPENBLAS_NUM_THREADS's value to set, given its `current` value (null when
+// unset): nullopt when whoever started us has chosen one already.
+std::optional<std::string> blasThreadsToSet(const char* current);
+
 // Starts the running program again, same process, arguments and descriptors,
-// with the tunables added. Returns only when it need not or cannot, and the
-// run then goes on as it is.
-void restartWithTunables(char** argv);
+// with the settings above added. Returns only when it need not or cannot, and
+// the run then goes on as it is.
+void restartWithStartSettings(char** argv);
 
 }  // namespace brindlewox

@@ -1,11 +1,11 @@
-#include "app/memory_tunables.h"
+#include "app/start_settings.h"
 
 #include <gtest/gtest.h>
 
 namespace brindlewox {
 namespace {
 
-TEST(MemoryTunables, OursAreAddedToWhatThereIs) {
+TEST(StartSettings, OursAreAddedToWhatThereIs) {
   const std::string ours =
       "glibc.malloc.hugetlb=1:glibc.malloc.arena_max=1:glibc.malloc.mmap_threshold=33554432:"
       "glibc.malloc.top_pad=67108864:glibc.malloc.trim_threshold=1073741824";
@@ -16,7 +16,7 @@ TEST(MemoryTunables, OursAreAddedToWhatThereIs) {
   EXPECT_EQ(tunablesWithOurs("glibc.malloc.hugetlbx=3"), "glibc.malloc.hugetlbx=3:" + ours);
 }
 
-TEST(MemoryTunables, ASettingAlreadyMadeStandsAndStopsASecondRestart) {
+TEST(StartSettings, ASettingAlreadyMadeStandsAndStopsASecondRestart) {
   const std::string rest =
       "glibc.malloc.mmap_threshold=33554432:glibc.malloc.top_pad=67108864:glibc.malloc.trim_"
       "threshold=1073741824";
@@ -30,6 +30,15 @@ TEST(MemoryTunables, ASettingAlreadyMadeStandsAndStopsASecondRestart) {
   EXPECT_EQ(tunablesWithOurs(first->c_str()), std::nullopt);
   EXPECT_EQ(tunablesWithOurs(("glibc.malloc.arena_max=2:glibc.malloc.hugetlb:" + rest).c_str()),
             std::nullopt);
+}
+
+TEST(StartSettings, OpenBLASIsToldOneThreadUnlessAThreadCountWasChosen) {
+  EXPECT_EQ(blasThreadsToSet(nullptr), "1");
+  // Any value set, even an empty one, is a choice that stands, and what the
+  // first start sets stops the second.
+  EXPECT_EQ(blasThreadsToSet("4"), std::nullopt);
+  EXPECT_EQ(blasThreadsToSet(""), std::nullopt);
+  EXPECT_EQ(blasThreadsToSet(blasThreadsToSet(nullptr)->c_str()), std::nullopt);
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "app/memory_tunables.h"
+#include "app/start_settings.h"
 
 #include <unistd.h>
 
@@ -47,13 +47,22 @@ std::optional<std::string> tunablesWithOurs(const char* current) {
   return result;
 }
 
-void restartWithTunables(char** argv) {
+std::optional<std::string> blasThreadsToSet(const char* current) {
+  if (current != nullptr) return std::nullopt;
+  return "1";
+}
+
+void restartWithStartSettings(char** argv) {
+  if (argv == nullptr || argv[0] == nullptr) return;
   const std::optional<std::string> tunables = tunablesWithOurs(std::getenv("GLIBC_TUNABLES"));
-  if (!tunables || argv == nullptr || argv[0] == nullptr) return;
-  if (setenv("GLIBC_TUNABLES", tunables->c_str(), 1) != 0) return;
+  const std::optional<std::string> blasThreads =
+      blasThreadsToSet(std::getenv("OPENBLAS_NUM_THREADS"));
+  if (!tunables && !blasThreads) return;
+  if (tunables && setenv("GLIBC_TUNABLES", tunables->c_str(), 1) != 0) return;
+  if (blasThreads && setenv("OPENBLAS_NUM_THREADS", blasThreads->c_str(), 1) != 0) return;
   execv("/proc/self/exe", argv);
-  // Without /proc the run goes on as it is; the variable, now set, changes
-  // nothing else.
+  // Without /proc the run goes on as it is; the variables, now set, change
+  // nothing in this process but reach the worker.
 }
 
 }  // namespace brindlewox
