@@ -447,11 +447,12 @@ TEST_F(EndToEnd, AMissingEngineWorkerOrModelsAreNamedWithHowToRestoreThem) {
   EXPECT_EQ(noWorker.exitStatus, 1);
   const std::string noWorkerLine = lines(noWorker.standardError).back();
   EXPECT_EQ(noWorkerLine.rfind("OCR failed: The decoding worker \"", 0), 0U) << noWorkerLine;
-  EXPECT_NE(noWorkerLine.find("brindlewox-ocr-decoder\" could not be started"), std::string::npos)
+  EXPECT_NE(noWorkerLine.find("brindlewox-ocr-image-decoder\" could not be started"),
+            std::string::npos)
       << noWorkerLine;
   EXPECT_NE(noWorkerLine.find("Reinstall brindlewox-ocr"), std::string::npos) << noWorkerLine;
 
-  fs::copy_file(BRINDLEWOX_WORKER, directory_ / "brindlewox-ocr-decoder");
+  fs::copy_file(BRINDLEWOX_IMAGE_WORKER, directory_ / "brindlewox-ocr-image-decoder");
   const RunResult missing = runCopy();
   EXPECT_EQ(missing.exitStatus, 1);
   const std::string missingLine = lines(missing.standardError).back();

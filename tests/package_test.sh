@@ -22,7 +22,8 @@ done
 files=$(dpkg-deb -c "$deb" | awk '{print $6}')
 for path in ./usr/bin/brindlewox-ocr \
             ./usr/lib/brindlewox-ocr/libbrindlewox-engine.so \
-            ./usr/lib/brindlewox-ocr/brindlewox-ocr-decoder \
+            ./usr/lib/brindlewox-ocr/brindlewox-ocr-pdf-decoder \
+            ./usr/lib/brindlewox-ocr/brindlewox-ocr-image-decoder \
             ./usr/share/brindlewox-ocr/models/ppocrv4_det_opencv.onnx \
             ./usr/share/brindlewox-ocr/models/ppocrv4_rec_opencv.onnx \
             ./usr/share/brindlewox-ocr/models/ppocr_cls_opencv.onnx \

@@ -38,14 +38,16 @@ std::filesystem::path copyBinaryForEveryUser(const std::filesystem::path& folder
   fs::create_directories(bin / "models");
   fs::copy_file(BRINDLEWOX_BINARY, bin / "brindlewox-ocr");
   fs::copy_file(BRINDLEWOX_ENGINE, bin / "libbrindlewox-engine.so");
-  fs::copy_file(BRINDLEWOX_WORKER, bin / "brindlewox-ocr-decoder");
+  fs::copy_file(BRINDLEWOX_PDF_WORKER, bin / "brindlewox-ocr-pdf-decoder");
+  fs::copy_file(BRINDLEWOX_IMAGE_WORKER, bin / "brindlewox-ocr-image-decoder");
   for (const char* name : kModelFiles) {
     fs::copy_file(built / "models" / name, bin / "models" / name);
     fs::permissions(bin / "models" / name,
                     fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
   }
-  for (const fs::path& path : {folder, bin, bin / "models", bin / "brindlewox-ocr",
-                               bin / "libbrindlewox-engine.so", bin / "brindlewox-ocr-decoder"}) {
+  for (const fs::path& path :
+       {folder, bin, bin / "models", bin / "brindlewox-ocr", bin / "libbrindlewox-engine.so",
+        bin / "brindlewox-ocr-pdf-decoder", bin / "brindlewox-ocr-image-decoder"}) {
     fs::permissions(path, kOpen);
   }
   return bin / "brindlewox-ocr";

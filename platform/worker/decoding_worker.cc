@@ -26,11 +26,17 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-std::filesystem::path workerPath() {
+// The worker program for inputs of `kind` ("pdf" or "image").
+std::string workerFile(const std::string& kind) {
+  return "brindlewox-ocr-" + kind + "-decoder";
+}
+
+std::filesystem::path workerPath(const std::string& kind) {
+  const std::string file = workerFile(kind);
   const std::filesystem::path here = executableDirectory();
-  const std::filesystem::path beside = here / kWorkerFile;
-  return firstExistingFile({beside, here / ".." / "lib" / "brindlewox-ocr" / kWorkerFile,
-                            std::filesystem::path(BRINDLEWOX_WORKER_DIR) / kWorkerFile},
+  const std::filesystem::path beside = here / file;
+  return firstExistingFile({beside, here / ".." / "lib" / "brindlewox-ocr" / file,
+                            std::filesystem::path(BRINDLEWOX_WORKER_DIR) / file},
                            beside);
 }
 
@@ -54,7 +60,7 @@ struct Started {
 
 // The worker on `path`, its socket at descriptor 3 and nothing else open;
 // what it would print goes nowhere, so the tool's stderr stays its own.
-std::optional<Started> start(const char* kind, const std::string& path) {
+std::optional<Started> start(const std::string& kind, const std::string& path) {
   int ends[2] = {-1, -1};
   if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends) != 0) return std::nullopt;
   UniqueFd ours(ends[0]);
@@ -68,9 +74,10 @@ std::optional<Started> start(const char* kind, const std::string& path) {
   ::posix_spawn_file_actions_addopen(actions.get(), STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
   ::posix_spawn_file_actions_addopen(actions.get(), STDERR_FILENO, "/dev/null", O_WRONLY, 0);
   ::posix_spawn_file_actions_adddup2(actions.get(), theirs.get(), worker::kSocketDescriptor);
-  const std::string program = workerPath().string();
-  std::vector<char*> arguments = {const_cast<char*>(program.c_str()), const_cast<char*>(kind),
-                                  const_cast<char*>(path.c_str()), nullptr};
+  const std::string program = workerPath(kind).string();
+  std::vector<char*> arguments = {const_cast<char*>(program.c_str()),
+                                  const_cast<char*>(kind.c_str()), const_cast<char*>(path.c_str()),
+                                  nullptr};
   pid_t process = -1;
   if (::posix_spawn(&process, program.c_str(), actions.get(), nullptr, arguments.data(), environ) !=
       0) {
@@ -79,9 +86,9 @@ std::optional<Started> start(const char* kind, const std::string& path) {
   return Started{process, std::move(ours)};
 }
 
-PlatformError notStarted() {
+PlatformError notStarted(const std::string& kind) {
   return PlatformError{
-      "The decoding worker \"" + workerPath().string() +
+      "The decoding worker \"" + workerPath(kind).string() +
       "\" could not be started. Reinstall brindlewox-ocr (or rebuild it) to restore it."};
 }
 
@@ -144,7 +151,7 @@ void DecodingWorker::end() {
 
 Result<DecodingWorker> DecodingWorker::openPDF(const std::string& path) {
   std::optional<Started> started = start("pdf", path);
-  if (!started) return notStarted();
+  if (!started) return notStarted("pdf");
   DecodingWorker worker(started->process, std::move(started->socket));
   const std::optional<Answer> opened =
       awaitReply(worker.socket_.get(), Clock::now() + worker::kPageDeadline);
@@ -155,7 +162,7 @@ Result<DecodingWorker> DecodingWorker::openPDF(const std::string& path) {
 
 Result<Bitmap> DecodingWorker::decodeImage(const std::string& path) {
   std::optional<Started> started = start("image", path);
-  if (!started) return notStarted();
+  if (!started) return notStarted("image");
   DecodingWorker worker(started->process, std::move(started->socket));
   const std::optional<Answer> decoded =
       awaitReply(worker.socket_.get(), Clock::now() + worker::kPageDeadline);

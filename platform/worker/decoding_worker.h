@@ -1,7 +1,8 @@
-// platform/worker/ is the decoding worker: its main (worker_main.cc), its
-// limits and system-call filter (confinement.h), its side of the
-// conversation (page_server.h), the protocol and sealed pixels both sides
-// share (worker_protocol.h, shared_pixels.h), and this handle.
+// platform/worker/ is the decoding workers: their main (worker_run.h), their
+// limits and system-call filter (confinement.h), their side of the
+// conversation (page_server.h for PDFs, image_server.h), the protocol and
+// sealed pixels both sides share (worker_protocol.h, shared_pixels.h), and
+// this handle.
 //
 // The tool's handle on a decoding worker: a process of its own that opens the
 // untrusted input and turns it into pixels under hard limits (see
@@ -24,8 +25,6 @@
 #include "services/unique_fd.h"
 
 namespace brindlewox {
-
-inline constexpr const char* kWorkerFile = "brindlewox-ocr-decoder";
 
 struct PageGeometry {
   PageBox mediaBox;

@@ -1,7 +1,5 @@
 #include "platform/worker/page_server.h"
 
-#include <sys/stat.h>
-
 #include <array>
 #include <cerrno>
 #include <cmath>
@@ -9,21 +7,12 @@
 #include <vector>
 
 #include "platform/image/bitmap_pixels.h"
-#include "platform/image/image_decoder.h"
 #include "platform/worker/confinement.h"
 #include "platform/worker/shared_pixels.h"
 
 namespace brindlewox::worker {
 
 namespace {
-
-// Larger files are not images anyone photographs or scans.
-constexpr off_t kMaxImageFileBytes = off_t{512} << 20;
-
-bool send(int socket, const Reply& reply, const UniqueFd& pixels = UniqueFd()) {
-  const ReplyRecord record = encode(reply);
-  return sendRecord(socket, record.data(), record.size(), pixels.get());
-}
 
 Reply failed() {
   return Reply{};
@@ -71,7 +60,7 @@ void servePDF(int socket, UniqueFd input) {
   Reply opened;
   opened.outcome = document ? Outcome::ok : Outcome::unreadable;
   if (document) opened.pageCount = document.value().pageCount();
-  if (!send(socket, opened) || !document) return;
+  if (!sendReply(socket, opened) || !document) return;
   for (;;) {
     RequestRecord record{};
     const Received received = receiveRecord(socket, record.data(), record.size());
@@ -80,43 +69,8 @@ void servePDF(int socket, UniqueFd input) {
     UniqueFd pixels;
     if (request->command == Command::drawPage && !allowCpuForPage()) return;
     const Reply reply = answer(document.value(), *request, pixels);
-    if (!send(socket, reply, pixels)) return;
+    if (!sendReply(socket, reply, pixels)) return;
   }
-}
-
-void serveImage(int socket, UniqueFd input) {
-  Reply reply;
-  reply.outcome = Outcome::unreadable;
-  UniqueFd pixels;
-  struct stat info {};
-  if (::fstat(input.get(), &info) == 0 && S_ISREG(info.st_mode) &&
-      info.st_size <= kMaxImageFileBytes) {
-    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(info.st_size));
-    std::size_t filled = 0;
-    while (filled < bytes.size()) {
-      const ssize_t got = ::read(input.get(), bytes.data() + filled, bytes.size() - filled);
-      if (got < 0 && errno == EINTR) continue;
-      if (got <= 0) break;
-      filled += static_cast<std::size_t>(got);
-    }
-    input.reset();
-    if (filled == bytes.size()) {
-      Result<Bitmap> image = imageFromBytes(bytes);
-      bytes = {};  // the file's bytes go before the pixels are copied out
-      if (image) {
-        const Bitmap& bitmap = image.value();
-        pixels = sealedPixels(bitmap.width(), bitmap.height(),
-                              [&](std::uint8_t* bgr) { return copyPixels(bitmap, bgr); });
-        if (pixels.valid()) {
-          reply.outcome = Outcome::ok;
-          reply.pageCount = 1;
-          reply.width = bitmap.width();
-          reply.height = bitmap.height();
-        }
-      }
-    }
-  }
-  send(socket, reply, pixels);
 }
 
 }  // namespace brindlewox::worker

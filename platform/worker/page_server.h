@@ -18,8 +18,4 @@ Reply answer(PDFDocument& document, const Request& request, UniqueFd& pixels);
 // until it closes. A malformed request ends the conversation.
 void servePDF(int socket, UniqueFd input);
 
-// Decodes the image file in `input` and sends its pixels, or that it is
-// unreadable.
-void serveImage(int socket, UniqueFd input);
-
 }  // namespace brindlewox::worker

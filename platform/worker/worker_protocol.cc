@@ -141,4 +141,9 @@ Received receiveRecord(int socket, std::uint8_t* bytes, std::size_t capacity) {
   return received;
 }
 
+bool sendReply(int socket, const Reply& reply, const UniqueFd& pixels) {
+  const ReplyRecord record = encode(reply);
+  return sendRecord(socket, record.data(), record.size(), pixels.get());
+}
+
 }  // namespace brindlewox::worker

@@ -74,6 +74,9 @@ inline constexpr std::int64_t kMaxReplyPixels = std::int64_t{1} << 28;
 // other end is gone.
 bool sendRecord(int socket, const std::uint8_t* bytes, std::size_t size, int pixels = -1);
 
+// The worker's side: `reply` encoded and sent, with `pixels` if valid.
+bool sendReply(int socket, const Reply& reply, const UniqueFd& pixels = UniqueFd());
+
 struct Received {
   std::size_t size = 0;  // 0: the other end closed, or a malformed message
   UniqueFd descriptor;   // the one descriptor passed along, if any

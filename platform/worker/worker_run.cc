@@ -1,9 +1,5 @@
-// brindlewox-ocr-decoder: the process that turns one untrusted input into
-// pixels for brindlewox-ocr, which starts it (see decoding_worker.h).
-//
-// usage: brindlewox-ocr-decoder pdf|image FILE, with its socket on
-// descriptor 3. It limits itself before it opens FILE and filters its own
-// system calls before it reads a byte of it.
+#include "platform/worker/worker_run.h"
+
 #include <fcntl.h>
 #include <malloc.h>
 #include <unistd.h>
@@ -13,9 +9,7 @@
 #include <opencv2/core/utility.hpp>
 
 #include "platform/worker/confinement.h"
-#include "platform/worker/page_server.h"
 #include "platform/worker/worker_protocol.h"
-#include "services/unique_fd.h"
 
 #ifdef BRINDLEWOX_SANITIZED
 // AddressSanitizer reserves terabytes of address space, so the worker's
@@ -27,11 +21,10 @@ extern "C" const char* __asan_default_options() {  // NOLINT(bugprone-reserved-i
 }
 #endif
 
-int main(int argc, char** argv) {
-  using namespace brindlewox::worker;
-  if (argc != 3) return 2;
-  const std::string kind = argv[1];
-  if (kind != "pdf" && kind != "image") return 2;
+namespace brindlewox::worker {
+
+int runWorker(int argc, char** argv, const std::string& kind, Serve serve) {
+  if (argc != 3 || argv[1] != kind) return 2;
   // One heap: each thread's own arena would reserve 64 MiB of the address
   // space the worker is limited to, for nothing (drawing is single-threaded).
   ::mallopt(M_ARENA_MAX, 1);
@@ -39,16 +32,14 @@ int main(int argc, char** argv) {
   // wait for work on the cores the tool reads pages with.
   cv::setNumThreads(0);
   if (!applyLimits()) return 3;
-  brindlewox::UniqueFd input(::open(argv[2], O_RDONLY | O_CLOEXEC | O_NOCTTY));
+  UniqueFd input(::open(argv[2], O_RDONLY | O_CLOEXEC | O_NOCTTY));
   if (!restrictReading(kind == "pdf") || !lockDown()) return 3;
   if (!input.valid()) {
-    sendRecord(kSocketDescriptor, encode(Reply{Outcome::unreadable}).data(), kReplyBytes);
+    sendReply(kSocketDescriptor, Reply{Outcome::unreadable});
     return 0;
   }
-  if (kind == "pdf") {
-    servePDF(kSocketDescriptor, std::move(input));
-  } else {
-    serveImage(kSocketDescriptor, std::move(input));
-  }
+  serve(kSocketDescriptor, std::move(input));
   return 0;
 }
+
+}  // namespace brindlewox::worker
