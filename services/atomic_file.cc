@@ -20,6 +20,7 @@
 
 #include "document/stderr_writer.h"
 #include "services/cancellation.h"
+#include "services/unique_fd.h"
 
 namespace brindlewox {
 
@@ -32,22 +33,6 @@ PlatformError writeError(const std::string& path, int error) {
   return PlatformError{"The file \"" + path + "\" could not be written: " + std::strerror(error) +
                        "."};
 }
-
-// Closes a descriptor it still holds when it goes.
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  ~Descriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  int get() const { return fd_; }
-  int release() { return std::exchange(fd_, -1); }
-
- private:
-  int fd_;
-};
 
 std::string folderOf(const std::string& path) {
   const std::size_t slash = path.find_last_of('/');
@@ -174,7 +159,7 @@ int connectTo(const std::string& path) {
   // The socket's type is not in its file; the listener refuses the others.
   int error = EPROTOTYPE;
   for (const int type : {SOCK_STREAM, SOCK_SEQPACKET, SOCK_DGRAM}) {
-    Descriptor socket(::socket(AF_UNIX, type | SOCK_CLOEXEC, 0));
+    UniqueFd socket(::socket(AF_UNIX, type | SOCK_CLOEXEC, 0));
     if (socket.get() < 0) return -1;
     if (::connect(socket.get(), reinterpret_cast<const sockaddr*>(&address), sizeof(address)) ==
         0) {

@@ -21,41 +21,6 @@ namespace brindlewox {
 
 namespace {
 
-// Larger files are not images anyone photographs or scans.
-constexpr off_t kMaxFileBytes = off_t{512} << 20;
-
-// Owns an open file descriptor.
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  ~FileDescriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
-std::optional<std::vector<std::uint8_t>> readWholeFile(const std::string& path) {
-  const FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (fd.get() < 0) return std::nullopt;
-  struct stat info {};
-  if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > kMaxFileBytes)
-    return std::nullopt;
-  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(info.st_size));
-  std::size_t filled = 0;
-  while (filled < bytes.size()) {
-    const ssize_t got = ::read(fd.get(), bytes.data() + filled, bytes.size() - filled);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return std::nullopt;
-    filled += static_cast<std::size_t>(got);
-  }
-  return bytes;
-}
-
 // Any depth and channel count to 8-bit BGR, with alpha over white.
 cv::Mat toOpaqueBGR(const cv::Mat& decoded) {
   cv::Mat eight = decoded;
@@ -149,8 +114,26 @@ cv::Mat decodeWithOpenCV(const std::vector<std::uint8_t>& bytes, ImageFormat for
 
 }  // namespace
 
+std::optional<std::vector<std::uint8_t>> readImageBytes(const UniqueFd& file) {
+  struct stat info {};
+  if (::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode) ||
+      info.st_size > kMaxImageFileBytes)
+    return std::nullopt;
+  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(info.st_size));
+  std::size_t filled = 0;
+  while (filled < bytes.size()) {
+    const ssize_t got = ::read(file.get(), bytes.data() + filled, bytes.size() - filled);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return std::nullopt;
+    filled += static_cast<std::size_t>(got);
+  }
+  return bytes;
+}
+
 Result<Bitmap> imageFromFile(const std::string& path) {
-  const std::optional<std::vector<std::uint8_t>> bytes = readWholeFile(path);
+  const UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!file.valid()) return OCRError::unreadableInput();
+  const std::optional<std::vector<std::uint8_t>> bytes = readImageBytes(file);
   if (!bytes) return OCRError::unreadableInput();
   return imageFromBytes(*bytes);
 }

@@ -8,13 +8,22 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "document/result.h"
 #include "platform/image/bitmap.h"
+#include "services/unique_fd.h"
 
 namespace brindlewox {
+
+// Larger files are not images anyone photographs or scans.
+inline constexpr long long kMaxImageFileBytes = 512LL << 20;
+
+// The whole of an open image file; absent for anything but a regular file of
+// at most kMaxImageFileBytes, or when it cannot be read.
+std::optional<std::vector<std::uint8_t>> readImageBytes(const UniqueFd& file);
 
 // Fails with unreadableInput for anything that does not decode.
 Result<Bitmap> imageFromFile(const std::string& path);
