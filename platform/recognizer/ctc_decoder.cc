@@ -1,6 +1,7 @@
 #include "platform/recognizer/ctc_decoder.h"
 
 #include <algorithm>
+#include <string_view>
 #include <utility>
 
 #include "platform/recognizer/utf8.h"
@@ -35,6 +36,26 @@ struct SpaceRestorationSettings {
   // Below this many letter gaps the line's spacing is not known.
   std::size_t gapsForUsualSpacing = 4;
   float spacingUnknown = 0.03F;
+
+  // After . , ; or : before a letter, a gap wider than the line's usual one
+  // is the space English sets there ("taken.The", "block,a"): a stop or comma
+  // is narrow, so without a space the gap after it is narrower than usual.
+  float markAtWiderGap = 0.001F;
+  // A one- or two-letter word run into the next ("aloop", "avast"): the
+  // network's space evidence there is faint even at a usual gap.
+  float shortWordAtUsualGap = 0.02F;
+
+  // Fixed-pitch text (code, terminal output) sets every character in a cell
+  // of the same width, so letter gaps are wide and even and a space is a
+  // whole empty cell: a gap of about two pitches. Taking a wide letter gap
+  // for a break split "sys temd". A line is fixed-pitch when the gaps beside
+  // narrow symbols (i, l, .) are as wide as the others; in proportional type
+  // they are about three quarters as wide.
+  std::size_t gapsForPitch = 8;
+  std::size_t narrowGapsForPitch = 3;
+  double evenPitch = 0.9;      // narrow gaps' mean over the others' at least this
+  double emptyCell = 1.5;      // a break's gap, in pitches
+  float inEmptyCell = 0.001F;  // the evidence such a gap needs
 };
 constexpr SpaceRestorationSettings kSpaceRestoration{};
 // Above any probability: the evidence needed where there is never a break.
@@ -46,6 +67,18 @@ constexpr float kNoBreak = 2.0F;
 constexpr const char* kFullWidthPunctuation[] = {"。", "，", "、", "：", "；",
                                                  "！", "？", "）", "」", "》"};
 constexpr float kCloseCandidate = 0.03F;
+
+// Full-width marks a Latin line's punctuation is misread as ("for（var",
+// "int，b"), with the ASCII form the text meant.
+constexpr std::pair<const char*, const char*> kFullWidthAscii[] = {
+    {"（", "("}, {"）", ")"}, {"，", ","}, {"：", ":"}, {"；", ";"}, {"？", "?"}};
+
+// A digit read as a letter ("T16" as "Ti6") or a letter as a digit: the
+// confusable pairs, and how likely the other reading must be, as the frame's
+// runner-up, to be taken.
+constexpr std::pair<char, char> kLookAlikes[] = {
+    {'l', '1'}, {'i', '1'}, {'I', '1'}, {'o', '0'}, {'O', '0'}};
+constexpr float kRunnerUpAgrees = 0.01F;
 
 // A traditional character the network knows only in simplified form (軟 as
 // 软, 編 as 编) often loses its frame to the blank, with the simplified form
@@ -88,6 +121,31 @@ bool isClausePunctuation(const std::string& symbol) {
 
 bool isDigit(const std::string& symbol) {
   return symbol.size() == 1 && symbol[0] >= '0' && symbol[0] <= '9';
+}
+
+// Narrow in proportional type, a full cell in fixed-pitch type.
+bool isNarrow(const std::string& symbol) {
+  return symbol.size() == 1 &&
+         std::string_view("ijlrtfI1.,;:'!|()[]`").find(symbol[0]) != std::string_view::npos;
+}
+
+// English words of one or two letters, in any case.
+bool isShortWord(std::string word) {
+  for (char& c : word) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  static constexpr std::string_view kWords[] = {
+      "a",  "i",  "an", "as", "at", "be", "by", "do", "go", "he", "if", "in", "is",
+      "it", "me", "my", "no", "of", "on", "or", "so", "to", "up", "us", "we"};
+  return std::find(std::begin(kWords), std::end(kWords), word) != std::end(kWords);
+}
+
+// The round dots a list's bullet is read as.
+bool isBulletDot(const std::string& symbol) {
+  return symbol == "·" || symbol == "•";
+}
+
+// Marks after which English sets a space before the next word.
+bool isSentenceOrClauseMark(const std::string& symbol) {
+  return symbol == "." || symbol == "," || symbol == ";" || symbol == ":";
 }
 
 // Printable ASCII other than the space: letters, digits and punctuation.
@@ -138,6 +196,18 @@ CTCDecoder::CTCDecoder(std::vector<std::string> dictionary, bool restoreSpaces)
     if (found != dictionary_.end())
       fullWidthPunctuation_.push_back(static_cast<std::size_t>(found - dictionary_.begin()) + 1);
   }
+  for (std::size_t i = 0; i < dictionary_.size(); ++i) classes_.emplace(dictionary_[i], i + 1);
+  for (const auto& [mark, ascii] : kFullWidthAscii) {
+    const std::optional<std::size_t> from = classOf(mark);
+    const std::optional<std::size_t> to = classOf(ascii);
+    if (from && to) fullWidthToAscii_.emplace_back(*from, *to);
+  }
+}
+
+std::optional<std::size_t> CTCDecoder::classOf(const std::string& symbol) const {
+  const auto found = classes_.find(symbol);
+  if (found == classes_.end()) return std::nullopt;
+  return found->second;
 }
 
 DecodedLine CTCDecoder::decode(const float* probabilities, int frames) const {
@@ -155,10 +225,11 @@ SpaceFigures CTCDecoder::spaceFigures(const float* probabilities, int frames) co
   const std::vector<Emitted> emitted = emittedSymbols(probabilities, frames);
   SpaceFigures figures;
   figures.usualLetterGap = usualLetterGap(emitted);
+  figures.fixedPitch = fixedPitch(emitted);
+  const Spacing spacing{figures.usualLetterGap, figures.fixedPitch};
   for (std::size_t i = 0; i < emitted.size(); ++i) {
     figures.symbols.push_back(written(emitted[i]));
-    if (const std::optional<SpaceGap> gap =
-            weighGap(emitted, i, probabilities, figures.usualLetterGap)) {
+    if (const std::optional<SpaceGap> gap = weighGap(emitted, i, probabilities, spacing)) {
       figures.gaps.push_back(*gap);
     }
   }
@@ -170,6 +241,9 @@ std::vector<CTCDecoder::Emitted> CTCDecoder::emittedSymbols(const float* probabi
   std::vector<Emitted> emitted = greedyPath(probabilities, frames);
   restoreDroppedHan(emitted, probabilities);
   readLoneLettersAsFullWidthMarks(emitted, probabilities);
+  readFullWidthMarksInLatinTextAsAscii(emitted);
+  readLettersAndDigitsByContext(emitted, probabilities);
+  readLeadingDotAsBullet(emitted);
   return emitted;
 }
 
@@ -250,15 +324,100 @@ void CTCDecoder::readLoneLettersAsFullWidthMarks(std::vector<Emitted>& emitted,
   }
 }
 
+// A full-width bracket, comma, colon, semicolon or question mark whose
+// nearest symbols on both sides (past spaces) are Latin is punctuation of
+// Latin text ("for（var", "int，b"): written in ASCII. Beside Han, where these
+// forms are the rule, nothing changes; nor at the line's edge, where a
+// Chinese list opens with "（1）".
+void CTCDecoder::readFullWidthMarksInLatinTextAsAscii(std::vector<Emitted>& emitted) const {
+  const std::size_t spaceClass = classCount() - 1;
+  // The nearest symbol other than a space from `i` in `step`: Latin, something else, or none.
+  enum class Side { latin, other, edge };
+  auto side = [&](std::size_t i, std::ptrdiff_t step) {
+    for (auto j = static_cast<std::ptrdiff_t>(i) + step;
+         j >= 0 && j < static_cast<std::ptrdiff_t>(emitted.size()); j += step) {
+      const Emitted& neighbour = emitted[static_cast<std::size_t>(j)];
+      if (neighbour.classIndex == spaceClass) continue;
+      return isLatinSymbol(written(neighbour)) ? Side::latin : Side::other;
+    }
+    return Side::edge;
+  };
+  for (std::size_t i = 0; i < emitted.size(); ++i) {
+    const auto mark =
+        std::find_if(fullWidthToAscii_.begin(), fullWidthToAscii_.end(),
+                     [&](const auto& pair) { return pair.first == emitted[i].classIndex; });
+    if (mark == fullWidthToAscii_.end() || emitted[i].restored) continue;
+    const Side before = side(i, -1);
+    const Side after = side(i, 1);
+    if (before == Side::latin && after == Side::latin) emitted[i].classIndex = mark->second;
+  }
+}
+
+// Letters and digits that look alike, read by their neighbours: l, i or I
+// between two digits is a 1 ("1l5"), as o between digits is a 0. The other
+// way round, context alone is weak ("mp3", "x86" mix them on purpose), so a
+// digit between letters is a letter only where the network's own runner-up
+// in its frame is that letter. A letter beside one digit stays: the next
+// word may start with a digit ("total 3" read "tota1 3" when it did not).
+void CTCDecoder::readLettersAndDigitsByContext(std::vector<Emitted>& emitted,
+                                               const float* probabilities) const {
+  auto at = [&](std::size_t i) {
+    return i < emitted.size() ? symbol(emitted[i].classIndex) : std::string();
+  };
+  for (std::size_t i = 0; i < emitted.size(); ++i) {
+    const std::string current = at(i);
+    if (current.size() != 1) continue;
+    const std::string before = i > 0 ? at(i - 1) : std::string();
+    const std::string after = at(i + 1);
+    for (const auto& [letter, digit] : kLookAlikes) {
+      const std::optional<std::size_t> letterClass = classOf(std::string(1, letter));
+      const std::optional<std::size_t> digitClass = classOf(std::string(1, digit));
+      if (!letterClass || !digitClass) continue;
+      const float* row = rowAt(probabilities, classCount(), emitted[i].frame);
+      const auto runnerUpIs = [&](std::size_t c) {
+        return runnerUp(emitted[i], probabilities) == c && row[c] >= kRunnerUpAgrees;
+      };
+      if (current[0] == letter) {
+        // o between digits is left to readLetterOAsZeroInNumbers(), which sees whole words.
+        if (isDigit(before) && isDigit(after) && digit == '1') emitted[i].classIndex = *digitClass;
+        break;
+      }
+      if (current[0] == digit && isLatinLetter(before) && isLatinLetter(after) &&
+          runnerUpIs(*letterClass)) {
+        emitted[i].classIndex = *letterClass;
+        break;
+      }
+    }
+  }
+}
+
+std::size_t CTCDecoder::runnerUp(const Emitted& emitted, const float* probabilities) const {
+  const float* row = rowAt(probabilities, classCount(), emitted.frame);
+  std::size_t best = 0;
+  for (std::size_t c = 1; c < classCount(); ++c) {
+    if (c != emitted.classIndex && (best == 0 || row[c] > row[best])) best = c;
+  }
+  return best;
+}
+
+// A round dot that opens a line is a list's bullet, whatever dot the network
+// took it for ("·White"); withRestoredSpaces() sets its space.
+void CTCDecoder::readLeadingDotAsBullet(std::vector<Emitted>& emitted) const {
+  const std::optional<std::size_t> bullet = classOf("•");
+  if (emitted.size() < 2 || !bullet || !isBulletDot(symbol(emitted[0].classIndex))) return;
+  emitted[0].classIndex = *bullet;
+}
+
 // The line's text, with a space wherever weighGap() finds a break the network
 // left out, when restoring spaces.
 std::string CTCDecoder::withRestoredSpaces(const std::vector<Emitted>& emitted,
                                            const float* probabilities) const {
-  const std::optional<int> usualGap = restoreSpaces_ ? usualLetterGap(emitted) : std::nullopt;
+  Spacing spacing;
+  if (restoreSpaces_) spacing = {usualLetterGap(emitted), fixedPitch(emitted)};
   std::string text;
   for (std::size_t i = 0; i < emitted.size(); ++i) {
     if (restoreSpaces_) {
-      const std::optional<SpaceGap> gap = weighGap(emitted, i, probabilities, usualGap);
+      const std::optional<SpaceGap> gap = weighGap(emitted, i, probabilities, spacing);
       if (gap && gap->breaks()) text += ' ';
     }
     text += written(emitted[i]);
@@ -279,15 +438,84 @@ std::optional<int> CTCDecoder::usualLetterGap(const std::vector<Emitted>& emitte
   return median(letterGaps);
 }
 
+// The line's character pitch in frames, when it is set at a fixed pitch:
+// the mean gap between neighbouring Latin symbols (a space's double gaps
+// left out), where the gaps beside narrow symbols are as wide as the rest.
+std::optional<double> CTCDecoder::fixedPitch(const std::vector<Emitted>& emitted) const {
+  std::vector<std::pair<int, bool>> gaps;  // frames, and whether beside a narrow symbol
+  for (std::size_t i = 0; i + 1 < emitted.size(); ++i) {
+    const std::string a = symbol(emitted[i].classIndex);
+    const std::string b = symbol(emitted[i + 1].classIndex);
+    if (isLatinSymbol(a) && isLatinSymbol(b)) {
+      gaps.emplace_back(emitted[i + 1].frame - emitted[i].frame, isNarrow(a) || isNarrow(b));
+    }
+  }
+  const SpaceRestorationSettings& settings = kSpaceRestoration;
+  if (gaps.size() < settings.gapsForPitch) return std::nullopt;
+  std::vector<int> widths;
+  for (const auto& gap : gaps) widths.push_back(gap.first);
+  const int usual = median(widths);
+  double narrowSum = 0;
+  double otherSum = 0;
+  std::size_t narrowCount = 0;
+  std::size_t otherCount = 0;
+  for (const auto& [frames, narrow] : gaps) {
+    if (frames > settings.emptyCell * usual) continue;  // a space the network did not write
+    (narrow ? narrowSum : otherSum) += frames;
+    ++(narrow ? narrowCount : otherCount);
+  }
+  if (narrowCount < settings.narrowGapsForPitch || otherCount < settings.narrowGapsForPitch)
+    return std::nullopt;
+  const double narrowMean = narrowSum / static_cast<double>(narrowCount);
+  const double otherMean = otherSum / static_cast<double>(otherCount);
+  if (narrowMean < settings.evenPitch * otherMean) return std::nullopt;
+  return (narrowSum + otherSum) / static_cast<double>(narrowCount + otherCount);
+}
+
+// The median gap between the letters or digits of the run around the gap
+// before emitted[next] (up to four gaps each side, not past a space the
+// network wrote), the gap itself left out; unknown with fewer than three.
+std::optional<int> CTCDecoder::runLetterGap(const std::vector<Emitted>& emitted,
+                                            std::size_t next) const {
+  const auto letterGap = [&](std::size_t after) -> std::optional<int> {
+    const std::string a = symbol(emitted[after - 1].classIndex);
+    const std::string b = symbol(emitted[after].classIndex);
+    if (!isLatinLetterOrDigit(a) || !isLatinLetterOrDigit(b)) return std::nullopt;
+    return emitted[after].frame - emitted[after - 1].frame;
+  };
+  const std::size_t spaceClass = classCount() - 1;
+  std::vector<int> gaps;
+  for (std::size_t i = next - 1, n = 0; i >= 1 && n < 4 && emitted[i].classIndex != spaceClass;
+       --i, ++n) {
+    if (const std::optional<int> gap = letterGap(i)) gaps.push_back(*gap);
+  }
+  for (std::size_t i = next + 1, n = 0;
+       i < emitted.size() && n < 4 && emitted[i].classIndex != spaceClass; ++i, ++n) {
+    if (const std::optional<int> gap = letterGap(i)) gaps.push_back(*gap);
+  }
+  if (gaps.size() < 3) return std::nullopt;
+  return median(gaps);
+}
+
 std::optional<SpaceGap> CTCDecoder::weighGap(const std::vector<Emitted>& emitted, std::size_t next,
                                              const float* probabilities,
-                                             std::optional<int> usualLetterGap) const {
+                                             const Spacing& spacing) const {
   if (next == 0) return std::nullopt;
   const std::size_t classes = classCount();
   const std::size_t spaceClass = classes - 1;
   const auto isSpace = [&](std::size_t i) {
     return i < emitted.size() && emitted[i].classIndex == spaceClass;
   };
+  // "• White": a list item's first word is set apart from its bullet.
+  if (next == 1 && symbol(emitted[0].classIndex) == "•" && !isSpace(next)) {
+    SpaceGap gap;
+    gap.rule = SpaceGap::Rule::afterBullet;
+    gap.next = next;
+    gap.frames = emitted[1].frame - emitted[0].frame;
+    gap.evidence = spaceProbability(probabilities, classes, emitted[0].frame, emitted[1].frame);
+    gap.needed = -1.0F;
+    return gap;
+  }
   // A frame that emits a letter beside a space the network wrote carries
   // some of that space's probability too: no second break beside it.
   if ((next >= 2 && isSpace(next - 2)) || isSpace(next + 1)) return std::nullopt;
@@ -323,13 +551,48 @@ std::optional<SpaceGap> CTCDecoder::weighGap(const std::vector<Emitted>& emitted
     gap.evidence = spaceProbability(probabilities, classes, from, to);
     gap.needed = kSpaceRestoration.betweenScripts;
   } else if (isLatinSymbol(previous) && isLatinSymbol(current) && !insideNumber) {
-    gap.rule = SpaceGap::Rule::betweenLatin;
     // Only the frames between the two symbols: each symbol's own frame
     // carries space probability wherever it ends a word on either side.
     gap.evidence =
         to - from >= 2 ? spaceProbability(probabilities, classes, from + 1, to - 1) : 0.0F;
+    const SpaceRestorationSettings& settings = kSpaceRestoration;
+    if (spacing.fixedPitch) {
+      gap.rule = SpaceGap::Rule::fixedPitch;
+      gap.needed =
+          gap.frames >= settings.emptyCell * *spacing.fixedPitch ? settings.inEmptyCell : kNoBreak;
+      return gap;
+    }
+    // A word in a fixed-pitch font inside proportional text ("sys temd",
+    // "fnmat ch(3)") has wider letter gaps than the line's usual one: its own
+    // run of letters is set at a fixed pitch, where a space is an empty cell.
+    // Only between two letters: a number beside a word ("3,450.00 EUR") is
+    // no fixed-pitch word.
+    const std::optional<int> run = isLatinLetter(previous) && isLatinLetter(current)
+                                       ? runLetterGap(emitted, next)
+                                       : std::nullopt;
+    if (run && spacing.usualLetterGap && *run > *spacing.usualLetterGap) {
+      gap.rule = SpaceGap::Rule::fixedPitch;
+      gap.needed = gap.frames >= settings.emptyCell * *run ? settings.inEmptyCell : kNoBreak;
+      return gap;
+    }
+    gap.rule = SpaceGap::Rule::betweenLatin;
     const bool afterClause = isClausePunctuation(previous) && isLatinLetter(current);
-    gap.needed = evidenceNeeded(to - from, usualLetterGap, afterClause, kSpaceRestoration);
+    gap.needed = evidenceNeeded(to - from, spacing.usualLetterGap, afterClause, settings);
+    const bool wider = spacing.usualLetterGap && gap.frames > *spacing.usualLetterGap;
+    if (isSentenceOrClauseMark(previous) && isLatinLetter(current) &&
+        isLatinLetter(beforePrevious) && wider) {
+      gap.needed = std::min(gap.needed, settings.markAtWiderGap);
+    }
+    // The gap would close an English word of one or two letters that starts
+    // the line or follows a space.
+    const auto wordStart = [&](std::size_t i) { return i == 0 || isSpace(i - 1); };
+    const bool shortWord = isLatinLetter(current) &&
+                           ((wordStart(next - 1) && isShortWord(previous)) ||
+                            (next >= 2 && wordStart(next - 2) && isLatinLetter(beforePrevious) &&
+                             isShortWord(beforePrevious + previous)));
+    if (shortWord && spacing.usualLetterGap && gap.frames == *spacing.usualLetterGap) {
+      gap.needed = std::min(gap.needed, settings.shortWordAtUsualGap);
+    }
   } else {
     return std::nullopt;
   }
