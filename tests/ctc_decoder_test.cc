@@ -522,11 +522,47 @@ TEST(CTCDecoderFixedPitch, ProportionalTextKeepsTheUsualGapRule) {
   EXPECT_FALSE(line.figures().fixedPitch.has_value());
 }
 
+TEST(CTCDecoderFixedPitch, APhotographedLineWithUnevenGapsIsNotFixedPitch) {
+  // A proportional line in a photo: narrow letters' gaps as wide as the
+  // rest, as in fixed-pitch type, but the gaps wander from 2 to 4 frames.
+  // Its word breaks, one frame wider than usual with some evidence, stay.
+  const std::vector<std::string> symbols = split("decomposesvkakandbkinto");
+  const std::vector<int> pattern = {3, 2, 4, 3, 3, 4, 2, 3};
+  std::vector<int> gaps;
+  for (std::size_t i = 0; i + 1 < symbols.size(); ++i) gaps.push_back(pattern[i % pattern.size()]);
+  gaps[9] = 4;   // "decomposes|vk"
+  gaps[11] = 4;  // "vk|ak"
+  gaps[13] = 4;  // "ak|and"
+  gaps[16] = 4;  // "and|bk"
+  int frame = 1;
+  std::vector<int> at;
+  for (std::size_t i = 0; i < symbols.size(); ++i) {
+    at.push_back(frame);
+    if (i < gaps.size()) frame += gaps[i];
+  }
+  HandLine line(frame + 2);
+  line.write(symbols, 1, gaps);
+  for (const std::size_t after : {9, 11, 13, 16}) line.space(at[after] + 2, 0.06F);
+  EXPECT_FALSE(line.figures().fixedPitch.has_value());
+  EXPECT_EQ(line.read(), "decomposes vk ak and bkinto");
+}
+
+TEST(CTCDecoderFixedPitch, ASpaceTheNetworkWroteIsKeptAtLessThanACell) {
+  // A fixed-pitch line where the network wrote a space in a gap of one
+  // pitch: only the spaces it left out are weighed against the cell.
+  std::vector<std::string> symbols = split("systemd");
+  symbols.emplace_back(" ");
+  for (const std::string& s : split("journalctl")) symbols.push_back(s);
+  HandLine line(70);
+  line.write(symbols, 1, even(symbols.size() - 1, 3));
+  EXPECT_EQ(line.read(), "systemd journalctl");
+}
+
 TEST(CTCDecoderFixedPitch, AFixedPitchWordInProportionalTextIsWeighedAgainstItsOwnGaps) {
   // "abababab systemd abab": prose at 2 frames a letter, the command at an
   // even 3 (so no wider letter gap is a break in it); evidence 0.05 inside
   // the command, at "sys|temd".
-  auto read = [](int gapInside) {
+  auto read = [](int gapInside, float evidence = 0.05F) {
     std::vector<std::string> symbols = split("abababab");
     symbols.emplace_back(" ");
     for (const std::string& s : split("systemd")) symbols.push_back(s);
@@ -536,13 +572,14 @@ TEST(CTCDecoderFixedPitch, AFixedPitchWordInProportionalTextIsWeighedAgainstItsO
     for (std::size_t i = 9; i < 15; ++i) gaps[i] = 3;  // within "systemd"
     gaps[11] = gapInside;                              // s|t
     HandLine line(60);
-    line.write(symbols, 1, gaps).space(26, 0.05F);  // s at 25, t at 28 or later
+    line.write(symbols, 1, gaps).space(26, evidence);  // s at 25, t at 28 or later
     return line.read();
   };
   EXPECT_EQ(read(3), "abababab systemd abab");
   EXPECT_EQ(read(4), "abababab systemd abab");
-  // A whole empty cell in it is still a break.
+  // A whole empty cell in it is still a break, and so is strong evidence.
   EXPECT_EQ(read(5), "abababab sys temd abab");
+  EXPECT_EQ(read(4, 0.3F), "abababab sys temd abab");
   // Between a number and a word the line's own spacing decides: "3,450.00 EUR",
   // its digits set wider than the letters.
   std::vector<std::string> symbols = split("ababab");
@@ -554,6 +591,23 @@ TEST(CTCDecoderFixedPitch, AFixedPitchWordInProportionalTextIsWeighedAgainstItsO
   HandLine line(40);
   line.write(symbols, 1, gaps).space(26, 0.05F);  // 0 at 24, b at 28
   EXPECT_EQ(line.read(), "ababab 1010 bab");
+}
+
+TEST(CTCDecoderFixedPitch, AProportionalWordSetWideKeepsItsBreak) {
+  // "abababab forher abab" in a photo: prose at 2 frames a letter, "forher"
+  // wider and uneven (3 to 5), its break "for|her" 5 frames with 0.09
+  // evidence. Its gaps are no fixed pitch, so the line's own rule decides.
+  std::vector<std::string> symbols = split("abababab");
+  symbols.emplace_back(" ");
+  for (const std::string& s : split("forher")) symbols.push_back(s);
+  symbols.emplace_back(" ");
+  for (const std::string& s : split("abab")) symbols.push_back(s);
+  std::vector<int> gaps = even(symbols.size() - 1, 2);
+  const std::vector<int> inside = {4, 3, 5, 5, 3};  // f|o, o|r, r|h, h|e, e|r
+  std::copy(inside.begin(), inside.end(), gaps.begin() + 9);
+  HandLine line(60);
+  line.write(symbols, 1, gaps).space(27, 0.09F);  // r at 24, h at 29
+  EXPECT_EQ(line.read(), "abababab for her abab");
 }
 
 TEST(CTCDecoderBullets, ALeadingRoundDotIsABulletWithItsSpace) {
@@ -588,13 +642,27 @@ TEST(CTCDecoderLatinPunctuation, FullWidthMarksBetweenLatinSymbolsAreWrittenInAs
   EXPECT_EQ(read({"中", "（", "a"}), "中（a");
   EXPECT_EQ(read({"a", "，", "中"}), "a，中");
   EXPECT_EQ(read({"（", "中", "）"}), "（中）");
+  // English quoted in a Chinese line keeps its full-width marks: "is（are）in".
+  EXPECT_EQ(read({"中", "：", "i", "s", "（", "a", "r", "e", "）", "i", "n"}), "中：is（are）in");
+  EXPECT_EQ(read({"i", "s", "（", "a", "r", "e", "）", "i", "n", "，", "中"}), "is（are）in，中");
+  // A comma or colon with a wider gap after it than before is punctuation
+  // before a word: in an English sentence typed with full-width marks
+  // ("other's，one") it stays; set tight inside a token it is ASCII.
+  auto spaced = [](int gapAfter) {
+    HandLine line(40);
+    line.write({"o", "t", "h", "e", "r", "，", "o", "n", "e"}, 1, {3, 3, 3, 3, 3, gapAfter, 3, 3});
+    return line.read(false);
+  };
+  EXPECT_EQ(spaced(5), "other，one");
+  EXPECT_EQ(spaced(4), "other,one");
 }
 
 TEST(CTCDecoderMarksAndShortWords, ASpaceAfterAStopOrCommaIsRestoredWhereTheGapHasRoom) {
   // Proportional type: letters every 2 frames, "ta" and the mark after "n"
   // closer; after the mark a gap of 3 (room for a space) or 2 (none).
-  auto read = [](const std::string& mark, int gap, float evidence) {
-    std::vector<std::string> symbols = split("taken" + mark + "Then");
+  auto read = [](const std::string& mark, int gap, float evidence,
+                 const std::string& next = "Then") {
+    std::vector<std::string> symbols = split("taken" + mark + next);
     std::vector<int> gaps = even(symbols.size() - 1, 2);
     gaps[0] = 1;
     gaps[4] = 1;
@@ -608,6 +676,9 @@ TEST(CTCDecoderMarksAndShortWords, ASpaceAfterAStopOrCommaIsRestoredWhereTheGapH
   EXPECT_EQ(read(".", 2, 0.002F), "taken.Then");  // no room: a file name's dot
   EXPECT_EQ(read(".", 3, 0.0F), "taken.Then");    // room, but no sign of a space at all
   EXPECT_EQ(read("5", 3, 0.002F), "taken5Then");  // not after a mark
+  // A comma before a small letter is a clause's, a stop a name's ("hostname.domain").
+  EXPECT_EQ(read(",", 3, 0.002F, "then"), "taken, then");
+  EXPECT_EQ(read(".", 3, 0.002F, "then"), "taken.then");
 }
 
 TEST(CTCDecoderMarksAndShortWords, AOneOrTwoLetterWordRunIntoTheNextIsSplitOnModestEvidence) {
@@ -645,6 +716,8 @@ TEST(CTCDecoderDigitsAndLetters, LookAlikesAreReadByTheirNeighboursAndTheRunnerU
   EXPECT_EQ(read("b0at", 1, "o", 0.2F), "boat");
   EXPECT_EQ(read("fi1e", 2, "", 0), "fi1e");
   EXPECT_EQ(read("fi1e", 2, "l", 0.005F), "fi1e");  // a runner-up too faint to count
+  EXPECT_EQ(read("e1b", 1, "l", 0.045F), "e1b");    // "twelve 1b": a trace of l is no reading
+  EXPECT_EQ(read("fu1l", 2, "l", 0.27F), "full");
   // A look-alike letter among letters stays a letter.
   EXPECT_EQ(read("like", 0, "1", 0.2F), "like");
 }

@@ -1,6 +1,7 @@
 #include "platform/recognizer/ctc_decoder.h"
 
 #include <algorithm>
+#include <cmath>
 #include <string_view>
 #include <utility>
 
@@ -40,6 +41,8 @@ struct SpaceRestorationSettings {
   // After . , ; or : before a letter, a gap wider than the line's usual one
   // is the space English sets there ("taken.The", "block,a"): a stop or comma
   // is narrow, so without a space the gap after it is narrower than usual.
+  // A stop only before a capital: before a small letter it is a name's dot
+  // ("hostname.domain", "popular.com").
   float markAtWiderGap = 0.001F;
   // A one- or two-letter word run into the next ("aloop", "avast"): the
   // network's space evidence there is faint even at a usual gap.
@@ -56,6 +59,22 @@ struct SpaceRestorationSettings {
   double evenPitch = 0.9;      // narrow gaps' mean over the others' at least this
   double emptyCell = 1.5;      // a break's gap, in pitches
   float inEmptyCell = 0.001F;  // the evidence such a gap needs
+  // Fixed-pitch throughout: this share of the line's letter gaps (its breaks
+  // left out) is the pitch rounded down or up. In a photographed page the
+  // gaps wander with the perspective and the print ("decomposes Vk, Ak and
+  // Bk", at 2 to 4 frames a letter, read as fixed-pitch lost its spaces);
+  // a fixed-pitch line on the tuning pages holds 0.9 or more.
+  double onPitch = 0.9;
+  // A fixed-pitch word inside proportional text: its own letter gaps no more
+  // than a frame apart ("sys temd" at 3 and 4 frames, where the prose has 2);
+  // a proportional word that happens to be set wide ("that Bree" in a photo)
+  // spreads from 1 to 5.
+  int runSpread = 1;
+  // Space evidence this strong is a break wherever the proportional rule
+  // takes it, even inside a word judged fixed-pitch: on the tuning pages a
+  // word at a fixed pitch had at most 0.19 at the gaps it must not break,
+  // spaces refused there up to 0.47.
+  float strongInRun = 0.2F;
 };
 constexpr SpaceRestorationSettings kSpaceRestoration{};
 // Above any probability: the evidence needed where there is never a break.
@@ -75,10 +94,12 @@ constexpr std::pair<const char*, const char*> kFullWidthAscii[] = {
 
 // A digit read as a letter ("T16" as "Ti6") or a letter as a digit: the
 // confusable pairs, and how likely the other reading must be, as the frame's
-// runner-up, to be taken.
+// runner-up, to be taken: a strong second reading, not a trace of one. In
+// "twelve 1b" (a misread "16") the 1 had l at 0.045 and read "lb"; where the
+// letter was right ("DIS", "full") it had 0.1 to 0.48.
 constexpr std::pair<char, char> kLookAlikes[] = {
     {'l', '1'}, {'i', '1'}, {'I', '1'}, {'o', '0'}, {'O', '0'}};
-constexpr float kRunnerUpAgrees = 0.01F;
+constexpr float kRunnerUpAgrees = 0.1F;
 
 // A traditional character the network knows only in simplified form (軟 as
 // 软, 編 as 编) often loses its frame to the blank, with the simplified form
@@ -141,6 +162,10 @@ bool isShortWord(std::string word) {
 // The round dots a list's bullet is read as.
 bool isBulletDot(const std::string& symbol) {
   return symbol == "·" || symbol == "•";
+}
+
+bool isCapital(const std::string& symbol) {
+  return symbol.size() == 1 && symbol[0] >= 'A' && symbol[0] <= 'Z';
 }
 
 // Marks after which English sets a space before the next word.
@@ -328,7 +353,7 @@ void CTCDecoder::readLoneLettersAsFullWidthMarks(std::vector<Emitted>& emitted,
 // nearest symbols on both sides (past spaces) are Latin is punctuation of
 // Latin text ("for（var", "int，b"): written in ASCII. Beside Han, where these
 // forms are the rule, nothing changes; nor at the line's edge, where a
-// Chinese list opens with "（1）".
+// Chinese list opens with "（1）"; nor anywhere on a line that holds Han.
 void CTCDecoder::readFullWidthMarksInLatinTextAsAscii(std::vector<Emitted>& emitted) const {
   const std::size_t spaceClass = classCount() - 1;
   // The nearest symbol other than a space from `i` in `step`: Latin, something else, or none.
@@ -342,6 +367,11 @@ void CTCDecoder::readFullWidthMarksInLatinTextAsAscii(std::vector<Emitted>& emit
     }
     return Side::edge;
   };
+  // A line that holds Han is Chinese text, or English quoted in it, whose
+  // brackets are full-width by choice ("Who is（are）in"): all stay.
+  if (std::any_of(emitted.begin(), emitted.end(),
+                  [&](const Emitted& e) { return isHan(written(e)); }))
+    return;
   for (std::size_t i = 0; i < emitted.size(); ++i) {
     const auto mark =
         std::find_if(fullWidthToAscii_.begin(), fullWidthToAscii_.end(),
@@ -349,7 +379,21 @@ void CTCDecoder::readFullWidthMarksInLatinTextAsAscii(std::vector<Emitted>& emit
     if (mark == fullWidthToAscii_.end() || emitted[i].restored) continue;
     const Side before = side(i, -1);
     const Side after = side(i, 1);
-    if (before == Side::latin && after == Side::latin) emitted[i].classIndex = mark->second;
+    if (before != Side::latin || after != Side::latin) continue;
+    // A comma, colon or semicolon inside a token ("int，b:") is set as
+    // tight after as before. One with a gap after it wider than that is
+    // punctuation before a word, which on these pages was as often a
+    // full-width mark typed in an English sentence ("each other's，one")
+    // as a comma and its space misread.
+    const std::string ascii = symbol(mark->second);
+    if (ascii == "," || ascii == ":" || ascii == ";") {
+      const bool tight =
+          i > 0 && i + 1 < emitted.size() && emitted[i - 1].classIndex != spaceClass &&
+          emitted[i + 1].classIndex != spaceClass &&
+          emitted[i + 1].frame - emitted[i].frame <= emitted[i].frame - emitted[i - 1].frame + 1;
+      if (!tight) continue;
+    }
+    emitted[i].classIndex = mark->second;
   }
 }
 
@@ -469,12 +513,24 @@ std::optional<double> CTCDecoder::fixedPitch(const std::vector<Emitted>& emitted
   const double narrowMean = narrowSum / static_cast<double>(narrowCount);
   const double otherMean = otherSum / static_cast<double>(otherCount);
   if (narrowMean < settings.evenPitch * otherMean) return std::nullopt;
-  return (narrowSum + otherSum) / static_cast<double>(narrowCount + otherCount);
+  const double pitch = (narrowSum + otherSum) / static_cast<double>(narrowCount + otherCount);
+  std::size_t letterGaps = 0;
+  std::size_t onPitch = 0;
+  for (const auto& gap : gaps) {
+    const int frames = gap.first;
+    if (frames > settings.emptyCell * usual) continue;
+    ++letterGaps;
+    if (frames >= std::floor(pitch) && frames <= std::ceil(pitch)) ++onPitch;
+  }
+  if (static_cast<double>(onPitch) < settings.onPitch * static_cast<double>(letterGaps))
+    return std::nullopt;
+  return pitch;
 }
 
 // The median gap between the letters or digits of the run around the gap
 // before emitted[next] (up to four gaps each side, not past a space the
-// network wrote), the gap itself left out; unknown with fewer than three.
+// network wrote), the gap itself left out, where those gaps are even enough
+// for a fixed pitch; unknown with fewer than three.
 std::optional<int> CTCDecoder::runLetterGap(const std::vector<Emitted>& emitted,
                                             std::size_t next) const {
   const auto letterGap = [&](std::size_t after) -> std::optional<int> {
@@ -494,6 +550,8 @@ std::optional<int> CTCDecoder::runLetterGap(const std::vector<Emitted>& emitted,
     if (const std::optional<int> gap = letterGap(i)) gaps.push_back(*gap);
   }
   if (gaps.size() < 3) return std::nullopt;
+  const auto [narrowest, widest] = std::minmax_element(gaps.begin(), gaps.end());
+  if (*widest - *narrowest > kSpaceRestoration.runSpread) return std::nullopt;
   return median(gaps);
 }
 
@@ -566,11 +624,12 @@ std::optional<SpaceGap> CTCDecoder::weighGap(const std::vector<Emitted>& emitted
     // "fnmat ch(3)") has wider letter gaps than the line's usual one: its own
     // run of letters is set at a fixed pitch, where a space is an empty cell.
     // Only between two letters: a number beside a word ("3,450.00 EUR") is
-    // no fixed-pitch word.
+    // no fixed-pitch word. Strong evidence is left to the proportional rule.
     const std::optional<int> run = isLatinLetter(previous) && isLatinLetter(current)
                                        ? runLetterGap(emitted, next)
                                        : std::nullopt;
-    if (run && spacing.usualLetterGap && *run > *spacing.usualLetterGap) {
+    if (run && spacing.usualLetterGap && *run > *spacing.usualLetterGap &&
+        gap.evidence < settings.strongInRun) {
       gap.rule = SpaceGap::Rule::fixedPitch;
       gap.needed = gap.frames >= settings.emptyCell * *run ? settings.inEmptyCell : kNoBreak;
       return gap;
@@ -579,8 +638,9 @@ std::optional<SpaceGap> CTCDecoder::weighGap(const std::vector<Emitted>& emitted
     const bool afterClause = isClausePunctuation(previous) && isLatinLetter(current);
     gap.needed = evidenceNeeded(to - from, spacing.usualLetterGap, afterClause, settings);
     const bool wider = spacing.usualLetterGap && gap.frames > *spacing.usualLetterGap;
-    if (isSentenceOrClauseMark(previous) && isLatinLetter(current) &&
-        isLatinLetter(beforePrevious) && wider) {
+    const bool sentenceOrClause =
+        isSentenceOrClauseMark(previous) && (previous != "." || isCapital(current));
+    if (sentenceOrClause && isLatinLetter(current) && isLatinLetter(beforePrevious) && wider) {
       gap.needed = std::min(gap.needed, settings.markAtWiderGap);
     }
     // The gap would close an English word of one or two letters that starts
