@@ -174,10 +174,9 @@ TEST(CTCDecoder, SpaceFiguresAreWhatDecodingBreaksOn) {
     const SpaceGap& gap = figures.gaps[i];
     EXPECT_EQ(gap.rule, SpaceGap::Rule::betweenLatin);
     EXPECT_EQ(gap.next, i + 1);
-    // The one wider gap needs less evidence than the usual ones, and has it;
-    // so does the gap after the line's first "a", which may be a word.
+    // The one wider gap needs less evidence than the usual ones, and has it.
     EXPECT_EQ(gap.frames, i == 4 ? 3 : 2);
-    EXPECT_FLOAT_EQ(gap.needed, i == 4 || i == 0 ? 0.02F : 0.1F);
+    EXPECT_FLOAT_EQ(gap.needed, i == 4 ? 0.02F : 0.1F);
     EXPECT_FLOAT_EQ(gap.evidence, i == 4 ? 0.06F : 0.0F);
   }
   EXPECT_EQ(spelled(figures), "ababa ba");
@@ -481,15 +480,18 @@ std::vector<int> even(std::size_t count, int pitch) {
 }
 
 TEST(CTCDecoderFixedPitch, ASpaceIsAWholeEmptyCellNotAWideLetterGap) {
-  // "systemd journalctl" in a fixed-pitch font: every character 3 frames
-  // after the last, narrow ones (t, l, j) included; the space a cell of its own.
-  const std::vector<std::string> symbols = split("systemdjournalctl");
+  // "man systemd journalctl" in a fixed-pitch font: every character 3
+  // frames after the last, narrow ones (t, l, j) included; each space a cell
+  // of its own, the first one written by the network.
+  std::vector<std::string> symbols = split("man");
+  symbols.emplace_back(" ");
+  for (const std::string& s : split("systemdjournalctl")) symbols.push_back(s);
   std::vector<int> gaps = even(symbols.size() - 1, 3);
-  gaps[2] = 4;  // "sys|temd": a letter gap one frame wider, with some evidence
-  gaps[6] = 6;  // the space, one empty cell, barely seen by the network
-  HandLine line(70);
-  line.write(symbols, 1, gaps).space(9, 0.05F).space(25, 0.002F);
-  EXPECT_EQ(line.read(), "systemd journalctl");
+  gaps[6] = 4;   // "sys|temd": a letter gap one frame wider, with some evidence
+  gaps[10] = 6;  // the space, one empty cell, barely seen by the network
+  HandLine line(90);
+  line.write(symbols, 1, gaps).space(21, 0.05F).space(37, 0.002F);
+  EXPECT_EQ(line.read(), "man systemd journalctl");
   const SpaceFigures figures = line.figures();
   ASSERT_TRUE(figures.fixedPitch.has_value());
   EXPECT_NEAR(*figures.fixedPitch, 3.0, 0.1);
@@ -500,9 +502,28 @@ TEST(CTCDecoderFixedPitch, ASpaceIsAWholeEmptyCellNotAWideLetterGap) {
   // Without a whole cell, no evidence makes a break.
   HandLine tight(70);
   std::vector<int> noCell = gaps;
-  noCell[6] = 4;
-  tight.write(symbols, 1, noCell).space(9, 0.05F).space(23, 0.5F);
-  EXPECT_EQ(tight.read(), "systemdjournalctl");
+  noCell[10] = 4;
+  tight.write(symbols, 1, noCell).space(21, 0.05F).space(35, 0.5F);
+  EXPECT_EQ(tight.read(), "man systemdjournalctl");
+}
+
+TEST(CTCDecoderFixedPitch, ALineWhoseSpacesAreNarrowerThanACellIsProportional) {
+  // "many ofthose": letters at an even 3 frames, narrow ones too, as a
+  // serif line looks at a coarse pitch; but its written space spans 4
+  // frames from letter to letter, not two cells. "of|those", one frame
+  // wider with strong evidence, is a break.
+  std::vector<std::string> symbols = split("many");
+  symbols.emplace_back(" ");
+  for (const std::string& s : split("ofthose")) symbols.push_back(s);
+  HandLine line(40);
+  line.write(symbols, 1, {3, 3, 3, 2, 2, 3, 4, 3, 3, 3, 3}).space(19, 0.3F);
+  EXPECT_FALSE(line.figures().fixedPitch.has_value());
+  EXPECT_EQ(line.read(), "many of those");
+  // With a whole cell for its space the same letters are fixed-pitch.
+  HandLine cells(40);
+  cells.write(symbols, 1, {3, 3, 3, 3, 3, 3, 4, 3, 3, 3, 3}).space(21, 0.3F);
+  EXPECT_TRUE(cells.figures().fixedPitch.has_value());
+  EXPECT_EQ(cells.read(), "many ofthose");
 }
 
 TEST(CTCDecoderFixedPitch, ProportionalTextKeepsTheUsualGapRule) {
@@ -657,7 +678,7 @@ TEST(CTCDecoderLatinPunctuation, FullWidthMarksBetweenLatinSymbolsAreWrittenInAs
   EXPECT_EQ(spaced(4), "other,one");
 }
 
-TEST(CTCDecoderMarksAndShortWords, ASpaceAfterAStopOrCommaIsRestoredWhereTheGapHasRoom) {
+TEST(CTCDecoderSentenceMarks, ASpaceAfterAStopOrCommaIsRestoredWhereTheGapHasRoom) {
   // Proportional type: letters every 2 frames, "ta" and the mark after "n"
   // closer; after the mark a gap of 3 (room for a space) or 2 (none).
   auto read = [](const std::string& mark, int gap, float evidence,
@@ -679,23 +700,6 @@ TEST(CTCDecoderMarksAndShortWords, ASpaceAfterAStopOrCommaIsRestoredWhereTheGapH
   // A comma before a small letter is a clause's, a stop a name's ("hostname.domain").
   EXPECT_EQ(read(",", 3, 0.002F, "then"), "taken, then");
   EXPECT_EQ(read(".", 3, 0.002F, "then"), "taken.then");
-}
-
-TEST(CTCDecoderMarksAndShortWords, AOneOrTwoLetterWordRunIntoTheNextIsSplitOnModestEvidence) {
-  // "a loop" / "to loop" at the line's start, every letter 2 frames apart,
-  // evidence 0.05 in the gap after the short word (0.1 needed elsewhere).
-  auto read = [](const std::string& first, float evidence) {
-    const std::vector<std::string> symbols = split(first + "loop");
-    HandLine line(30);
-    line.write(symbols, 1, even(symbols.size() - 1, 2))
-        .space(1 + 2 * static_cast<int>(first.size()) - 1, evidence);
-    return line.read();
-  };
-  EXPECT_EQ(read("a", 0.05F), "a loop");
-  EXPECT_EQ(read("to", 0.05F), "to loop");
-  EXPECT_EQ(read("a", 0.01F), "aloop");  // too faint
-  EXPECT_EQ(read("x", 0.05F), "xloop");  // not an English word
-  EXPECT_EQ(read("kx", 0.05F), "kxloop");
 }
 
 TEST(CTCDecoderDigitsAndLetters, LookAlikesAreReadByTheirNeighboursAndTheRunnerUp) {

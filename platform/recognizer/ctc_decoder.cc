@@ -44,9 +44,6 @@ struct SpaceRestorationSettings {
   // A stop only before a capital: before a small letter it is a name's dot
   // ("hostname.domain", "popular.com").
   float markAtWiderGap = 0.001F;
-  // A one- or two-letter word run into the next ("aloop", "avast"): the
-  // network's space evidence there is faint even at a usual gap.
-  float shortWordAtUsualGap = 0.02F;
 
   // Fixed-pitch text (code, terminal output) sets every character in a cell
   // of the same width, so letter gaps are wide and even and a space is a
@@ -65,6 +62,13 @@ struct SpaceRestorationSettings {
   // Bk", at 2 to 4 frames a letter, read as fixed-pitch lost its spaces);
   // a fixed-pitch line on the tuning pages holds 0.9 or more.
   double onPitch = 0.9;
+  // And its spaces are whole cells: from the letter before a space the
+  // network wrote to the one after is two pitches, where proportional type
+  // (whose gaps at a coarse pitch of about 3 frames can look as even) has
+  // about one and a half. The tuning pages' fixed-pitch lines span 1.9 to
+  // 2.5 pitches, their prose and the generated serif pages 1.2 to 1.75. A
+  // line with no space of its own is not known to be fixed-pitch.
+  double spaceInPitches = 1.8;
   // A fixed-pitch word inside proportional text: its own letter gaps no more
   // than a frame apart ("sys temd" at 3 and 4 frames, where the prose has 2);
   // a proportional word that happens to be set wide ("that Bree" in a photo)
@@ -148,15 +152,6 @@ bool isDigit(const std::string& symbol) {
 bool isNarrow(const std::string& symbol) {
   return symbol.size() == 1 &&
          std::string_view("ijlrtfI1.,;:'!|()[]`").find(symbol[0]) != std::string_view::npos;
-}
-
-// English words of one or two letters, in any case.
-bool isShortWord(std::string word) {
-  for (char& c : word) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-  static constexpr std::string_view kWords[] = {
-      "a",  "i",  "an", "as", "at", "be", "by", "do", "go", "he", "if", "in", "is",
-      "it", "me", "my", "no", "of", "on", "or", "so", "to", "up", "us", "we"};
-  return std::find(std::begin(kWords), std::end(kWords), word) != std::end(kWords);
 }
 
 // The round dots a list's bullet is read as.
@@ -524,6 +519,18 @@ std::optional<double> CTCDecoder::fixedPitch(const std::vector<Emitted>& emitted
   }
   if (static_cast<double>(onPitch) < settings.onPitch * static_cast<double>(letterGaps))
     return std::nullopt;
+  const std::size_t spaceClass = classCount() - 1;
+  double spanSum = 0;
+  std::size_t spaces = 0;
+  for (std::size_t i = 1; i + 1 < emitted.size(); ++i) {
+    if (emitted[i].classIndex == spaceClass && isLatinSymbol(symbol(emitted[i - 1].classIndex)) &&
+        isLatinSymbol(symbol(emitted[i + 1].classIndex))) {
+      spanSum += emitted[i + 1].frame - emitted[i - 1].frame;
+      ++spaces;
+    }
+  }
+  if (spaces == 0 || spanSum < settings.spaceInPitches * pitch * static_cast<double>(spaces))
+    return std::nullopt;
   return pitch;
 }
 
@@ -642,16 +649,6 @@ std::optional<SpaceGap> CTCDecoder::weighGap(const std::vector<Emitted>& emitted
         isSentenceOrClauseMark(previous) && (previous != "." || isCapital(current));
     if (sentenceOrClause && isLatinLetter(current) && isLatinLetter(beforePrevious) && wider) {
       gap.needed = std::min(gap.needed, settings.markAtWiderGap);
-    }
-    // The gap would close an English word of one or two letters that starts
-    // the line or follows a space.
-    const auto wordStart = [&](std::size_t i) { return i == 0 || isSpace(i - 1); };
-    const bool shortWord = isLatinLetter(current) &&
-                           ((wordStart(next - 1) && isShortWord(previous)) ||
-                            (next >= 2 && wordStart(next - 2) && isLatinLetter(beforePrevious) &&
-                             isShortWord(beforePrevious + previous)));
-    if (shortWord && spacing.usualLetterGap && gap.frames == *spacing.usualLetterGap) {
-      gap.needed = std::min(gap.needed, settings.shortWordAtUsualGap);
     }
   } else {
     return std::nullopt;
