@@ -405,3 +405,326 @@ TEST(CTCDecoder, SpaceFiguresShowARestoredCharacterAsWritten) {
 
 }  // namespace
 }  // namespace brindlewox
+
+namespace brindlewox {
+namespace {
+
+// A line built by hand for the passes after the greedy path: symbols of
+// kLatin at given frames (0.9, the blank the rest), blank frames elsewhere,
+// with space evidence and runner-ups moved onto a frame from its top class.
+const std::vector<std::string> kLatin = {"a", "b", "e", "f",  "h",  "i",  "k",  "l", "m", "n", "o",
+                                         "p", "r", "s", "t",  "T",  "v",  "x",  "0", "1", "5", "6",
+                                         ".", ",", "(", "（", "，", "：", "中", "·", "•", "I", "y",
+                                         "d", "j", "c", "u",  "g",  "w",  ":",  ")", "）"};
+
+class HandLine {
+ public:
+  explicit HandLine(int frames)
+      : frames_(frames), rows_(static_cast<std::size_t>(frames) * classes(), 0.0F) {
+    for (int f = 0; f < frames; ++f) row(f)[0] = 1.0F;
+  }
+  static std::size_t classes() { return kLatin.size() + 2; }
+  static std::size_t classOf(const std::string& symbol) {
+    if (symbol == " ") return classes() - 1;
+    const auto found = std::find(kLatin.begin(), kLatin.end(), symbol);
+    if (found == kLatin.end()) ADD_FAILURE() << symbol << " is not in the test's dictionary";
+    return static_cast<std::size_t>(found - kLatin.begin()) + 1;
+  }
+  // The symbols from frame `first`, each gaps[i] frames after the one before.
+  HandLine& write(const std::vector<std::string>& symbols, int first,
+                  const std::vector<int>& gaps) {
+    int frame = first;
+    for (std::size_t i = 0; i < symbols.size(); ++i) {
+      put(frame, symbols[i]);
+      if (i < gaps.size()) frame += gaps[i];
+    }
+    return *this;
+  }
+  HandLine& put(int frame, const std::string& symbol) {
+    float* r = row(frame);
+    std::fill(r, r + classes(), 0.0F);
+    r[classOf(symbol)] = 0.9F;
+    r[0] = 0.1F;
+    return *this;
+  }
+  HandLine& space(int frame, float p) { return move(frame, classes() - 1, p); }
+  HandLine& runnerUp(int frame, const std::string& symbol, float p) {
+    return move(frame, classOf(symbol), p);
+  }
+
+  std::string read(bool restoreSpaces = true) const {
+    return CTCDecoder(kLatin, restoreSpaces).decode(rows_.data(), frames_).text;
+  }
+  SpaceFigures figures() const { return CTCDecoder(kLatin).spaceFigures(rows_.data(), frames_); }
+
+ private:
+  float* row(int frame) { return rows_.data() + static_cast<std::size_t>(frame) * classes(); }
+  HandLine& move(int frame, std::size_t c, float p) {
+    float* r = row(frame);
+    *std::max_element(r, r + classes()) -= p;
+    r[c] += p;
+    return *this;
+  }
+  int frames_;
+  std::vector<float> rows_;
+};
+
+std::vector<std::string> split(const std::string& ascii) {
+  std::vector<std::string> out;
+  for (const char c : ascii) out.emplace_back(1, c);
+  return out;
+}
+
+std::vector<int> even(std::size_t count, int pitch) {
+  return std::vector<int>(count, pitch);
+}
+
+TEST(CTCDecoderFixedPitch, ASpaceIsAWholeEmptyCellNotAWideLetterGap) {
+  // "man systemd journalctl" in a fixed-pitch font: every character 3
+  // frames after the last, narrow ones (t, l, j) included; each space a cell
+  // of its own, the first one written by the network.
+  std::vector<std::string> symbols = split("man");
+  symbols.emplace_back(" ");
+  for (const std::string& s : split("systemdjournalctl")) symbols.push_back(s);
+  std::vector<int> gaps = even(symbols.size() - 1, 3);
+  gaps[6] = 4;   // "sys|temd": a letter gap one frame wider, with some evidence
+  gaps[10] = 6;  // the space, one empty cell, barely seen by the network
+  HandLine line(90);
+  line.write(symbols, 1, gaps).space(21, 0.05F).space(37, 0.002F);
+  EXPECT_EQ(line.read(), "man systemd journalctl");
+  const SpaceFigures figures = line.figures();
+  ASSERT_TRUE(figures.fixedPitch.has_value());
+  EXPECT_NEAR(*figures.fixedPitch, 3.0, 0.1);
+  ASSERT_FALSE(figures.gaps.empty());
+  EXPECT_TRUE(std::all_of(figures.gaps.begin(), figures.gaps.end(), [](const SpaceGap& gap) {
+    return gap.rule == SpaceGap::Rule::fixedPitch;
+  }));
+  // Without a whole cell, no evidence makes a break.
+  HandLine tight(70);
+  std::vector<int> noCell = gaps;
+  noCell[10] = 4;
+  tight.write(symbols, 1, noCell).space(21, 0.05F).space(35, 0.5F);
+  EXPECT_EQ(tight.read(), "man systemdjournalctl");
+}
+
+TEST(CTCDecoderFixedPitch, ALineWhoseSpacesAreNarrowerThanACellIsProportional) {
+  // "many ofthose": letters at an even 3 frames, narrow ones too, as a
+  // serif line looks at a coarse pitch; but its written space spans 4
+  // frames from letter to letter, not two cells. "of|those", one frame
+  // wider with strong evidence, is a break.
+  std::vector<std::string> symbols = split("many");
+  symbols.emplace_back(" ");
+  for (const std::string& s : split("ofthose")) symbols.push_back(s);
+  HandLine line(40);
+  line.write(symbols, 1, {3, 3, 3, 2, 2, 3, 4, 3, 3, 3, 3}).space(19, 0.3F);
+  EXPECT_FALSE(line.figures().fixedPitch.has_value());
+  EXPECT_EQ(line.read(), "many of those");
+  // With a whole cell for its space the same letters are fixed-pitch.
+  HandLine cells(40);
+  cells.write(symbols, 1, {3, 3, 3, 3, 3, 3, 4, 3, 3, 3, 3}).space(21, 0.3F);
+  EXPECT_TRUE(cells.figures().fixedPitch.has_value());
+  EXPECT_EQ(cells.read(), "many ofthose");
+}
+
+TEST(CTCDecoderFixedPitch, ProportionalTextKeepsTheUsualGapRule) {
+  // The same letters in proportional type: gaps beside t, l, j are a frame
+  // narrower, and a gap one frame wider than usual with evidence is a break.
+  const std::vector<std::string> symbols = split("systemdjournalctl");
+  std::vector<int> gaps;
+  for (std::size_t i = 0; i + 1 < symbols.size(); ++i) {
+    const bool narrow = std::string("tlj").find(symbols[i][0]) != std::string::npos ||
+                        std::string("tlj").find(symbols[i + 1][0]) != std::string::npos;
+    gaps.push_back(narrow ? 2 : 3);
+  }
+  gaps[1] = 4;  // "sy|stemd", one frame wider than the usual 3
+  HandLine line(70);
+  line.write(symbols, 1, gaps).space(5, 0.05F);
+  EXPECT_EQ(line.read(), "sy stemdjournalctl");
+  EXPECT_FALSE(line.figures().fixedPitch.has_value());
+}
+
+TEST(CTCDecoderFixedPitch, APhotographedLineWithUnevenGapsIsNotFixedPitch) {
+  // A proportional line in a photo: narrow letters' gaps as wide as the
+  // rest, as in fixed-pitch type, but the gaps wander from 2 to 4 frames.
+  // Its word breaks, one frame wider than usual with some evidence, stay.
+  const std::vector<std::string> symbols = split("decomposesvkakandbkinto");
+  const std::vector<int> pattern = {3, 2, 4, 3, 3, 4, 2, 3};
+  std::vector<int> gaps;
+  for (std::size_t i = 0; i + 1 < symbols.size(); ++i) gaps.push_back(pattern[i % pattern.size()]);
+  gaps[9] = 4;   // "decomposes|vk"
+  gaps[11] = 4;  // "vk|ak"
+  gaps[13] = 4;  // "ak|and"
+  gaps[16] = 4;  // "and|bk"
+  int frame = 1;
+  std::vector<int> at;
+  for (std::size_t i = 0; i < symbols.size(); ++i) {
+    at.push_back(frame);
+    if (i < gaps.size()) frame += gaps[i];
+  }
+  HandLine line(frame + 2);
+  line.write(symbols, 1, gaps);
+  for (const std::size_t after : {9, 11, 13, 16}) line.space(at[after] + 2, 0.06F);
+  EXPECT_FALSE(line.figures().fixedPitch.has_value());
+  EXPECT_EQ(line.read(), "decomposes vk ak and bkinto");
+}
+
+TEST(CTCDecoderFixedPitch, ASpaceTheNetworkWroteIsKeptAtLessThanACell) {
+  // A fixed-pitch line where the network wrote a space in a gap of one
+  // pitch: only the spaces it left out are weighed against the cell.
+  std::vector<std::string> symbols = split("systemd");
+  symbols.emplace_back(" ");
+  for (const std::string& s : split("journalctl")) symbols.push_back(s);
+  HandLine line(70);
+  line.write(symbols, 1, even(symbols.size() - 1, 3));
+  EXPECT_EQ(line.read(), "systemd journalctl");
+}
+
+TEST(CTCDecoderFixedPitch, AFixedPitchWordInProportionalTextIsWeighedAgainstItsOwnGaps) {
+  // "abababab systemd abab": prose at 2 frames a letter, the command at an
+  // even 3 (so no wider letter gap is a break in it); evidence 0.05 inside
+  // the command, at "sys|temd".
+  auto read = [](int gapInside, float evidence = 0.05F) {
+    std::vector<std::string> symbols = split("abababab");
+    symbols.emplace_back(" ");
+    for (const std::string& s : split("systemd")) symbols.push_back(s);
+    symbols.emplace_back(" ");
+    for (const std::string& s : split("abab")) symbols.push_back(s);
+    std::vector<int> gaps = even(symbols.size() - 1, 2);
+    for (std::size_t i = 9; i < 15; ++i) gaps[i] = 3;  // within "systemd"
+    gaps[11] = gapInside;                              // s|t
+    HandLine line(60);
+    line.write(symbols, 1, gaps).space(26, evidence);  // s at 25, t at 28 or later
+    return line.read();
+  };
+  EXPECT_EQ(read(3), "abababab systemd abab");
+  EXPECT_EQ(read(4), "abababab systemd abab");
+  // A whole empty cell in it is still a break, and so is strong evidence.
+  EXPECT_EQ(read(5), "abababab sys temd abab");
+  EXPECT_EQ(read(4, 0.3F), "abababab sys temd abab");
+  // Between a number and a word the line's own spacing decides: "3,450.00 EUR",
+  // its digits set wider than the letters.
+  std::vector<std::string> symbols = split("ababab");
+  symbols.emplace_back(" ");
+  for (const std::string& s : split("1010bab")) symbols.push_back(s);
+  std::vector<int> gaps = even(symbols.size() - 1, 2);
+  for (std::size_t i = 7; i < 10; ++i) gaps[i] = 3;  // within "1010"
+  gaps[10] = 4;                                      // 0|b
+  HandLine line(40);
+  line.write(symbols, 1, gaps).space(26, 0.05F);  // 0 at 24, b at 28
+  EXPECT_EQ(line.read(), "ababab 1010 bab");
+}
+
+TEST(CTCDecoderFixedPitch, AProportionalWordSetWideKeepsItsBreak) {
+  // "abababab forher abab" in a photo: prose at 2 frames a letter, "forher"
+  // wider and uneven (3 to 5), its break "for|her" 5 frames with 0.09
+  // evidence. Its gaps are no fixed pitch, so the line's own rule decides.
+  std::vector<std::string> symbols = split("abababab");
+  symbols.emplace_back(" ");
+  for (const std::string& s : split("forher")) symbols.push_back(s);
+  symbols.emplace_back(" ");
+  for (const std::string& s : split("abab")) symbols.push_back(s);
+  std::vector<int> gaps = even(symbols.size() - 1, 2);
+  const std::vector<int> inside = {4, 3, 5, 5, 3};  // f|o, o|r, r|h, h|e, e|r
+  std::copy(inside.begin(), inside.end(), gaps.begin() + 9);
+  HandLine line(60);
+  line.write(symbols, 1, gaps).space(27, 0.09F);  // r at 24, h at 29
+  EXPECT_EQ(line.read(), "abababab for her abab");
+}
+
+TEST(CTCDecoderBullets, ALeadingRoundDotIsABulletWithItsSpace) {
+  HandLine middleDot(20);
+  middleDot.write({"·", "T", "h", "e", "m"}, 1, {3, 3, 3, 3});
+  EXPECT_EQ(middleDot.read(), "• Them");
+  // The network's own space is kept, not doubled.
+  HandLine spaced(20);
+  spaced.write({"•", " ", "T", "h", "e"}, 1, {2, 2, 3, 3});
+  EXPECT_EQ(spaced.read(), "• The");
+  // A dot inside the line is not a bullet, nor a dot alone.
+  HandLine inside(20);
+  inside.write({"a", "·", "b"}, 1, {3, 3});
+  EXPECT_EQ(inside.read(), "a·b");
+  HandLine alone(5);
+  alone.put(2, "·");
+  EXPECT_EQ(alone.read(), "·");
+}
+
+TEST(CTCDecoderLatinPunctuation, FullWidthMarksBetweenLatinSymbolsAreWrittenInAscii) {
+  auto read = [](const std::vector<std::string>& symbols) {
+    HandLine line(static_cast<int>(symbols.size()) * 3 + 2);
+    line.write(symbols, 1, even(symbols.size(), 3));
+    return line.read(false);
+  };
+  EXPECT_EQ(read({"f", "o", "r", "（", "v", "a", "r"}), "for(var");
+  EXPECT_EQ(read({"i", "n", "t", "，", "b", "：", "1"}), "int,b:1");
+  EXPECT_EQ(read({"（", "1", "）", "中"}),
+            "（1）中");  // a Chinese list's number at the line's edge
+  EXPECT_EQ(read({"a", " ", "（", " ", "b"}), "a ( b");  // past spaces
+  // Beside Han, on either side, the full-width form is the right one.
+  EXPECT_EQ(read({"中", "（", "a"}), "中（a");
+  EXPECT_EQ(read({"a", "，", "中"}), "a，中");
+  EXPECT_EQ(read({"（", "中", "）"}), "（中）");
+  // English quoted in a Chinese line keeps its full-width marks: "is（are）in".
+  EXPECT_EQ(read({"中", "：", "i", "s", "（", "a", "r", "e", "）", "i", "n"}), "中：is（are）in");
+  EXPECT_EQ(read({"i", "s", "（", "a", "r", "e", "）", "i", "n", "，", "中"}), "is（are）in，中");
+  // A comma or colon with a wider gap after it than before is punctuation
+  // before a word: in an English sentence typed with full-width marks
+  // ("other's，one") it stays; set tight inside a token it is ASCII.
+  auto spaced = [](int gapAfter) {
+    HandLine line(40);
+    line.write({"o", "t", "h", "e", "r", "，", "o", "n", "e"}, 1, {3, 3, 3, 3, 3, gapAfter, 3, 3});
+    return line.read(false);
+  };
+  EXPECT_EQ(spaced(5), "other，one");
+  EXPECT_EQ(spaced(4), "other,one");
+}
+
+TEST(CTCDecoderSentenceMarks, ASpaceAfterAStopOrCommaIsRestoredWhereTheGapHasRoom) {
+  // Proportional type: letters every 2 frames, "ta" and the mark after "n"
+  // closer; after the mark a gap of 3 (room for a space) or 2 (none).
+  auto read = [](const std::string& mark, int gap, float evidence,
+                 const std::string& next = "Then") {
+    std::vector<std::string> symbols = split("taken" + mark + next);
+    std::vector<int> gaps = even(symbols.size() - 1, 2);
+    gaps[0] = 1;
+    gaps[4] = 1;
+    gaps[5] = gap;
+    HandLine line(40);
+    line.write(symbols, 1, gaps).space(10, evidence);
+    return line.read();
+  };
+  EXPECT_EQ(read(".", 3, 0.002F), "taken. Then");
+  EXPECT_EQ(read(",", 3, 0.002F), "taken, Then");
+  EXPECT_EQ(read(".", 2, 0.002F), "taken.Then");  // no room: a file name's dot
+  EXPECT_EQ(read(".", 3, 0.0F), "taken.Then");    // room, but no sign of a space at all
+  EXPECT_EQ(read("5", 3, 0.002F), "taken5Then");  // not after a mark
+  // A comma before a small letter is a clause's, a stop a name's ("hostname.domain").
+  EXPECT_EQ(read(",", 3, 0.002F, "then"), "taken, then");
+  EXPECT_EQ(read(".", 3, 0.002F, "then"), "taken.then");
+}
+
+TEST(CTCDecoderDigitsAndLetters, LookAlikesAreReadByTheirNeighboursAndTheRunnerUp) {
+  auto read = [](const std::string& text, int frame, const std::string& runnerUp, float p) {
+    const std::vector<std::string> symbols = split(text);
+    HandLine line(static_cast<int>(symbols.size()) * 3 + 2);
+    line.write(symbols, 1, even(symbols.size(), 3));
+    if (!runnerUp.empty()) line.runnerUp(1 + 3 * frame, runnerUp, p);
+    return line.read(false);
+  };
+  // l, i or I between digits is a 1, whatever the runner-up.
+  EXPECT_EQ(read("5l5", 0, "", 0), "515");
+  EXPECT_EQ(read("1i6I0", 0, "", 0), "11610");
+  // Beside one digit a letter stays, whatever the runner-up ("total 3").
+  EXPECT_EQ(read("tal6", 2, "1", 0.2F), "tal6");
+  // A digit between letters is the letter its runner-up is, and only then.
+  EXPECT_EQ(read("fi1e", 2, "l", 0.2F), "file");
+  EXPECT_EQ(read("b0at", 1, "o", 0.2F), "boat");
+  EXPECT_EQ(read("fi1e", 2, "", 0), "fi1e");
+  EXPECT_EQ(read("fi1e", 2, "l", 0.005F), "fi1e");  // a runner-up too faint to count
+  EXPECT_EQ(read("e1b", 1, "l", 0.045F), "e1b");    // "twelve 1b": a trace of l is no reading
+  EXPECT_EQ(read("fu1l", 2, "l", 0.27F), "full");
+  // A look-alike letter among letters stays a letter.
+  EXPECT_EQ(read("like", 0, "1", 0.2F), "like");
+}
+
+}  // namespace
+}  // namespace brindlewox

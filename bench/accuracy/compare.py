@@ -3,7 +3,7 @@
 tesseract per page with chi_sim+chi_tra+eng and OMP_THREAD_LIMIT=1; images
 straight to tesseract) on every file of a corpus made by make_corpus.py, and
 prints per group: seconds per page, character error, order-free character
-error, word error and order-free word error (English) and peak RSS, for both
+error, word error and order-free word error (groups with spaced words) and peak RSS, for both
 and as ratios.
 
 usage: compare.py BINARY CORPUS_DIR
@@ -16,7 +16,9 @@ import time
 from score import measures
 import tool_runs
 
-GROUPS = ("english", "simplified", "traditional", "mixed", "layouts")
+GROUPS = ("english", "simplified", "traditional", "mixed", "layouts", "code_english", "code_mixed")
+# Groups whose pages have words set apart by spaces, so word error is printed.
+WORD_GROUPS = ("english", "code_english", "code_mixed")
 
 
 def corpus_items(corpus, group):
@@ -72,7 +74,7 @@ def main():
         sp_o, sp_p = o[0] / pages, p[0] / pages
         free_o, free_p = mean(o[2], 1), mean(p[2], 1)
         wer = ("%7.3f %7.3f | %8.3f %8.3f" % (mean(o[2], 2), mean(p[2], 2), mean(o[2], 3), mean(p[2], 3))) \
-            if group == "english" else "%7s %7s | %8s %8s" % ("-", "-", "-", "-")
+            if group in WORD_GROUPS else "%7s %7s | %8s %8s" % ("-", "-", "-", "-")
         print("%-12s %5d | %8.2f %8.2f %6.2f | %7.3f %7.3f | %8.3f %8.3f %6.2f | %s | %7.0f %7.0f" % (
             group, pages, sp_o, sp_p, sp_o / sp_p, mean(o[2], 0), mean(p[2], 0), free_o, free_p,
             free_o / free_p if free_p else float("nan"), wer, o[1], p[1]))

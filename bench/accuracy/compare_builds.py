@@ -1,14 +1,15 @@
 #!/usr/bin/python3
 """Compares two builds of our tool on a corpus made by make_corpus.py, without
 the peer: per group, seconds per page, character error, order-free character
-error and, for English, word error and order-free word error, for each build.
+error and, for groups with spaced words, word error and order-free word error,
+for each build.
 For measuring a change against the build before it.
 
 usage: compare_builds.py BEFORE_BINARY AFTER_BINARY CORPUS_DIR
 """
 import sys
 
-from compare import GROUPS, corpus_items
+from compare import GROUPS, WORD_GROUPS, corpus_items
 from score import measures
 from tool_runs import ours
 
@@ -36,7 +37,7 @@ def main():
     for group in GROUPS:
         for label in ("before", "after"):
             seconds, (cer, free, wer, werf) = scored[label][group]
-            words = ("%.3f | %.3f" % (wer, werf)) if group == "english" else "- | -"
+            words = ("%.3f | %.3f" % (wer, werf)) if group in WORD_GROUPS else "- | -"
             print("| %s | %s | %.2f | %.3f | %.3f | %s |" % (group, label, seconds, cer, free, words))
 
 

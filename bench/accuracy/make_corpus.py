@@ -10,7 +10,9 @@ The group "layouts" holds pages whose order is hard, in English and in
 simplified Chinese: a three-column gazette scanned at 72 and at 100 dpi, a
 report with a key-figures sidebar at its left or right (some with a tab of
 upright characters down the page's edge), and a table of two wide columns
-whose descriptions wrap.
+whose descriptions wrap. The groups "code_english" and "code_mixed" hold
+manual-like pages: bulleted lists (English, or Chinese with English words)
+around a monospace code block, born-digital and scanned at 150 dpi.
 
 usage: make_corpus.py OUT_DIR [--seed S] [--pages N]
 """
@@ -23,11 +25,14 @@ import cairo
 from PIL import Image, ImageDraw, ImageFilter, ImageFont
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "perf"))
-from make_bench_data import CJK, sentence  # noqa: E402  (the benchmark pages' text)
+from make_bench_data import CJK, SIMPLIFIED, sentence  # noqa: E402  (the benchmark pages' text)
 
 GROUPS = ("english", "simplified", "traditional", "mixed")
 LATIN_FAMILY = "DejaVu Serif"
 LATIN_FILE = "/usr/share/fonts/truetype/dejavu/DejaVuSerif.ttf"
+MONO_FAMILY = "DejaVu Sans Mono"
+MONO_FILE = "/usr/share/fonts/truetype/dejavu/DejaVuSansMono.ttf"
+CODE_GROUPS = ("code_english", "code_mixed")
 
 
 def family_for(group, line):
@@ -251,6 +256,93 @@ def table_page(rng, chinese=False):
     return image.convert("RGB"), truth
 
 
+# Pieces of shell commands and C-like code, as a manual prints them: words
+# split by a fixed-pitch font's even gaps are what these pages measure.
+COMMANDS = ("systemctl", "journalctl", "apt-get", "dpkg", "tar", "grep", "sed", "find", "chmod", "rsync", "mount",
+            "ssh-keygen", "update-alternatives", "debsums", "lsblk", "ip")
+OPTIONS = ("-u", "-xzf", "-C", "--since", "--status", "-rn", "--list", "-l", "-a", "--purge", "-i", "-p")
+ARGUMENTS = ("ssh.service", "/etc/fstab", "archive.tar.gz", "/var/log", "today", "nginx", "target", "fnmatch(3)",
+             "/tmp/build", "user@host", "sources.list", "README.md", "100", "T16", "2048", "0755")
+IDENTIFIERS = ("count", "total", "index", "buffer", "length", "values", "primes", "result", "name", "size")
+
+
+def code_line(rng):
+    kind = rng.randrange(4)
+    if kind == 0:
+        words = [rng.choice(COMMANDS)] + [rng.choice(OPTIONS + ARGUMENTS) for _ in range(rng.randint(1, 4))]
+        return "$ " + " ".join(words)
+    if kind == 1:
+        a, b = rng.sample(IDENTIFIERS, 2)
+        return "for (int %s = 0; %s < %s; ++%s) {" % (a, a, b, a)
+    if kind == 2:
+        a, b = rng.sample(IDENTIFIERS, 2)
+        return "    %s += %s[%d];" % (a, b, rng.randint(0, 99))
+    a, b = rng.sample(IDENTIFIERS, 2)
+    return "if (%s != %s) return %d;" % (a, b, rng.randint(0, 9))
+
+
+def bullet_item(rng, mixed):
+    """One short item of a bulleted list; mixed items are Chinese with an
+    English command or word in them."""
+    if not mixed:
+        return "\u2022 " + sentence(rng, "english")
+    han = lambda: "".join(rng.choice(SIMPLIFIED) for _ in range(rng.randint(3, 6)))
+    return "\u2022 %s %s %s\uff0c%s\u3002" % (han(), rng.choice(COMMANDS), han(), han())
+
+
+def code_page_lines(rng, mixed):
+    """(text, monospace) rows of one page: a list, a code block, a list."""
+    rows = [(bullet_item(rng, mixed), False) for _ in range(rng.randint(4, 6))]
+    rows += [(code_line(rng), True) for _ in range(rng.randint(6, 9))]
+    rows += [(bullet_item(rng, mixed), False) for _ in range(rng.randint(4, 6))]
+    return rows
+
+
+def code_font_family(text, monospace):
+    if monospace:
+        return MONO_FAMILY
+    return "Noto Sans CJK SC" if any("\u4e00" <= ch <= "\u9fff" for ch in text) else LATIN_FAMILY
+
+
+def write_code_pdf(path, rng, mixed, pages):
+    surface = cairo.PDFSurface(path, 612, 792)
+    context = cairo.Context(surface)
+    truths = []
+    for _ in range(pages):
+        size = rng.choice([9, 10, 11])
+        truth = []
+        for row, (text, monospace) in enumerate(code_page_lines(rng, mixed)):
+            context.select_font_face(code_font_family(text, monospace))
+            context.set_font_size(size)
+            context.move_to(60 + (20 if monospace else 0), 80 + row * size * 1.8)
+            context.show_text(text)
+            truth.append(text.strip())
+        truths.append(truth)
+        surface.show_page()
+    surface.finish()
+    write_truth(path, truths)
+
+
+def scanned_code_page(rng, mixed, dpi=150):
+    scale = dpi / 72.0
+    image = Image.new("L", (int(612 * scale), int(792 * scale)), 255)
+    draw = ImageDraw.Draw(image)
+    size = rng.choice([10, 11])
+    truth = []
+    for row, (text, monospace) in enumerate(code_page_lines(rng, mixed)):
+        if monospace:
+            font = ImageFont.truetype(MONO_FILE, int(size * scale))
+        elif any("\u4e00" <= ch <= "\u9fff" for ch in text):
+            font = ImageFont.truetype(CJK, int(size * scale), index=2)
+        else:
+            font = ImageFont.truetype(LATIN_FILE, int(size * scale))
+        draw.text(((60 + (20 if monospace else 0)) * scale, (70 + row * size * 1.8) * scale), text, font=font, fill=20)
+        truth.append(text.strip())
+    image = image.rotate(rng.uniform(-0.8, 0.8), resample=Image.BICUBIC, fillcolor=255, expand=False)
+    image = image.filter(ImageFilter.GaussianBlur(radius=0.6))
+    return image.convert("RGB"), truth
+
+
 def write_truth(path, pages):
     with open(path + ".truth", "w", encoding="utf-8") as f:
         f.write("\f".join("\n".join(lines) for lines in pages))
@@ -293,6 +385,17 @@ def main():
                                  ("table.png", table_page(layout_rng)),
                                  ("table_zh.png", table_page(layout_rng, True))):
         path = os.path.join(folder, name)
+        image.save(path)
+        write_truth(path, [truth])
+    # Manual-like pages, from a generator of their own too.
+    code_rng = random.Random(args.seed + 2)
+    for group in CODE_GROUPS:
+        folder = os.path.join(args.out, group)
+        os.makedirs(folder, exist_ok=True)
+        mixed = group == "code_mixed"
+        write_code_pdf(os.path.join(folder, "digital.pdf"), code_rng, mixed, 2)
+        image, truth = scanned_code_page(code_rng, mixed)
+        path = os.path.join(folder, "scanned.png")
         image.save(path)
         write_truth(path, [truth])
     large = os.path.join(args.out, "large")

@@ -1,14 +1,16 @@
 // Dumps what the CTC decoder sees on each line of a page, so that word-break
 // rules can be measured offline (bench/studies/word_breaks.py) without re-running the
 // networks: per line, per frame, the top class, its probability and the
-// space class's probability, and the decoder's own space figures (its symbols
-// after its passes, and each gap a space rule weighed). Lines are found and
-// cut as the tool does; every page of a PDF is drawn as the tool draws it.
+// space class's probability, and the decoder's own space figures (its
+// symbols after its passes, and each gap a space rule weighed). Lines are
+// found and cut as the tool does; every page of a PDF is drawn as the tool
+// draws it.
 //
 // One JSON object per page on standard output:
 //   {"input": PATH, "page": N, "lines": [{"height": PX, "width": PX, "frames": [[class, p, space],
-//   ...], "symbols": [...], "usual": FRAMES|null, "pitch": null,
-//   "gaps": [[next, rule, frames, evidence, needed], ...]}, ...]}
+//   ...],
+//     "symbols": [...], "usual": FRAMES|null, "pitch": FRAMES|null,
+//     "gaps": [[next, rule, frames, evidence, needed], ...]}, ...]}
 // and, with --dictionary, first a line {"dictionary": [symbols...]}.
 //
 // usage: word_break_trace [--dictionary] INPUT...
@@ -43,6 +45,11 @@ std::string jsonString(const std::string& text) {
   return out + "\"";
 }
 
+bool endsWith(const std::string& text, const std::string& tail) {
+  return text.size() >= tail.size() &&
+         text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
 const char* ruleName(brindlewox::SpaceGap::Rule rule) {
   using Rule = brindlewox::SpaceGap::Rule;
   switch (rule) {
@@ -52,13 +59,12 @@ const char* ruleName(brindlewox::SpaceGap::Rule rule) {
       return "clause before Han";
     case Rule::betweenLatin:
       return "between Latin";
+    case Rule::fixedPitch:
+      return "fixed pitch";
+    case Rule::afterBullet:
+      return "after bullet";
   }
   return "?";
-}
-
-bool endsWith(const std::string& text, const std::string& tail) {
-  return text.size() >= tail.size() &&
-         text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
 std::vector<brindlewox::Bitmap> pages(const std::string& path) {
@@ -131,13 +137,13 @@ int main(int argc, char** argv) {
         const SpaceFigures figures =
             networks->reader().decoder().spaceFigures(rows.ptr<float>(), rows.rows);
         out += ", \"symbols\": [";
-        for (std::size_t s = 0; s < figures.symbols.size(); ++s) {
+        for (std::size_t s = 0; s < figures.symbols.size(); ++s)
           out += (s ? ", " : "") + jsonString(figures.symbols[s]);
-        }
         out += "], \"usual\": " +
                (figures.usualLetterGap ? std::to_string(*figures.usualLetterGap) : "null");
-        // No fixed-pitch rule yet: the script reads a pitch where there is one.
-        out += ", \"pitch\": null, \"gaps\": [";
+        char pitch[32] = "null";
+        if (figures.fixedPitch) std::snprintf(pitch, sizeof pitch, "%.3f", *figures.fixedPitch);
+        out += ", \"pitch\": " + std::string(pitch) + ", \"gaps\": [";
         for (std::size_t g = 0; g < figures.gaps.size(); ++g) {
           const SpaceGap& gap = figures.gaps[g];
           char cell[128];

@@ -1,6 +1,8 @@
 #include "platform/recognizer/ctc_decoder.h"
 
 #include <algorithm>
+#include <cmath>
+#include <string_view>
 #include <utility>
 
 #include "platform/recognizer/utf8.h"
@@ -35,6 +37,48 @@ struct SpaceRestorationSettings {
   // Below this many letter gaps the line's spacing is not known.
   std::size_t gapsForUsualSpacing = 4;
   float spacingUnknown = 0.03F;
+
+  // After . , ; or : before a letter, a gap wider than the line's usual one
+  // is the space English sets there ("taken.The", "block,a"): a stop or comma
+  // is narrow, so without a space the gap after it is narrower than usual.
+  // A stop only before a capital: before a small letter it is a name's dot
+  // ("hostname.domain", "popular.com").
+  float markAtWiderGap = 0.001F;
+
+  // Fixed-pitch text (code, terminal output) sets every character in a cell
+  // of the same width, so letter gaps are wide and even and a space is a
+  // whole empty cell: a gap of about two pitches. Taking a wide letter gap
+  // for a break split "sys temd". A line is fixed-pitch when the gaps beside
+  // narrow symbols (i, l, .) are as wide as the others; in proportional type
+  // they are about three quarters as wide.
+  std::size_t gapsForPitch = 8;
+  std::size_t narrowGapsForPitch = 3;
+  double evenPitch = 0.9;      // narrow gaps' mean over the others' at least this
+  double emptyCell = 1.5;      // a break's gap, in pitches
+  float inEmptyCell = 0.001F;  // the evidence such a gap needs
+  // Fixed-pitch throughout: this share of the line's letter gaps (its breaks
+  // left out) is the pitch rounded down or up. In a photographed page the
+  // gaps wander with the perspective and the print ("decomposes Vk, Ak and
+  // Bk", at 2 to 4 frames a letter, read as fixed-pitch lost its spaces);
+  // a fixed-pitch line on the tuning pages holds 0.9 or more.
+  double onPitch = 0.9;
+  // And its spaces are whole cells: from the letter before a space the
+  // network wrote to the one after is two pitches, where proportional type
+  // (whose gaps at a coarse pitch of about 3 frames can look as even) has
+  // about one and a half. The tuning pages' fixed-pitch lines span 1.9 to
+  // 2.5 pitches, their prose and the generated serif pages 1.2 to 1.75. A
+  // line with no space of its own is not known to be fixed-pitch.
+  double spaceInPitches = 1.8;
+  // A fixed-pitch word inside proportional text: its own letter gaps no more
+  // than a frame apart ("sys temd" at 3 and 4 frames, where the prose has 2);
+  // a proportional word that happens to be set wide ("that Bree" in a photo)
+  // spreads from 1 to 5.
+  int runSpread = 1;
+  // Space evidence this strong is a break wherever the proportional rule
+  // takes it, even inside a word judged fixed-pitch: on the tuning pages a
+  // word at a fixed pitch had at most 0.19 at the gaps it must not break,
+  // spaces refused there up to 0.47.
+  float strongInRun = 0.2F;
 };
 constexpr SpaceRestorationSettings kSpaceRestoration{};
 // Above any probability: the evidence needed where there is never a break.
@@ -46,6 +90,20 @@ constexpr float kNoBreak = 2.0F;
 constexpr const char* kFullWidthPunctuation[] = {"。", "，", "、", "：", "；",
                                                  "！", "？", "）", "」", "》"};
 constexpr float kCloseCandidate = 0.03F;
+
+// Full-width marks a Latin line's punctuation is misread as ("for（var",
+// "int，b"), with the ASCII form the text meant.
+constexpr std::pair<const char*, const char*> kFullWidthAscii[] = {
+    {"（", "("}, {"）", ")"}, {"，", ","}, {"：", ":"}, {"；", ";"}, {"？", "?"}};
+
+// A digit read as a letter ("T16" as "Ti6") or a letter as a digit: the
+// confusable pairs, and how likely the other reading must be, as the frame's
+// runner-up, to be taken: a strong second reading, not a trace of one. In
+// "twelve 1b" (a misread "16") the 1 had l at 0.045 and read "lb"; where the
+// letter was right ("DIS", "full") it had 0.1 to 0.48.
+constexpr std::pair<char, char> kLookAlikes[] = {
+    {'l', '1'}, {'i', '1'}, {'I', '1'}, {'o', '0'}, {'O', '0'}};
+constexpr float kRunnerUpAgrees = 0.1F;
 
 // A traditional character the network knows only in simplified form (軟 as
 // 软, 編 as 编) often loses its frame to the blank, with the simplified form
@@ -88,6 +146,26 @@ bool isClausePunctuation(const std::string& symbol) {
 
 bool isDigit(const std::string& symbol) {
   return symbol.size() == 1 && symbol[0] >= '0' && symbol[0] <= '9';
+}
+
+// Narrow in proportional type, a full cell in fixed-pitch type.
+bool isNarrow(const std::string& symbol) {
+  return symbol.size() == 1 &&
+         std::string_view("ijlrtfI1.,;:'!|()[]`").find(symbol[0]) != std::string_view::npos;
+}
+
+// The round dots a list's bullet is read as.
+bool isBulletDot(const std::string& symbol) {
+  return symbol == "·" || symbol == "•";
+}
+
+bool isCapital(const std::string& symbol) {
+  return symbol.size() == 1 && symbol[0] >= 'A' && symbol[0] <= 'Z';
+}
+
+// Marks after which English sets a space before the next word.
+bool isSentenceOrClauseMark(const std::string& symbol) {
+  return symbol == "." || symbol == "," || symbol == ";" || symbol == ":";
 }
 
 // Printable ASCII other than the space: letters, digits and punctuation.
@@ -138,6 +216,18 @@ CTCDecoder::CTCDecoder(std::vector<std::string> dictionary, bool restoreSpaces)
     if (found != dictionary_.end())
       fullWidthPunctuation_.push_back(static_cast<std::size_t>(found - dictionary_.begin()) + 1);
   }
+  for (std::size_t i = 0; i < dictionary_.size(); ++i) classes_.emplace(dictionary_[i], i + 1);
+  for (const auto& [mark, ascii] : kFullWidthAscii) {
+    const std::optional<std::size_t> from = classOf(mark);
+    const std::optional<std::size_t> to = classOf(ascii);
+    if (from && to) fullWidthToAscii_.emplace_back(*from, *to);
+  }
+}
+
+std::optional<std::size_t> CTCDecoder::classOf(const std::string& symbol) const {
+  const auto found = classes_.find(symbol);
+  if (found == classes_.end()) return std::nullopt;
+  return found->second;
 }
 
 DecodedLine CTCDecoder::decode(const float* probabilities, int frames) const {
@@ -155,10 +245,11 @@ SpaceFigures CTCDecoder::spaceFigures(const float* probabilities, int frames) co
   const std::vector<Emitted> emitted = emittedSymbols(probabilities, frames);
   SpaceFigures figures;
   figures.usualLetterGap = usualLetterGap(emitted);
+  figures.fixedPitch = fixedPitch(emitted);
+  const Spacing spacing{figures.usualLetterGap, figures.fixedPitch};
   for (std::size_t i = 0; i < emitted.size(); ++i) {
     figures.symbols.push_back(written(emitted[i]));
-    if (const std::optional<SpaceGap> gap =
-            weighGap(emitted, i, probabilities, figures.usualLetterGap)) {
+    if (const std::optional<SpaceGap> gap = weighGap(emitted, i, probabilities, spacing)) {
       figures.gaps.push_back(*gap);
     }
   }
@@ -170,6 +261,9 @@ std::vector<CTCDecoder::Emitted> CTCDecoder::emittedSymbols(const float* probabi
   std::vector<Emitted> emitted = greedyPath(probabilities, frames);
   restoreDroppedHan(emitted, probabilities);
   readLoneLettersAsFullWidthMarks(emitted, probabilities);
+  readFullWidthMarksInLatinTextAsAscii(emitted);
+  readLettersAndDigitsByContext(emitted, probabilities);
+  readLeadingDotAsBullet(emitted);
   return emitted;
 }
 
@@ -250,15 +344,119 @@ void CTCDecoder::readLoneLettersAsFullWidthMarks(std::vector<Emitted>& emitted,
   }
 }
 
+// A full-width bracket, comma, colon, semicolon or question mark whose
+// nearest symbols on both sides (past spaces) are Latin is punctuation of
+// Latin text ("for（var", "int，b"): written in ASCII. Beside Han, where these
+// forms are the rule, nothing changes; nor at the line's edge, where a
+// Chinese list opens with "（1）"; nor anywhere on a line that holds Han.
+void CTCDecoder::readFullWidthMarksInLatinTextAsAscii(std::vector<Emitted>& emitted) const {
+  const std::size_t spaceClass = classCount() - 1;
+  // The nearest symbol other than a space from `i` in `step`: Latin, something else, or none.
+  enum class Side { latin, other, edge };
+  auto side = [&](std::size_t i, std::ptrdiff_t step) {
+    for (auto j = static_cast<std::ptrdiff_t>(i) + step;
+         j >= 0 && j < static_cast<std::ptrdiff_t>(emitted.size()); j += step) {
+      const Emitted& neighbour = emitted[static_cast<std::size_t>(j)];
+      if (neighbour.classIndex == spaceClass) continue;
+      return isLatinSymbol(written(neighbour)) ? Side::latin : Side::other;
+    }
+    return Side::edge;
+  };
+  // A line that holds Han is Chinese text, or English quoted in it, whose
+  // brackets are full-width by choice ("Who is（are）in"): all stay.
+  if (std::any_of(emitted.begin(), emitted.end(),
+                  [&](const Emitted& e) { return isHan(written(e)); }))
+    return;
+  for (std::size_t i = 0; i < emitted.size(); ++i) {
+    const auto mark =
+        std::find_if(fullWidthToAscii_.begin(), fullWidthToAscii_.end(),
+                     [&](const auto& pair) { return pair.first == emitted[i].classIndex; });
+    if (mark == fullWidthToAscii_.end() || emitted[i].restored) continue;
+    const Side before = side(i, -1);
+    const Side after = side(i, 1);
+    if (before != Side::latin || after != Side::latin) continue;
+    // A comma, colon or semicolon inside a token ("int，b:") is set as
+    // tight after as before. One with a gap after it wider than that is
+    // punctuation before a word, which on these pages was as often a
+    // full-width mark typed in an English sentence ("each other's，one")
+    // as a comma and its space misread.
+    const std::string ascii = symbol(mark->second);
+    if (ascii == "," || ascii == ":" || ascii == ";") {
+      const bool tight =
+          i > 0 && i + 1 < emitted.size() && emitted[i - 1].classIndex != spaceClass &&
+          emitted[i + 1].classIndex != spaceClass &&
+          emitted[i + 1].frame - emitted[i].frame <= emitted[i].frame - emitted[i - 1].frame + 1;
+      if (!tight) continue;
+    }
+    emitted[i].classIndex = mark->second;
+  }
+}
+
+// Letters and digits that look alike, read by their neighbours: l, i or I
+// between two digits is a 1 ("1l5"), as o between digits is a 0. The other
+// way round, context alone is weak ("mp3", "x86" mix them on purpose), so a
+// digit between letters is a letter only where the network's own runner-up
+// in its frame is that letter. A letter beside one digit stays: the next
+// word may start with a digit ("total 3" read "tota1 3" when it did not).
+void CTCDecoder::readLettersAndDigitsByContext(std::vector<Emitted>& emitted,
+                                               const float* probabilities) const {
+  auto at = [&](std::size_t i) {
+    return i < emitted.size() ? symbol(emitted[i].classIndex) : std::string();
+  };
+  for (std::size_t i = 0; i < emitted.size(); ++i) {
+    const std::string current = at(i);
+    if (current.size() != 1) continue;
+    const std::string before = i > 0 ? at(i - 1) : std::string();
+    const std::string after = at(i + 1);
+    for (const auto& [letter, digit] : kLookAlikes) {
+      const std::optional<std::size_t> letterClass = classOf(std::string(1, letter));
+      const std::optional<std::size_t> digitClass = classOf(std::string(1, digit));
+      if (!letterClass || !digitClass) continue;
+      const float* row = rowAt(probabilities, classCount(), emitted[i].frame);
+      const auto runnerUpIs = [&](std::size_t c) {
+        return runnerUp(emitted[i], probabilities) == c && row[c] >= kRunnerUpAgrees;
+      };
+      if (current[0] == letter) {
+        // o between digits is left to readLetterOAsZeroInNumbers(), which sees whole words.
+        if (isDigit(before) && isDigit(after) && digit == '1') emitted[i].classIndex = *digitClass;
+        break;
+      }
+      if (current[0] == digit && isLatinLetter(before) && isLatinLetter(after) &&
+          runnerUpIs(*letterClass)) {
+        emitted[i].classIndex = *letterClass;
+        break;
+      }
+    }
+  }
+}
+
+std::size_t CTCDecoder::runnerUp(const Emitted& emitted, const float* probabilities) const {
+  const float* row = rowAt(probabilities, classCount(), emitted.frame);
+  std::size_t best = 0;
+  for (std::size_t c = 1; c < classCount(); ++c) {
+    if (c != emitted.classIndex && (best == 0 || row[c] > row[best])) best = c;
+  }
+  return best;
+}
+
+// A round dot that opens a line is a list's bullet, whatever dot the network
+// took it for ("·White"); withRestoredSpaces() sets its space.
+void CTCDecoder::readLeadingDotAsBullet(std::vector<Emitted>& emitted) const {
+  const std::optional<std::size_t> bullet = classOf("•");
+  if (emitted.size() < 2 || !bullet || !isBulletDot(symbol(emitted[0].classIndex))) return;
+  emitted[0].classIndex = *bullet;
+}
+
 // The line's text, with a space wherever weighGap() finds a break the network
 // left out, when restoring spaces.
 std::string CTCDecoder::withRestoredSpaces(const std::vector<Emitted>& emitted,
                                            const float* probabilities) const {
-  const std::optional<int> usualGap = restoreSpaces_ ? usualLetterGap(emitted) : std::nullopt;
+  Spacing spacing;
+  if (restoreSpaces_) spacing = {usualLetterGap(emitted), fixedPitch(emitted)};
   std::string text;
   for (std::size_t i = 0; i < emitted.size(); ++i) {
     if (restoreSpaces_) {
-      const std::optional<SpaceGap> gap = weighGap(emitted, i, probabilities, usualGap);
+      const std::optional<SpaceGap> gap = weighGap(emitted, i, probabilities, spacing);
       if (gap && gap->breaks()) text += ' ';
     }
     text += written(emitted[i]);
@@ -279,15 +477,110 @@ std::optional<int> CTCDecoder::usualLetterGap(const std::vector<Emitted>& emitte
   return median(letterGaps);
 }
 
+// The line's character pitch in frames, when it is set at a fixed pitch:
+// the mean gap between neighbouring Latin symbols (a space's double gaps
+// left out), where the gaps beside narrow symbols are as wide as the rest.
+std::optional<double> CTCDecoder::fixedPitch(const std::vector<Emitted>& emitted) const {
+  std::vector<std::pair<int, bool>> gaps;  // frames, and whether beside a narrow symbol
+  for (std::size_t i = 0; i + 1 < emitted.size(); ++i) {
+    const std::string a = symbol(emitted[i].classIndex);
+    const std::string b = symbol(emitted[i + 1].classIndex);
+    if (isLatinSymbol(a) && isLatinSymbol(b)) {
+      gaps.emplace_back(emitted[i + 1].frame - emitted[i].frame, isNarrow(a) || isNarrow(b));
+    }
+  }
+  const SpaceRestorationSettings& settings = kSpaceRestoration;
+  if (gaps.size() < settings.gapsForPitch) return std::nullopt;
+  std::vector<int> widths;
+  for (const auto& gap : gaps) widths.push_back(gap.first);
+  const int usual = median(widths);
+  double narrowSum = 0;
+  double otherSum = 0;
+  std::size_t narrowCount = 0;
+  std::size_t otherCount = 0;
+  for (const auto& [frames, narrow] : gaps) {
+    if (frames > settings.emptyCell * usual) continue;  // a space the network did not write
+    (narrow ? narrowSum : otherSum) += frames;
+    ++(narrow ? narrowCount : otherCount);
+  }
+  if (narrowCount < settings.narrowGapsForPitch || otherCount < settings.narrowGapsForPitch)
+    return std::nullopt;
+  const double narrowMean = narrowSum / static_cast<double>(narrowCount);
+  const double otherMean = otherSum / static_cast<double>(otherCount);
+  if (narrowMean < settings.evenPitch * otherMean) return std::nullopt;
+  const double pitch = (narrowSum + otherSum) / static_cast<double>(narrowCount + otherCount);
+  std::size_t letterGaps = 0;
+  std::size_t onPitch = 0;
+  for (const auto& gap : gaps) {
+    const int frames = gap.first;
+    if (frames > settings.emptyCell * usual) continue;
+    ++letterGaps;
+    if (frames >= std::floor(pitch) && frames <= std::ceil(pitch)) ++onPitch;
+  }
+  if (static_cast<double>(onPitch) < settings.onPitch * static_cast<double>(letterGaps))
+    return std::nullopt;
+  const std::size_t spaceClass = classCount() - 1;
+  double spanSum = 0;
+  std::size_t spaces = 0;
+  for (std::size_t i = 1; i + 1 < emitted.size(); ++i) {
+    if (emitted[i].classIndex == spaceClass && isLatinSymbol(symbol(emitted[i - 1].classIndex)) &&
+        isLatinSymbol(symbol(emitted[i + 1].classIndex))) {
+      spanSum += emitted[i + 1].frame - emitted[i - 1].frame;
+      ++spaces;
+    }
+  }
+  if (spaces == 0 || spanSum < settings.spaceInPitches * pitch * static_cast<double>(spaces))
+    return std::nullopt;
+  return pitch;
+}
+
+// The median gap between the letters or digits of the run around the gap
+// before emitted[next] (up to four gaps each side, not past a space the
+// network wrote), the gap itself left out, where those gaps are even enough
+// for a fixed pitch; unknown with fewer than three.
+std::optional<int> CTCDecoder::runLetterGap(const std::vector<Emitted>& emitted,
+                                            std::size_t next) const {
+  const auto letterGap = [&](std::size_t after) -> std::optional<int> {
+    const std::string a = symbol(emitted[after - 1].classIndex);
+    const std::string b = symbol(emitted[after].classIndex);
+    if (!isLatinLetterOrDigit(a) || !isLatinLetterOrDigit(b)) return std::nullopt;
+    return emitted[after].frame - emitted[after - 1].frame;
+  };
+  const std::size_t spaceClass = classCount() - 1;
+  std::vector<int> gaps;
+  for (std::size_t i = next - 1, n = 0; i >= 1 && n < 4 && emitted[i].classIndex != spaceClass;
+       --i, ++n) {
+    if (const std::optional<int> gap = letterGap(i)) gaps.push_back(*gap);
+  }
+  for (std::size_t i = next + 1, n = 0;
+       i < emitted.size() && n < 4 && emitted[i].classIndex != spaceClass; ++i, ++n) {
+    if (const std::optional<int> gap = letterGap(i)) gaps.push_back(*gap);
+  }
+  if (gaps.size() < 3) return std::nullopt;
+  const auto [narrowest, widest] = std::minmax_element(gaps.begin(), gaps.end());
+  if (*widest - *narrowest > kSpaceRestoration.runSpread) return std::nullopt;
+  return median(gaps);
+}
+
 std::optional<SpaceGap> CTCDecoder::weighGap(const std::vector<Emitted>& emitted, std::size_t next,
                                              const float* probabilities,
-                                             std::optional<int> usualLetterGap) const {
+                                             const Spacing& spacing) const {
   if (next == 0) return std::nullopt;
   const std::size_t classes = classCount();
   const std::size_t spaceClass = classes - 1;
   const auto isSpace = [&](std::size_t i) {
     return i < emitted.size() && emitted[i].classIndex == spaceClass;
   };
+  // "• White": a list item's first word is set apart from its bullet.
+  if (next == 1 && symbol(emitted[0].classIndex) == "•" && !isSpace(next)) {
+    SpaceGap gap;
+    gap.rule = SpaceGap::Rule::afterBullet;
+    gap.next = next;
+    gap.frames = emitted[1].frame - emitted[0].frame;
+    gap.evidence = spaceProbability(probabilities, classes, emitted[0].frame, emitted[1].frame);
+    gap.needed = -1.0F;
+    return gap;
+  }
   // A frame that emits a letter beside a space the network wrote carries
   // some of that space's probability too: no second break beside it.
   if ((next >= 2 && isSpace(next - 2)) || isSpace(next + 1)) return std::nullopt;
@@ -323,13 +616,40 @@ std::optional<SpaceGap> CTCDecoder::weighGap(const std::vector<Emitted>& emitted
     gap.evidence = spaceProbability(probabilities, classes, from, to);
     gap.needed = kSpaceRestoration.betweenScripts;
   } else if (isLatinSymbol(previous) && isLatinSymbol(current) && !insideNumber) {
-    gap.rule = SpaceGap::Rule::betweenLatin;
     // Only the frames between the two symbols: each symbol's own frame
     // carries space probability wherever it ends a word on either side.
     gap.evidence =
         to - from >= 2 ? spaceProbability(probabilities, classes, from + 1, to - 1) : 0.0F;
+    const SpaceRestorationSettings& settings = kSpaceRestoration;
+    if (spacing.fixedPitch) {
+      gap.rule = SpaceGap::Rule::fixedPitch;
+      gap.needed =
+          gap.frames >= settings.emptyCell * *spacing.fixedPitch ? settings.inEmptyCell : kNoBreak;
+      return gap;
+    }
+    // A word in a fixed-pitch font inside proportional text ("sys temd",
+    // "fnmat ch(3)") has wider letter gaps than the line's usual one: its own
+    // run of letters is set at a fixed pitch, where a space is an empty cell.
+    // Only between two letters: a number beside a word ("3,450.00 EUR") is
+    // no fixed-pitch word. Strong evidence is left to the proportional rule.
+    const std::optional<int> run = isLatinLetter(previous) && isLatinLetter(current)
+                                       ? runLetterGap(emitted, next)
+                                       : std::nullopt;
+    if (run && spacing.usualLetterGap && *run > *spacing.usualLetterGap &&
+        gap.evidence < settings.strongInRun) {
+      gap.rule = SpaceGap::Rule::fixedPitch;
+      gap.needed = gap.frames >= settings.emptyCell * *run ? settings.inEmptyCell : kNoBreak;
+      return gap;
+    }
+    gap.rule = SpaceGap::Rule::betweenLatin;
     const bool afterClause = isClausePunctuation(previous) && isLatinLetter(current);
-    gap.needed = evidenceNeeded(to - from, usualLetterGap, afterClause, kSpaceRestoration);
+    gap.needed = evidenceNeeded(to - from, spacing.usualLetterGap, afterClause, settings);
+    const bool wider = spacing.usualLetterGap && gap.frames > *spacing.usualLetterGap;
+    const bool sentenceOrClause =
+        isSentenceOrClauseMark(previous) && (previous != "." || isCapital(current));
+    if (sentenceOrClause && isLatinLetter(current) && isLatinLetter(beforePrevious) && wider) {
+      gap.needed = std::min(gap.needed, settings.markAtWiderGap);
+    }
   } else {
     return std::nullopt;
   }

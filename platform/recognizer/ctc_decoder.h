@@ -5,8 +5,10 @@
 //
 // Decoding is a series of passes over the symbols the greedy path emits:
 // Han characters lost to the blank are restored, a lone letter in CJK text
-// is read as the full-width mark it was, word breaks the network left out are
-// restored, and o is read as 0 in numbers. The decoder owns its dictionary
+// is read as the full-width mark it was, a full-width mark in Latin text as
+// its ASCII form, letters and digits by the symbols around them, a line's
+// leading dot as a bullet, word breaks the network left out are restored
+// (by the cell in fixed-pitch text), and o is read as 0 in numbers. The decoder owns its dictionary
 // and keeps nothing between lines: decoding is read-only.
 #pragma once
 
@@ -31,6 +33,8 @@ struct SpaceGap {
     betweenScripts,   // Han beside a Latin letter or digit: "中文 and"
     clauseBeforeHan,  // a Latin word's clause mark, then Han: "English, 简体"
     betweenLatin,     // two Latin symbols, other than a number's separator and digit
+    fixedPitch,       // two Latin symbols in a line set at a fixed pitch
+    afterBullet,      // a list item's bullet and its first word: always a break
   };
   Rule rule = Rule::betweenLatin;
   std::size_t next = 0;  // the symbol after the gap, in SpaceFigures::symbols
@@ -47,6 +51,7 @@ struct SpaceFigures {
   // spaces included; a restored Han character in its traditional form.
   std::vector<std::string> symbols;
   std::optional<int> usualLetterGap;  // frames; unknown on a line with few letters
+  std::optional<double> fixedPitch;   // frames per character, on a line set at a fixed pitch
   std::vector<SpaceGap> gaps;
 };
 
@@ -89,17 +94,31 @@ class CTCDecoder {
   void restoreDroppedHan(std::vector<Emitted>& emitted, const float* probabilities) const;
   void readLoneLettersAsFullWidthMarks(std::vector<Emitted>& emitted,
                                        const float* probabilities) const;
+  void readFullWidthMarksInLatinTextAsAscii(std::vector<Emitted>& emitted) const;
+  void readLettersAndDigitsByContext(std::vector<Emitted>& emitted,
+                                     const float* probabilities) const;
+  void readLeadingDotAsBullet(std::vector<Emitted>& emitted) const;
   std::string withRestoredSpaces(const std::vector<Emitted>& emitted,
                                  const float* probabilities) const;
   static void readLetterOAsZeroInNumbers(std::string& text);
 
-  // greedyPath() and the two passes that change its symbols.
+  // A line's letter spacing, as space restoration weighs gaps against it.
+  struct Spacing {
+    std::optional<int> usualLetterGap;
+    std::optional<double> fixedPitch;
+  };
+
+  // greedyPath() and the passes that change its symbols.
   std::vector<Emitted> emittedSymbols(const float* probabilities, int frames) const;
   std::optional<int> usualLetterGap(const std::vector<Emitted>& emitted) const;
+  std::optional<double> fixedPitch(const std::vector<Emitted>& emitted) const;
+  std::optional<int> runLetterGap(const std::vector<Emitted>& emitted, std::size_t next) const;
   // The gap before emitted[next], if a space rule applies there.
   std::optional<SpaceGap> weighGap(const std::vector<Emitted>& emitted, std::size_t next,
-                                   const float* probabilities,
-                                   std::optional<int> usualLetterGap) const;
+                                   const float* probabilities, const Spacing& spacing) const;
+  std::optional<std::size_t> classOf(const std::string& symbol) const;
+  // The likeliest class other than the blank and `emitted`'s own in its frame.
+  std::size_t runnerUp(const Emitted& emitted, const float* probabilities) const;
   std::string symbol(std::size_t classIndex) const;   // the class's own symbol
   std::string written(const Emitted& emitted) const;  // what the text shows for it
 
@@ -108,6 +127,9 @@ class CTCDecoder {
   std::vector<std::size_t>
       fullWidthPunctuation_;  // their classes, for reading a lone mark in CJK text
   std::map<std::size_t, std::string> unknownTraditional_;
+  std::vector<std::pair<std::size_t, std::size_t>>
+      fullWidthToAscii_;                        // classes of marks and their ASCII forms
+  std::map<std::string, std::size_t> classes_;  // each symbol's class
 };
 
 }  // namespace brindlewox
