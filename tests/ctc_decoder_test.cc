@@ -614,6 +614,31 @@ TEST(CTCDecoderFixedPitch, AFixedPitchWordInProportionalTextIsWeighedAgainstItsO
   EXPECT_EQ(line.read(), "ababab 1010 bab");
 }
 
+TEST(CTCDecoderFixedPitch, NoFixedPitchWordOnALineThatHoldsHan) {
+  // The line above with a Han character after it: English set among Han,
+  // whose short words look evenly set, so the line's own rule decides and
+  // the faint evidence at "sys|temd", a gap wider than the line's, breaks it.
+  auto read = [](bool han) {
+    std::vector<std::string> symbols = split("abababab");
+    symbols.emplace_back(" ");
+    for (const std::string& s : split("systemd")) symbols.push_back(s);
+    symbols.emplace_back(" ");
+    for (const std::string& s : split("abab")) symbols.push_back(s);
+    if (han) {
+      symbols.emplace_back(" ");
+      symbols.emplace_back("中");
+    }
+    std::vector<int> gaps = even(symbols.size() - 1, 2);
+    for (std::size_t i = 9; i < 15; ++i) gaps[i] = 3;  // within "systemd"
+    gaps[11] = 4;                                      // s|t
+    HandLine line(60);
+    line.write(symbols, 1, gaps).space(26, 0.05F);
+    return line.read();
+  };
+  EXPECT_EQ(read(false), "abababab systemd abab");
+  EXPECT_EQ(read(true), "abababab sys temd abab 中");
+}
+
 TEST(CTCDecoderFixedPitch, AProportionalWordSetWideKeepsItsBreak) {
   // "abababab forher abab" in a photo: prose at 2 frames a letter, "forher"
   // wider and uneven (3 to 5), its break "for|her" 5 frames with 0.09

@@ -18,7 +18,7 @@ import tool_runs
 
 GROUPS = ("english", "simplified", "traditional", "mixed", "layouts", "code_english", "code_mixed")
 # Groups whose pages have words set apart by spaces, so word error is printed.
-WORD_GROUPS = ("english", "code_english", "code_mixed")
+WORD_GROUPS = ("english", "mixed", "code_english", "code_mixed")
 
 
 def corpus_items(corpus, group):

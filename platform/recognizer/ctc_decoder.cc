@@ -244,9 +244,9 @@ DecodedLine CTCDecoder::decode(const float* probabilities, int frames) const {
 SpaceFigures CTCDecoder::spaceFigures(const float* probabilities, int frames) const {
   const std::vector<Emitted> emitted = emittedSymbols(probabilities, frames);
   SpaceFigures figures;
-  figures.usualLetterGap = usualLetterGap(emitted);
-  figures.fixedPitch = fixedPitch(emitted);
-  const Spacing spacing{figures.usualLetterGap, figures.fixedPitch};
+  const Spacing spacing = spacingOf(emitted);
+  figures.usualLetterGap = spacing.usualLetterGap;
+  figures.fixedPitch = spacing.fixedPitch;
   for (std::size_t i = 0; i < emitted.size(); ++i) {
     figures.symbols.push_back(written(emitted[i]));
     if (const std::optional<SpaceGap> gap = weighGap(emitted, i, probabilities, spacing)) {
@@ -452,7 +452,7 @@ void CTCDecoder::readLeadingDotAsBullet(std::vector<Emitted>& emitted) const {
 std::string CTCDecoder::withRestoredSpaces(const std::vector<Emitted>& emitted,
                                            const float* probabilities) const {
   Spacing spacing;
-  if (restoreSpaces_) spacing = {usualLetterGap(emitted), fixedPitch(emitted)};
+  if (restoreSpaces_) spacing = spacingOf(emitted);
   std::string text;
   for (std::size_t i = 0; i < emitted.size(); ++i) {
     if (restoreSpaces_) {
@@ -480,6 +480,12 @@ std::optional<int> CTCDecoder::usualLetterGap(const std::vector<Emitted>& emitte
 // The line's character pitch in frames, when it is set at a fixed pitch:
 // the mean gap between neighbouring Latin symbols (a space's double gaps
 // left out), where the gaps beside narrow symbols are as wide as the rest.
+CTCDecoder::Spacing CTCDecoder::spacingOf(const std::vector<Emitted>& emitted) const {
+  return {usualLetterGap(emitted), fixedPitch(emitted),
+          std::any_of(emitted.begin(), emitted.end(),
+                      [&](const Emitted& e) { return isHan(written(e)); })};
+}
+
 std::optional<double> CTCDecoder::fixedPitch(const std::vector<Emitted>& emitted) const {
   std::vector<std::pair<int, bool>> gaps;  // frames, and whether beside a narrow symbol
   for (std::size_t i = 0; i + 1 < emitted.size(); ++i) {
@@ -632,9 +638,13 @@ std::optional<SpaceGap> CTCDecoder::weighGap(const std::vector<Emitted>& emitted
     // run of letters is set at a fixed pitch, where a space is an empty cell.
     // Only between two letters: a number beside a word ("3,450.00 EUR") is
     // no fixed-pitch word. Strong evidence is left to the proportional rule.
-    const std::optional<int> run = isLatinLetter(previous) && isLatinLetter(current)
-                                       ? runLetterGap(emitted, next)
-                                       : std::nullopt;
+    // Nor on a line that holds Han: its Latin words sit between full-width
+    // characters whose frames make short words look evenly set ("Any two"
+    // would join).
+    const std::optional<int> run =
+        !spacing.holdsHan && isLatinLetter(previous) && isLatinLetter(current)
+            ? runLetterGap(emitted, next)
+            : std::nullopt;
     if (run && spacing.usualLetterGap && *run > *spacing.usualLetterGap &&
         gap.evidence < settings.strongInRun) {
       gap.rule = SpaceGap::Rule::fixedPitch;

@@ -106,7 +106,9 @@ class CTCDecoder {
   struct Spacing {
     std::optional<int> usualLetterGap;
     std::optional<double> fixedPitch;
+    bool holdsHan = false;
   };
+  Spacing spacingOf(const std::vector<Emitted>& emitted) const;
 
   // greedyPath() and the passes that change its symbols.
   std::vector<Emitted> emittedSymbols(const float* probabilities, int frames) const;
