@@ -222,6 +222,12 @@ CTCDecoder::CTCDecoder(std::vector<std::string> dictionary, bool restoreSpaces)
     const std::optional<std::size_t> to = classOf(ascii);
     if (from && to) fullWidthToAscii_.emplace_back(*from, *to);
   }
+  for (const auto& [letter, digit] : kLookAlikes) {
+    const std::optional<std::size_t> letterClass = classOf(std::string(1, letter));
+    const std::optional<std::size_t> digitClass = classOf(std::string(1, digit));
+    if (letterClass && digitClass)
+      lookAlikes_.push_back({letter, digit, *letterClass, *digitClass});
+  }
 }
 
 std::optional<std::size_t> CTCDecoder::classOf(const std::string& symbol) const {
@@ -364,9 +370,7 @@ void CTCDecoder::readFullWidthMarksInLatinTextAsAscii(std::vector<Emitted>& emit
   };
   // A line that holds Han is Chinese text, or English quoted in it, whose
   // brackets are full-width by choice ("Who is（are）in"): all stay.
-  if (std::any_of(emitted.begin(), emitted.end(),
-                  [&](const Emitted& e) { return isHan(written(e)); }))
-    return;
+  if (holdsHan(emitted)) return;
   for (std::size_t i = 0; i < emitted.size(); ++i) {
     const auto mark =
         std::find_if(fullWidthToAscii_.begin(), fullWidthToAscii_.end(),
@@ -408,22 +412,20 @@ void CTCDecoder::readLettersAndDigitsByContext(std::vector<Emitted>& emitted,
     if (current.size() != 1) continue;
     const std::string before = i > 0 ? at(i - 1) : std::string();
     const std::string after = at(i + 1);
-    for (const auto& [letter, digit] : kLookAlikes) {
-      const std::optional<std::size_t> letterClass = classOf(std::string(1, letter));
-      const std::optional<std::size_t> digitClass = classOf(std::string(1, digit));
-      if (!letterClass || !digitClass) continue;
+    for (const LookAlike& pair : lookAlikes_) {
       const float* row = rowAt(probabilities, classCount(), emitted[i].frame);
       const auto runnerUpIs = [&](std::size_t c) {
         return runnerUp(emitted[i], probabilities) == c && row[c] >= kRunnerUpAgrees;
       };
-      if (current[0] == letter) {
+      if (current[0] == pair.letter) {
         // o between digits is left to readLetterOAsZeroInNumbers(), which sees whole words.
-        if (isDigit(before) && isDigit(after) && digit == '1') emitted[i].classIndex = *digitClass;
+        if (isDigit(before) && isDigit(after) && pair.digit == '1')
+          emitted[i].classIndex = pair.digitClass;
         break;
       }
-      if (current[0] == digit && isLatinLetter(before) && isLatinLetter(after) &&
-          runnerUpIs(*letterClass)) {
-        emitted[i].classIndex = *letterClass;
+      if (current[0] == pair.digit && isLatinLetter(before) && isLatinLetter(after) &&
+          runnerUpIs(pair.letterClass)) {
+        emitted[i].classIndex = pair.letterClass;
         break;
       }
     }
@@ -477,15 +479,18 @@ std::optional<int> CTCDecoder::usualLetterGap(const std::vector<Emitted>& emitte
   return median(letterGaps);
 }
 
+CTCDecoder::Spacing CTCDecoder::spacingOf(const std::vector<Emitted>& emitted) const {
+  return {usualLetterGap(emitted), fixedPitch(emitted), holdsHan(emitted)};
+}
+
+bool CTCDecoder::holdsHan(const std::vector<Emitted>& emitted) const {
+  return std::any_of(emitted.begin(), emitted.end(),
+                     [&](const Emitted& e) { return isHan(written(e)); });
+}
+
 // The line's character pitch in frames, when it is set at a fixed pitch:
 // the mean gap between neighbouring Latin symbols (a space's double gaps
 // left out), where the gaps beside narrow symbols are as wide as the rest.
-CTCDecoder::Spacing CTCDecoder::spacingOf(const std::vector<Emitted>& emitted) const {
-  return {usualLetterGap(emitted), fixedPitch(emitted),
-          std::any_of(emitted.begin(), emitted.end(),
-                      [&](const Emitted& e) { return isHan(written(e)); })};
-}
-
 std::optional<double> CTCDecoder::fixedPitch(const std::vector<Emitted>& emitted) const {
   std::vector<std::pair<int, bool>> gaps;  // frames, and whether beside a narrow symbol
   for (std::size_t i = 0; i + 1 < emitted.size(); ++i) {

@@ -109,6 +109,7 @@ class CTCDecoder {
     bool holdsHan = false;
   };
   Spacing spacingOf(const std::vector<Emitted>& emitted) const;
+  bool holdsHan(const std::vector<Emitted>& emitted) const;
 
   // greedyPath() and the passes that change its symbols.
   std::vector<Emitted> emittedSymbols(const float* probabilities, int frames) const;
@@ -132,6 +133,14 @@ class CTCDecoder {
   std::vector<std::pair<std::size_t, std::size_t>>
       fullWidthToAscii_;                        // classes of marks and their ASCII forms
   std::map<std::string, std::size_t> classes_;  // each symbol's class
+  // A letter and the digit it is confused with, and their classes.
+  struct LookAlike {
+    char letter;
+    char digit;
+    std::size_t letterClass;
+    std::size_t digitClass;
+  };
+  std::vector<LookAlike> lookAlikes_;
 };
 
 }  // namespace brindlewox
