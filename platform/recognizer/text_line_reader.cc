@@ -36,6 +36,12 @@ double medianBrightness(const cv::Mat& rgb) {
   return *middle;
 }
 
+// The line's width once scaled to the network's line height.
+int scaledWidth(cv::Size lineSize) {
+  const double aspect = static_cast<double>(lineSize.width) / std::max(1, lineSize.height);
+  return std::clamp(static_cast<int>(std::ceil(kLineHeight * aspect)), 8, kMaxLineWidth);
+}
+
 }  // namespace
 
 TextLineReader::TextLineReader(cv::dnn::Net network, CTCDecoder decoder)
@@ -75,8 +81,7 @@ DecodedLine TextLineReader::read(const cv::Mat& lineImage) {
 }
 
 int TextLineReader::networkWidth(cv::Size lineSize) {
-  const double aspect = static_cast<double>(lineSize.width) / std::max(1, lineSize.height);
-  const int width = std::clamp(static_cast<int>(std::ceil(kLineHeight * aspect)), 8, kMaxLineWidth);
+  const int width = scaledWidth(lineSize);
   // A frame of the line's own background after the text, then up to the
   // network's stride: a comma or full stop at the very end of the box is
   // then read rather than dropped.
@@ -85,10 +90,7 @@ int TextLineReader::networkWidth(cv::Size lineSize) {
 
 cv::Mat TextLineReader::networkInput(const cv::Mat& lineImage, int width) {
   const int paddedWidth = std::max(networkWidth(lineImage.size()), width);
-  const int textWidth =
-      std::clamp(static_cast<int>(std::ceil(kLineHeight * static_cast<double>(lineImage.cols) /
-                                            std::max(1, lineImage.rows))),
-                 8, kMaxLineWidth);
+  const int textWidth = scaledWidth(lineImage.size());
 
   cv::Mat resized;
   cv::resize(lineImage, resized, cv::Size(textWidth, kLineHeight), 0, 0, cv::INTER_LINEAR);
