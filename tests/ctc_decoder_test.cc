@@ -412,10 +412,10 @@ namespace {
 // A line built by hand for the passes after the greedy path: symbols of
 // kLatin at given frames (0.9, the blank the rest), blank frames elsewhere,
 // with space evidence and runner-ups moved onto a frame from its top class.
-const std::vector<std::string> kLatin = {"a", "b", "e", "f",  "h",  "i",  "k",  "l", "m", "n", "o",
-                                         "p", "r", "s", "t",  "T",  "v",  "x",  "0", "1", "5", "6",
-                                         ".", ",", "(", "（", "，", "：", "中", "·", "•", "I", "y",
-                                         "d", "j", "c", "u",  "g",  "w",  ":",  ")", "）"};
+const std::vector<std::string> kLatin = {
+    "a", "b", "e", "f", "h", "i", "k", "l", "m", "n", "o",  "p",  "r",  "s",      "t",
+    "T", "v", "x", "0", "1", "5", "6", ".", ",", "(", "（", "，", "：", "中",     "·",
+    "•", "I", "y", "d", "j", "c", "u", "g", "w", ":", ")",  "）", "\"", "\u201c", "\u201d"};
 
 class HandLine {
  public:
@@ -749,6 +749,49 @@ TEST(CTCDecoderDigitsAndLetters, LookAlikesAreReadByTheirNeighboursAndTheRunnerU
   EXPECT_EQ(read("fu1l", 2, "l", 0.27F), "full");
   // A look-alike letter among letters stays a letter.
   EXPECT_EQ(read("like", 0, "1", 0.2F), "like");
+}
+
+}  // namespace
+}  // namespace brindlewox
+
+namespace brindlewox {
+namespace {
+
+std::string readLine(const std::vector<std::string>& symbols, bool restoreSpaces) {
+  HandLine line(static_cast<int>(symbols.size()) * 3 + 2);
+  line.write(symbols, 1, even(symbols.size(), 3));
+  return line.read(restoreSpaces);
+}
+
+TEST(CTCDecoderQuotes, AStraightMarkPairedWithACurlyOneTakesItsCurlyForm) {
+  const std::string open = "\u201c";
+  const std::string close = "\u201d";
+  EXPECT_EQ(readLine({open, "a", "b", "\""}, false), open + "ab" + close);
+  EXPECT_EQ(readLine({"\"", "a", "b", close}, false), open + "ab" + close);
+  // A straight pair stays straight: code and scans set them so.
+  EXPECT_EQ(readLine({"\"", "a", "\"", " ", open, "b", "\""}, false),
+            "\"a\" " + open + "b" + close);
+  // Pairs are the first and second marks, the third and fourth.
+  EXPECT_EQ(readLine({"\"", "a", "\"", " ", "\"", "b", close}, false),
+            "\"a\" " + open + "b" + close);
+  // A lone mark has no partner to follow.
+  EXPECT_EQ(readLine({open, "a", "b"}, false), open + "ab");
+  EXPECT_EQ(readLine({"a", "b", "\""}, false), "ab\"");
+  // Chinese lines keep the marks as read.
+  EXPECT_EQ(readLine({"中", open, "a", "\""}, false), "中" + open + "a\"");
+}
+
+TEST(CTCDecoderQuotes, ACurlyQuoteIsSetApartFromTheWordBeforeAndAfterIt) {
+  const std::string open = "\u201c";
+  const std::string close = "\u201d";
+  EXPECT_EQ(readLine({"a", open, "b", "c", close, "d"}, true), "a " + open + "bc" + close + " d");
+  EXPECT_EQ(readLine({"1", open, "b", close, "5"}, true), "1 " + open + "b" + close + " 5");
+  // Inside the quote, and before punctuation, the marks stay tight.
+  EXPECT_EQ(readLine({"a", " ", open, "b", close, "."}, true), "a " + open + "b" + close + ".");
+  // The network's own space is not doubled.
+  EXPECT_EQ(readLine({"a", open, "b", close, " ", "d"}, true), "a " + open + "b" + close + " d");
+  // A Chinese line sets its quotes without spaces, Latin words in it too.
+  EXPECT_EQ(readLine({"中", "a", open, "b", close, "d"}, true), "中a" + open + "b" + close + "d");
 }
 
 }  // namespace

@@ -63,6 +63,8 @@ const char* ruleName(brindlewox::SpaceGap::Rule rule) {
       return "fixed pitch";
     case Rule::afterBullet:
       return "after bullet";
+    case Rule::besideQuote:
+      return "beside quote";
   }
   return "?";
 }

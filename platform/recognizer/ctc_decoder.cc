@@ -270,6 +270,7 @@ std::vector<CTCDecoder::Emitted> CTCDecoder::emittedSymbols(const float* probabi
   readFullWidthMarksInLatinTextAsAscii(emitted);
   readLettersAndDigitsByContext(emitted, probabilities);
   readLeadingDotAsBullet(emitted);
+  readQuotePairsAlike(emitted);
   return emitted;
 }
 
@@ -449,6 +450,35 @@ void CTCDecoder::readLeadingDotAsBullet(std::vector<Emitted>& emitted) const {
   emitted[0].classIndex = *bullet;
 }
 
+// The network knows the curly quotation marks but reads most of them as the
+// straight one; typeset text came out as "“By hand" numbering". Where one
+// mark of a pair (the line's first and second double quote, third and
+// fourth, ...) is curly, the other is made the curly mark of its place. A
+// pair of straight marks stays: a straight mark's own frames do not tell a
+// curly glyph from a straight one (scanned straight quotes show as much
+// curly probability as typeset curly ones). Chinese lines keep what was read.
+void CTCDecoder::readQuotePairsAlike(std::vector<Emitted>& emitted) const {
+  const std::optional<std::size_t> opening = classOf("\u201c");
+  const std::optional<std::size_t> closing = classOf("\u201d");
+  const std::optional<std::size_t> straight = classOf("\"");
+  if (!opening || !closing || !straight || holdsHan(emitted)) return;
+  std::vector<Emitted*> marks;
+  for (Emitted& e : emitted) {
+    if (e.classIndex == *opening || e.classIndex == *closing || e.classIndex == *straight) {
+      marks.push_back(&e);
+    }
+  }
+  for (std::size_t i = 0; i + 1 < marks.size(); i += 2) {
+    Emitted& first = *marks[i];
+    Emitted& second = *marks[i + 1];
+    if (first.classIndex == *straight && second.classIndex != *straight) {
+      first.classIndex = *opening;
+    } else if (second.classIndex == *straight && first.classIndex != *straight) {
+      second.classIndex = *closing;
+    }
+  }
+}
+
 // The line's text, with a space wherever weighGap() finds a break the network
 // left out, when restoring spaces.
 std::string CTCDecoder::withRestoredSpaces(const std::vector<Emitted>& emitted,
@@ -592,6 +622,12 @@ std::optional<SpaceGap> CTCDecoder::weighGap(const std::vector<Emitted>& emitted
     gap.needed = -1.0F;
     return gap;
   }
+  // "where“bibfile”is": in English a curly quote opens after a word's space
+  // and closes before one; the network's frames beside the mark give the
+  // space little probability. Chinese sets its quotes without spaces.
+  if (const std::optional<SpaceGap> gap = quoteGap(emitted, next, probabilities, spacing)) {
+    return gap;
+  }
   // A frame that emits a letter beside a space the network wrote carries
   // some of that space's probability too: no second break beside it.
   if ((next >= 2 && isSpace(next - 2)) || isSpace(next + 1)) return std::nullopt;
@@ -668,6 +704,25 @@ std::optional<SpaceGap> CTCDecoder::weighGap(const std::vector<Emitted>& emitted
   } else {
     return std::nullopt;
   }
+  return gap;
+}
+
+std::optional<SpaceGap> CTCDecoder::quoteGap(const std::vector<Emitted>& emitted, std::size_t next,
+                                             const float* probabilities,
+                                             const Spacing& spacing) const {
+  if (next == 0 || spacing.holdsHan) return std::nullopt;
+  const std::string previous = symbol(emitted[next - 1].classIndex);
+  const std::string current = symbol(emitted[next].classIndex);
+  const bool opensAfterWord = current == "\u201c" && isLatinLetterOrDigit(previous);
+  const bool closesBeforeWord = previous == "\u201d" && isLatinLetterOrDigit(current);
+  if (!opensAfterWord && !closesBeforeWord) return std::nullopt;
+  SpaceGap gap;
+  gap.rule = SpaceGap::Rule::besideQuote;
+  gap.next = next;
+  gap.frames = emitted[next].frame - emitted[next - 1].frame;
+  gap.evidence =
+      spaceProbability(probabilities, classCount(), emitted[next - 1].frame, emitted[next].frame);
+  gap.needed = -1.0F;
   return gap;
 }
 

@@ -35,6 +35,7 @@ struct SpaceGap {
     betweenLatin,     // two Latin symbols, other than a number's separator and digit
     fixedPitch,       // two Latin symbols in a line set at a fixed pitch
     afterBullet,      // a list item's bullet and its first word: always a break
+    besideQuote,      // a word and a curly quote opening after it or closing before it
   };
   Rule rule = Rule::betweenLatin;
   std::size_t next = 0;  // the symbol after the gap, in SpaceFigures::symbols
@@ -98,6 +99,7 @@ class CTCDecoder {
   void readLettersAndDigitsByContext(std::vector<Emitted>& emitted,
                                      const float* probabilities) const;
   void readLeadingDotAsBullet(std::vector<Emitted>& emitted) const;
+  void readQuotePairsAlike(std::vector<Emitted>& emitted) const;
   std::string withRestoredSpaces(const std::vector<Emitted>& emitted,
                                  const float* probabilities) const;
   static void readLetterOAsZeroInNumbers(std::string& text);
@@ -118,6 +120,9 @@ class CTCDecoder {
   std::optional<int> runLetterGap(const std::vector<Emitted>& emitted, std::size_t next) const;
   // The gap before emitted[next], if a space rule applies there.
   std::optional<SpaceGap> weighGap(const std::vector<Emitted>& emitted, std::size_t next,
+                                   const float* probabilities, const Spacing& spacing) const;
+  // The gap before emitted[next] when a curly quote opens after a word or closes before one.
+  std::optional<SpaceGap> quoteGap(const std::vector<Emitted>& emitted, std::size_t next,
                                    const float* probabilities, const Spacing& spacing) const;
   std::optional<std::size_t> classOf(const std::string& symbol) const;
   // The likeliest class other than the blank and `emitted`'s own in its frame.
