@@ -411,29 +411,78 @@ TEST(NetworkLayers, AffineHardSwishOnItsOwnFollowsTheFormula) {
 
 // Wired as the graph wires it, map first and its weights second: every plane
 // is scaled by its own channel's weight, on one thread and on two.
+// With an offset of 1 it is the map plus its scaled self (a shortcut folded in).
 TEST(NetworkLayers, ChannelScaleScalesEachPlaneByItsChannelsWeight) {
   registerNetworkLayers();
   const int previousThreads = cv::getNumThreads();
   for (const int threads : {1, 2}) {
-    cv::setNumThreads(threads);
-    cv::dnn::Net net;
-    net.setInputsNames({"map", "weights"});
-    cv::dnn::LayerParams params;
-    params.name = "scale";
-    params.type = "ChannelScale";
-    const int id = net.addLayer(params.name, params.type, params);
-    net.connect(0, 0, id, 0);
-    net.connect(0, 1, id, 1);
-    const cv::Mat map = randomBlob({1, 5, 7, 9}, 11);
-    const cv::Mat weights = randomBlob({1, 5, 1, 1}, 12);
-    net.setInput(map, "map");
-    net.setInput(weights, "weights");
-    const cv::Mat output = net.forward().clone();
-    cv::Mat expected = map.clone();
-    for (int c = 0; c < 5; ++c) {
-      for (int i = 0; i < 7 * 9; ++i) expected.ptr<float>()[c * 63 + i] *= weights.ptr<float>()[c];
+    for (const float offset : {0.0F, 1.0F}) {
+      cv::setNumThreads(threads);
+      cv::dnn::Net net;
+      net.setInputsNames({"map", "weights"});
+      cv::dnn::LayerParams params;
+      params.name = "scale";
+      params.type = "ChannelScale";
+      if (offset != 0.0F) params.set("offset", offset);
+      const int id = net.addLayer(params.name, params.type, params);
+      net.connect(0, 0, id, 0);
+      net.connect(0, 1, id, 1);
+      const cv::Mat map = randomBlob({1, 5, 7, 9}, 11);
+      const cv::Mat weights = randomBlob({1, 5, 1, 1}, 12);
+      net.setInput(map, "map");
+      net.setInput(weights, "weights");
+      const cv::Mat output = net.forward().clone();
+      cv::Mat expected = map.clone();
+      for (int c = 0; c < 5; ++c) {
+        for (int i = 0; i < 7 * 9; ++i) {
+          float& value = expected.ptr<float>()[c * 63 + i];
+          value = value * weights.ptr<float>()[c] + offset * value;
+        }
+      }
+      expectNear(output, expected);
     }
-    expectNear(output, expected);
+  }
+  cv::setNumThreads(previousThreads);
+}
+
+// Each value over a factor x factor square, alone or added to a map of the
+// enlarged size; factors 1, 2 and 8 (the detection's), a batch of two, odd
+// widths, one and two threads.
+TEST(NetworkLayers, NearestUpsampleRepeatsEachValueAndAddsTheSecondMap) {
+  registerNetworkLayers();
+  const int previousThreads = cv::getNumThreads();
+  for (const int threads : {1, 2}) {
+    cv::setNumThreads(threads);
+    for (const int factor : {1, 2, 8}) {
+      for (const bool adding : {false, true}) {
+        cv::dnn::Net net;
+        net.setInputsNames({"small", "addend"});
+        cv::dnn::LayerParams params;
+        params.name = "up";
+        params.type = "NearestUpsample";
+        params.set("factor", factor);
+        const int id = net.addLayer(params.name, params.type, params);
+        net.connect(0, 0, id, 0);
+        if (adding) net.connect(0, 1, id, 1);
+        const cv::Mat small = randomBlob({2, 3, 5, 7}, 21);
+        const cv::Mat addend = randomBlob({2, 3, 5 * factor, 7 * factor}, 22);
+        net.setInput(small, "small");
+        if (adding) net.setInput(addend, "addend");
+        const cv::Mat output = net.forward().clone();
+        ASSERT_EQ(output.size[2], 5 * factor);
+        ASSERT_EQ(output.size[3], 7 * factor);
+        cv::Mat expected = adding ? addend.clone() : cv::Mat::zeros(4, addend.size.p, CV_32F);
+        for (int plane = 0; plane < 6; ++plane) {
+          for (int y = 0; y < 5 * factor; ++y) {
+            for (int x = 0; x < 7 * factor; ++x) {
+              expected.ptr<float>()[(plane * 5 * factor + y) * 7 * factor + x] +=
+                  small.ptr<float>()[(plane * 5 + y / factor) * 7 + x / factor];
+            }
+          }
+        }
+        expectNear(output, expected);
+      }
+    }
   }
   cv::setNumThreads(previousThreads);
 }

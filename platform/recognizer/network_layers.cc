@@ -124,6 +124,26 @@ void scalePlane(const float* __restrict input, float weight, float* __restrict o
   for (std::size_t i = 0; i < count; ++i) output[i] = input[i] * weight;
 }
 
+namespace {
+
+// One row of a map enlarged by `factor` along x; with `addend`, added to it.
+BRINDLEWOX_VECTOR_CLONES
+void enlargeRow(const float* __restrict input, float* __restrict output, int width, int factor) {
+  for (int x = 0; x < width; ++x) {
+    for (int k = 0; k < factor; ++k) output[x * factor + k] = input[x];
+  }
+}
+
+BRINDLEWOX_VECTOR_CLONES
+void enlargeRowAdding(const float* __restrict input, const float* __restrict addend,
+                      float* __restrict output, int width, int factor) {
+  for (int x = 0; x < width; ++x) {
+    for (int k = 0; k < factor; ++k) output[x * factor + k] = addend[x * factor + k] + input[x];
+  }
+}
+
+}  // namespace
+
 BRINDLEWOX_VECTOR_CLONES
 void affineHardSwish(const float* input, float* output, std::size_t count, float scale,
                      float shift) {
@@ -611,11 +631,14 @@ class PatchTransposeConvLayer : public FusingLayer {
 };
 
 // A map times one weight per channel (squeeze-and-excitation): out[n, c] =
-// map[n, c] * weights[n, c], plane by plane on OpenCV's threads. OpenCV 4.6
-// broadcasts the weights one element at a time.
+// map[n, c] * (weights[n, c] + offset), plane by plane on OpenCV's threads.
+// OpenCV 4.6 broadcasts the weights one element at a time.
 class ChannelScaleLayer : public cv::dnn::Layer {
  public:
-  explicit ChannelScaleLayer(const cv::dnn::LayerParams& params) { setParamsFrom(params); }
+  explicit ChannelScaleLayer(const cv::dnn::LayerParams& params)
+      : offset_(params.get<float>("offset", 0.0F)) {
+    setParamsFrom(params);
+  }
 
   bool getMemoryShapes(const std::vector<cv::dnn::MatShape>& inputs, int /*requiredOutputs*/,
                        std::vector<cv::dnn::MatShape>& outputs,
@@ -638,11 +661,79 @@ class ChannelScaleLayer : public cv::dnn::Layer {
     const std::size_t planeSize = static_cast<std::size_t>(map.size[2]) * map.size[3];
     cv::parallel_for_(cv::Range(0, map.size[0] * map.size[1]), [&](const cv::Range& range) {
       for (int plane = range.start; plane < range.end; ++plane) {
-        scalePlane(map.ptr<float>() + plane * planeSize, weights[plane], output + plane * planeSize,
-                   planeSize);
+        scalePlane(map.ptr<float>() + plane * planeSize, weights[plane] + offset_,
+                   output + plane * planeSize, planeSize);
       }
     });
   }
+
+ private:
+  float offset_;  // 1 where the map's shortcut was added back: x + x * w = x * (w + 1)
+};
+
+// A map enlarged by a whole factor, each value repeated over a factor x
+// factor square (nearest neighbour), plane by plane on OpenCV's threads:
+// OpenCV 4.6's Resize runs on one. With a second input of the enlarged size,
+// the output is that map plus the enlarged one, which is never stored.
+class NearestUpsampleLayer : public cv::dnn::Layer {
+ public:
+  explicit NearestUpsampleLayer(const cv::dnn::LayerParams& params)
+      : factor_(params.get<int>("factor", 1)) {
+    setParamsFrom(params);
+    CV_Assert(factor_ >= 1);
+  }
+
+  bool getMemoryShapes(const std::vector<cv::dnn::MatShape>& inputs, int /*requiredOutputs*/,
+                       std::vector<cv::dnn::MatShape>& outputs,
+                       std::vector<cv::dnn::MatShape>& /*internals*/) const override {
+    CV_Assert((inputs.size() == 1 || inputs.size() == 2) && inputs[0].size() == 4);
+    cv::dnn::MatShape enlarged = inputs[0];
+    // While a graph with free sizes is read, a size is a placeholder (0 or -1): pass it on.
+    for (int axis = 2; axis < 4; ++axis) {
+      if (enlarged[axis] > 0) enlarged[axis] *= factor_;
+    }
+    if (inputs.size() == 2) {
+      CV_Assert(inputs[1].size() == 4 && inputs[1][1] == inputs[0][1]);
+      for (int axis = 2; axis < 4; ++axis) {
+        CV_Assert(enlarged[axis] <= 0 || inputs[1][axis] <= 0 || enlarged[axis] == inputs[1][axis]);
+      }
+    }
+    outputs.assign(1, enlarged);
+    return false;
+  }
+
+  void forward(cv::InputArrayOfArrays inputsArray, cv::OutputArrayOfArrays outputsArray,
+               cv::OutputArrayOfArrays /*internals*/) override {
+    LayerBlobs blobs = floatBlobs(inputsArray, outputsArray);
+    const cv::Mat& small = blobs.inputs.at(0);
+    const float* addend = blobs.inputs.size() > 1 ? blobs.inputs[1].ptr<float>() : nullptr;
+    cv::Mat& output = blobs.outputs.at(0);
+    const int height = small.size[2];
+    const int width = small.size[3];
+    const int outHeight = output.size[2];
+    const int outWidth = output.size[3];
+    CV_Assert(outHeight == height * factor_ && outWidth == width * factor_);
+    const std::size_t inPlane = static_cast<std::size_t>(height) * width;
+    const std::size_t outPlane = static_cast<std::size_t>(outHeight) * outWidth;
+    cv::parallel_for_(cv::Range(0, small.size[0] * small.size[1]), [&](const cv::Range& range) {
+      for (int plane = range.start; plane < range.end; ++plane) {
+        for (int y = 0; y < outHeight; ++y) {
+          const float* in =
+              small.ptr<float>() + plane * inPlane + static_cast<std::size_t>(y / factor_) * width;
+          const std::size_t at = plane * outPlane + static_cast<std::size_t>(y) * outWidth;
+          float* out = output.ptr<float>() + at;
+          if (addend != nullptr) {
+            enlargeRowAdding(in, addend + at, out, width, factor_);
+          } else {
+            enlargeRow(in, out, width, factor_);
+          }
+        }
+      }
+    });
+  }
+
+ private:
+  int factor_;
 };
 
 // Normalisation over the last axis, row by row on OpenCV's threads:
@@ -716,6 +807,7 @@ void registerNetworkLayers() {
     cv::dnn::LayerFactory::registerLayer("ChannelScale", create<ChannelScaleLayer>);
     cv::dnn::LayerFactory::registerLayer("PatchTransposeConv", create<PatchTransposeConvLayer>);
     cv::dnn::LayerFactory::registerLayer("LastAxisNorm", create<LastAxisNormLayer>);
+    cv::dnn::LayerFactory::registerLayer("NearestUpsample", create<NearestUpsampleLayer>);
   });
 }
 

@@ -30,7 +30,9 @@ weights; x * clip(x + 3, 0, 6) / 6 and the scalar Mul and Add after it become
 one AffineHardSwish node; depthwise convolutions with kernels over 3x3 become
 DepthwiseConv nodes; 1x1 convolutions become PointwiseConv nodes and other
 ungrouped stride-1 convolutions DenseConv nodes; in detection, a map's Mul by
-its squeeze-and-excitation weights becomes a ChannelScale node. These are
+its squeeze-and-excitation weights becomes a ChannelScale node, which also
+takes the shortcut Add after it (its "offset", 1, added to the weights), and
+a nearest-neighbour Resize a NearestUpsample node, with the Add after it. These are
 layers of our own (network_layers.cc): OpenCV 4.6 runs hard-swish and that
 broadcast one element at a time and the convolutions well below the
 processor's matrix product rate.
@@ -377,6 +379,63 @@ def channel_scales(graph):
     return replaced
 
 
+def residual_channel_scales(graph):
+    """x + ChannelScale(x, s), the detection neck's squeeze-and-excitation with
+    its shortcut, is ChannelScale(x, s) with 1 added to every weight: one pass
+    over the map where the Add made a second, reading two maps."""
+    uses = consumers(graph)
+    made = producers(graph)
+    fused = 0
+    for add in list(graph.node):
+        if add.op_type != "Add" or len(add.input) != 2:
+            continue
+        for i in (0, 1):
+            scale = made.get(add.input[i])
+            if (scale is not None and scale.op_type == "ChannelScale" and scale.input[0] == add.input[1 - i]
+                    and only_consumer(uses, scale.output[0]) is add):
+                scale.attribute.append(helper.make_attribute("offset", 1.0))
+                scale.output[0] = add.output[0]
+                graph.node.remove(add)
+                fused += 1
+                break
+    return fused
+
+
+def nearest_upsamples(graph):
+    """A nearest-neighbour Resize by a whole factor (the detection neck's) becomes
+    a NearestUpsample node, which OpenCV 4.6 would run on one thread; one whose
+    only use is an Add takes the Add's other map as a second input, and its
+    output is the sum, so the enlarged map is never written out."""
+    inits = initializer_map(graph)
+    uses = consumers(graph)
+    replaced = 0
+    for resize in list(graph.node):
+        if resize.op_type != "Resize" or attribute(resize, "mode") != b"nearest":
+            continue
+        if (attribute(resize, "coordinate_transformation_mode") != b"asymmetric"
+                or attribute(resize, "nearest_mode", b"round_prefer_floor") != b"floor"):
+            continue
+        if len(resize.input) < 3 or resize.input[2] not in inits:
+            continue
+        scales = numpy_helper.to_array(inits[resize.input[2]]).reshape(-1).tolist()
+        if len(scales) != 4 or scales[:2] != [1.0, 1.0] or scales[2] != scales[3] or scales[2] != int(scales[2]):
+            continue
+        inputs, output, last = [resize.input[0]], resize.output[0], resize
+        add = only_consumer(uses, output)
+        if add is not None and add.op_type == "Add" and len(add.input) == 2:
+            inputs.append(add.input[1] if add.input[0] == output else add.input[0])
+            output, last = add.output[0], add
+        # In the place of the last node it replaces, where both its inputs are made.
+        position = list(graph.node).index(last)
+        graph.node.insert(position, helper.make_node("NearestUpsample", inputs, [output], name=resize.name,
+                                                     factor=int(scales[2])))
+        graph.node.remove(resize)
+        if last is not resize:
+            graph.node.remove(last)
+        replaced += 1
+    return replaced
+
+
 def speed_up(graph, quantize_except=None):
     bias_every_convolution(graph)
     if fold_conv_affine(graph) == 0 or affine_hard_swish(graph) == 0 or large_depthwise_convolutions(graph) == 0:
@@ -397,6 +456,10 @@ def adapt_detection(model):
     speed_up(graph)
     if channel_scales(graph) == 0:
         fail("the detection graph has no squeeze-and-excitation blocks")
+    if residual_channel_scales(graph) == 0:
+        fail("the detection graph has no squeeze-and-excitation shortcuts")
+    if nearest_upsamples(graph) == 0:
+        fail("the detection graph has no nearest-neighbour enlargements")
     if patch_transpose_convolutions(graph) == 0:
         fail("the detection graph has no transposed convolutions to run as products")
     return model
