@@ -7,6 +7,7 @@
 
 #include "app/engine_loader.h"
 #include "document/stderr_writer.h"
+#include "platform/worker/worker_process.h"
 #include "services/atomic_file.h"
 #include "services/text_services.h"
 
@@ -45,12 +46,17 @@ Result<OCRDocument> convertInput(const Options& options, const OpenOutput& openO
     return PlatformError{"OUTPUT \"" + options.output +
                          "\" is the input file; the input is left as it is."};
   }
+  // Started first: its libraries load on the other core while the engine's
+  // load here. The engine starts one itself if this one did not start.
+  std::optional<WorkerProcess> worker =
+      WorkerProcess::start(pdf ? WorkerKind::pdf : WorkerKind::image, input);
   const Result<const EngineInterface*> engine = loadEngine();
   if (!engine) return engine.failure();
   if (pdf) {
-    return engine.value()->convertPDF(input, options.pages, range.start, range.end, openOutput);
+    return engine.value()->convertPDF(input, options.pages, range.start, range.end, openOutput,
+                                      std::move(worker));
   }
-  return engine.value()->convertImage(input, range.start, range.end, openOutput);
+  return engine.value()->convertImage(input, range.start, range.end, openOutput, std::move(worker));
 }
 
 namespace {

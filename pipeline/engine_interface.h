@@ -10,22 +10,28 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "document/ocr_document.h"
 #include "pipeline/image_conversion.h"
 #include "pipeline/pdf_conversion.h"
+#include "platform/worker/worker_process.h"
 
 namespace brindlewox {
 
 // `openOutput` is the front end's own code: OUTPUT, its temporary file and
-// the cancellation that removes it all stay on the front end's side.
+// the cancellation that removes it all stay on the front end's side. The
+// front end starts the decoding worker before it loads the engine and hands
+// it over (or nothing, when it could not start one: the engine tries again).
 struct EngineInterface {
   Result<OCRDocument> (*convertPDF)(const std::string& input, const PageSelection& selection,
                                     std::int64_t progressStart, std::int64_t progressEnd,
-                                    const OpenOutput& openOutput);
+                                    const OpenOutput& openOutput,
+                                    std::optional<WorkerProcess> worker);
   Result<OCRDocument> (*convertImage)(const std::string& input, std::int64_t progressStart,
-                                      std::int64_t progressEnd, const OpenOutput& openOutput);
+                                      std::int64_t progressEnd, const OpenOutput& openOutput,
+                                      std::optional<WorkerProcess> worker);
 };
 
 // The engine library's one exported symbol. It takes the descriptor that

@@ -30,13 +30,13 @@ std::int64_t progressPercent(std::int64_t start, std::int64_t end, std::int64_t 
 
 Result<OCRDocument> convertPDF(const std::string& input, const PageSelection& selection,
                                std::int64_t progressStart, std::int64_t progressEnd,
-                               const OpenOutput& openOutput) {
+                               const OpenOutput& openOutput, std::optional<WorkerProcess> worker) {
   // The networks load on a thread of their own while the worker starts,
   // opens the PDF and draws the first page: on a run's critical path, the
   // worker's start would otherwise come before the whole load.
   const RecognizerLoad load;
   // Poppler runs in a worker process; this process only ever sees pixels.
-  Result<DecodingWorker> document = DecodingWorker::openPDF(input);
+  Result<DecodingWorker> document = DecodingWorker::openPDF(input, std::move(worker));
   if (!document) return document.failure();
   if (const Status output = openOutput(); !output) return output.failure();
   const std::int64_t pageCount = document.value().pageCount();

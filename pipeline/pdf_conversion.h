@@ -16,6 +16,7 @@
 #include "document/ocr_document.h"
 #include "document/result.h"
 #include "pipeline/open_output.h"
+#include "platform/worker/worker_process.h"
 
 namespace brindlewox {
 
@@ -59,8 +60,10 @@ Result<std::vector<OCRPage>> readPagesAhead(const std::vector<std::int64_t>& pag
 }
 
 // Calls `openOutput` once the document is open, before any page is drawn.
+// `worker` is a PDF worker already started on `input`, if the caller started one.
 Result<OCRDocument> convertPDF(const std::string& input, const PageSelection& selection,
                                std::int64_t progressStart, std::int64_t progressEnd,
-                               const OpenOutput& openOutput);
+                               const OpenOutput& openOutput,
+                               std::optional<WorkerProcess> worker = std::nullopt);
 
 }  // namespace brindlewox

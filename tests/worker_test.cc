@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <limits>
+#include <optional>
 #include <string>
 
 #include <opencv2/core.hpp>
@@ -26,6 +27,7 @@
 #include "platform/worker/confinement.h"
 #include "platform/worker/decoding_worker.h"
 #include "platform/worker/page_server.h"
+#include "platform/worker/worker_process.h"
 
 namespace brindlewox {
 namespace {
@@ -103,6 +105,40 @@ TEST(DecodingWorker, DecodesEveryImageFormatAsThisProcessDoes) {
   }
   EXPECT_FALSE(DecodingWorker::decodeImage(kData + "/hostile_gif_named.png"));
   EXPECT_FALSE(DecodingWorker::decodeImage(kData + "/no such file.png"));
+}
+
+// The front end starts the worker before the engine loads and hands it
+// over: the conversation goes on with that process. A worker of the other
+// kind is not used (one of the right kind is started), and one dropped
+// unused is killed and reaped, not left running or as a zombie.
+TEST(DecodingWorker, TakesAWorkerStartedBeforehandAndEndsOneDroppedUnused) {
+  const std::string image = kData + "/english.png";
+  std::optional<WorkerProcess> started = WorkerProcess::start(WorkerKind::image, image);
+  ASSERT_TRUE(started);
+  const pid_t id = started->id();
+  ASSERT_GT(id, 0);
+  const Result<Bitmap> decoded = DecodingWorker::decodeImage(image, std::move(started));
+  const Result<Bitmap> own = imageFromFile(image);
+  ASSERT_TRUE(decoded);
+  ASSERT_TRUE(own);
+  expectSamePixels(decoded.value(), own.value());
+  EXPECT_EQ(::waitpid(id, nullptr, WNOHANG), -1);  // the handle reaped it when done
+
+  const std::string pdf = kData + "/rotate90.pdf";
+  Result<DecodingWorker> document =
+      DecodingWorker::openPDF(pdf, WorkerProcess::start(WorkerKind::image, pdf));
+  ASSERT_TRUE(document);
+  EXPECT_GT(document.value().pageCount(), 0);
+
+  pid_t dropped = -1;
+  {
+    std::optional<WorkerProcess> unused = WorkerProcess::start(WorkerKind::pdf, pdf);
+    ASSERT_TRUE(unused);
+    dropped = unused->id();
+    EXPECT_EQ(::waitpid(dropped, nullptr, WNOHANG), 0);  // running
+  }
+  EXPECT_EQ(::waitpid(dropped, nullptr, WNOHANG), -1);
+  EXPECT_EQ(errno, ECHILD);
 }
 
 // Once restricted, a PDF's worker reads fonts as before and nothing outside

@@ -1,24 +1,15 @@
 #include "platform/worker/decoding_worker.h"
 
-#include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <filesystem>
 #include <utility>
 #include <vector>
 
 #include "platform/worker/shared_pixels.h"
 #include "platform/worker/worker_limits.h"
 #include "platform/worker/worker_protocol.h"
-#include "services/install_location.h"
-
-extern char** environ;  // NOLINT(readability-redundant-declaration)
 
 namespace brindlewox {
 
@@ -26,69 +17,16 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The worker program for inputs of `kind` ("pdf" or "image").
-std::string workerFile(const std::string& kind) {
-  return "brindlewox-ocr-" + kind + "-decoder";
+// A worker of `kind` on `path`: `started` when it is one, else a new one.
+std::optional<WorkerProcess> workerOn(WorkerKind kind, const std::string& path,
+                                      std::optional<WorkerProcess> started) {
+  if (started && started->kind() == kind && started->running()) return started;
+  return WorkerProcess::start(kind, path);
 }
 
-std::filesystem::path workerPath(const std::string& kind) {
-  const std::string file = workerFile(kind);
-  const std::filesystem::path here = executableDirectory();
-  const std::filesystem::path beside = here / file;
-  return firstExistingFile({beside, here / ".." / "lib" / "brindlewox-ocr" / file,
-                            std::filesystem::path(BRINDLEWOX_WORKER_DIR) / file},
-                           beside);
-}
-
-// Owns posix_spawn's file actions.
-class SpawnActions {
- public:
-  SpawnActions() { ::posix_spawn_file_actions_init(&actions_); }
-  SpawnActions(const SpawnActions&) = delete;
-  SpawnActions& operator=(const SpawnActions&) = delete;
-  ~SpawnActions() { ::posix_spawn_file_actions_destroy(&actions_); }
-  posix_spawn_file_actions_t* get() { return &actions_; }
-
- private:
-  posix_spawn_file_actions_t actions_{};
-};
-
-struct Started {
-  pid_t process = -1;
-  UniqueFd socket;
-};
-
-// The worker on `path`, its socket at descriptor 3 and nothing else open;
-// what it would print goes nowhere, so the tool's stderr stays its own.
-std::optional<Started> start(const std::string& kind, const std::string& path) {
-  int ends[2] = {-1, -1};
-  if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends) != 0) return std::nullopt;
-  UniqueFd ours(ends[0]);
-  UniqueFd theirs(ends[1]);
-  if (theirs.get() == worker::kSocketDescriptor) {  // dup2 onto itself would keep close-on-exec
-    theirs = UniqueFd(::fcntl(theirs.get(), F_DUPFD_CLOEXEC, worker::kSocketDescriptor + 1));
-    if (!theirs.valid()) return std::nullopt;
-  }
-  SpawnActions actions;
-  ::posix_spawn_file_actions_addopen(actions.get(), STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  ::posix_spawn_file_actions_addopen(actions.get(), STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-  ::posix_spawn_file_actions_addopen(actions.get(), STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-  ::posix_spawn_file_actions_adddup2(actions.get(), theirs.get(), worker::kSocketDescriptor);
-  const std::string program = workerPath(kind).string();
-  std::vector<char*> arguments = {const_cast<char*>(program.c_str()),
-                                  const_cast<char*>(kind.c_str()), const_cast<char*>(path.c_str()),
-                                  nullptr};
-  pid_t process = -1;
-  if (::posix_spawn(&process, program.c_str(), actions.get(), nullptr, arguments.data(), environ) !=
-      0) {
-    return std::nullopt;
-  }
-  return Started{process, std::move(ours)};
-}
-
-PlatformError notStarted(const std::string& kind) {
+PlatformError notStarted(WorkerKind kind) {
   return PlatformError{
-      "The decoding worker \"" + workerPath(kind).string() +
+      "The decoding worker \"" + WorkerProcess::programPath(kind).string() +
       "\" could not be started. Reinstall brindlewox-ocr (or rebuild it) to restore it."};
 }
 
@@ -115,57 +53,27 @@ std::optional<Answer> awaitReply(int socket, Clock::time_point deadline) {
   }
 }
 
-void kill(pid_t& process) {
-  if (process <= 0) return;
-  ::kill(process, SIGKILL);
-  while (::waitpid(process, nullptr, 0) < 0 && errno == EINTR) {
-  }
-  process = -1;
-}
-
 }  // namespace
 
-DecodingWorker::DecodingWorker(DecodingWorker&& other) noexcept
-    : process_(std::exchange(other.process_, -1)),
-      socket_(std::move(other.socket_)),
-      pageCount_(other.pageCount_) {}
-
-DecodingWorker& DecodingWorker::operator=(DecodingWorker&& other) noexcept {
-  if (this != &other) {
-    end();
-    process_ = std::exchange(other.process_, -1);
-    socket_ = std::move(other.socket_);
-    pageCount_ = other.pageCount_;
-  }
-  return *this;
-}
-
-DecodingWorker::~DecodingWorker() {
-  end();
-}
-
-void DecodingWorker::end() {
-  socket_.reset();
-  kill(process_);
-}
-
-Result<DecodingWorker> DecodingWorker::openPDF(const std::string& path) {
-  std::optional<Started> started = start("pdf", path);
-  if (!started) return notStarted("pdf");
-  DecodingWorker worker(started->process, std::move(started->socket));
+Result<DecodingWorker> DecodingWorker::openPDF(const std::string& path,
+                                               std::optional<WorkerProcess> started) {
+  std::optional<WorkerProcess> process = workerOn(WorkerKind::pdf, path, std::move(started));
+  if (!process) return notStarted(WorkerKind::pdf);
+  DecodingWorker worker(std::move(*process));
   const std::optional<Answer> opened =
-      awaitReply(worker.socket_.get(), Clock::now() + worker::kPageDeadline);
+      awaitReply(worker.process_.socket(), Clock::now() + worker::kPageDeadline);
   if (!opened || opened->reply.outcome != worker::Outcome::ok) return OCRError::unreadableInput();
   worker.pageCount_ = opened->reply.pageCount;
   return worker;
 }
 
-Result<Bitmap> DecodingWorker::decodeImage(const std::string& path) {
-  std::optional<Started> started = start("image", path);
-  if (!started) return notStarted("image");
-  DecodingWorker worker(started->process, std::move(started->socket));
+Result<Bitmap> DecodingWorker::decodeImage(const std::string& path,
+                                           std::optional<WorkerProcess> started) {
+  std::optional<WorkerProcess> process = workerOn(WorkerKind::image, path, std::move(started));
+  if (!process) return notStarted(WorkerKind::image);
+  DecodingWorker worker(std::move(*process));
   const std::optional<Answer> decoded =
-      awaitReply(worker.socket_.get(), Clock::now() + worker::kPageDeadline);
+      awaitReply(worker.process_.socket(), Clock::now() + worker::kPageDeadline);
   if (!decoded || decoded->reply.outcome != worker::Outcome::ok) return OCRError::unreadableInput();
   std::optional<Bitmap> image =
       worker::mapSealedPixels(decoded->pixels, decoded->reply.width, decoded->reply.height);
@@ -175,14 +83,14 @@ Result<Bitmap> DecodingWorker::decodeImage(const std::string& path) {
 
 std::optional<PageGeometry> DecodingWorker::describePage(std::int64_t page,
                                                          Clock::time_point deadline) {
-  if (!socket_.valid()) return std::nullopt;
+  if (!process_.running()) return std::nullopt;
   const worker::RequestRecord request =
       worker::encode(worker::Request{worker::Command::describePage, page});
   std::optional<Answer> answer;
-  if (worker::sendRecord(socket_.get(), request.data(), request.size()))
-    answer = awaitReply(socket_.get(), deadline);
+  if (worker::sendRecord(process_.socket(), request.data(), request.size()))
+    answer = awaitReply(process_.socket(), deadline);
   if (!answer) {
-    end();
+    process_.end();
     return std::nullopt;
   }
   if (answer->reply.outcome != worker::Outcome::ok) return std::nullopt;
@@ -192,14 +100,14 @@ std::optional<PageGeometry> DecodingWorker::describePage(std::int64_t page,
 
 std::optional<Bitmap> DecodingWorker::drawPage(std::int64_t page, double scale, int pixelWidth,
                                                int pixelHeight, Clock::time_point deadline) {
-  if (!socket_.valid()) return std::nullopt;
+  if (!process_.running()) return std::nullopt;
   const worker::RequestRecord request = worker::encode(
       worker::Request{worker::Command::drawPage, page, scale, pixelWidth, pixelHeight});
   std::optional<Answer> answer;
-  if (worker::sendRecord(socket_.get(), request.data(), request.size()))
-    answer = awaitReply(socket_.get(), deadline);
+  if (worker::sendRecord(process_.socket(), request.data(), request.size()))
+    answer = awaitReply(process_.socket(), deadline);
   if (!answer) {
-    end();
+    process_.end();
     return std::nullopt;
   }
   const worker::Reply& reply = answer->reply;

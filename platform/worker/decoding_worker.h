@@ -1,8 +1,8 @@
 // platform/worker/ is the decoding workers: their main (worker_run.h), their
 // limits and system-call filter (confinement.h), their side of the
 // conversation (page_server.h for PDFs, image_server.h), the protocol and
-// sealed pixels both sides share (worker_protocol.h, shared_pixels.h), and
-// this handle.
+// sealed pixels both sides share (worker_protocol.h, shared_pixels.h), the
+// started process (worker_process.h) and this handle.
 //
 // The tool's handle on a decoding worker: a process of its own that opens the
 // untrusted input and turns it into pixels under hard limits (see
@@ -22,7 +22,7 @@
 #include "document/result.h"
 #include "platform/image/bitmap.h"
 #include "platform/pdf/pdf_document.h"
-#include "services/unique_fd.h"
+#include "platform/worker/worker_process.h"
 
 namespace brindlewox {
 
@@ -35,16 +35,16 @@ class DecodingWorker {
  public:
   // A worker holding the PDF at `path` open. Fails with unreadableInput when
   // it does not open (or the worker dies or runs out of time opening it), and
-  // with a PlatformError when the worker cannot be started at all.
-  static Result<DecodingWorker> openPDF(const std::string& path);
+  // with a PlatformError when the worker cannot be started at all. `started`
+  // is a PDF worker already started on `path`; without it one is started.
+  static Result<DecodingWorker> openPDF(const std::string& path,
+                                        std::optional<WorkerProcess> started = std::nullopt);
 
-  // An image file's pixels, decoded by a worker of its own; unreadableInput
+  // An image file's pixels, decoded by a worker of its own (`started`, an
+  // image worker already started on `path`, or a new one); unreadableInput
   // for anything that does not decode in time and memory.
-  static Result<Bitmap> decodeImage(const std::string& path);
-
-  DecodingWorker(DecodingWorker&&) noexcept;
-  DecodingWorker& operator=(DecodingWorker&&) noexcept;
-  ~DecodingWorker();
+  static Result<Bitmap> decodeImage(const std::string& path,
+                                    std::optional<WorkerProcess> started = std::nullopt);
 
   std::int64_t pageCount() const { return pageCount_; }
 
@@ -59,14 +59,12 @@ class DecodingWorker {
                                  std::chrono::steady_clock::time_point deadline);
 
   // The worker's process id, while it runs (for tests that end it).
-  pid_t processId() const { return process_; }
+  pid_t processId() const { return process_.id(); }
 
  private:
-  DecodingWorker(pid_t process, UniqueFd socket) : process_(process), socket_(std::move(socket)) {}
-  void end();
+  explicit DecodingWorker(WorkerProcess process) : process_(std::move(process)) {}
 
-  pid_t process_ = -1;
-  UniqueFd socket_;
+  WorkerProcess process_;
   std::int64_t pageCount_ = 0;
 };
 
