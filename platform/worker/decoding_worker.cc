@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <utility>
-#include <vector>
 
 #include "platform/worker/shared_pixels.h"
 #include "platform/worker/worker_limits.h"
