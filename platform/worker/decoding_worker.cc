@@ -52,46 +52,64 @@ std::optional<Answer> awaitReply(int socket, Clock::time_point deadline) {
   }
 }
 
+// The worker's answer to `request` by `deadline`. A worker that is gone,
+// does not answer in time or answers nonsense is ended: later calls fail too.
+std::optional<Answer> ask(WorkerProcess& process, const worker::Request& request,
+                          Clock::time_point deadline) {
+  if (!process.running()) return std::nullopt;
+  const worker::RequestRecord record = worker::encode(request);
+  std::optional<Answer> answer;
+  if (worker::sendRecord(process.socket(), record.data(), record.size()))
+    answer = awaitReply(process.socket(), deadline);
+  if (!answer) process.end();
+  return answer;
+}
+
+// A worker and its first answer: the PDF opened, or the image's pixels.
+struct Opened {
+  WorkerProcess process;
+  Answer answer;
+};
+
+// The worker of `kind` on `path` (`started`, or a new one) and its first
+// answer, when that says it went well; the worker is ended otherwise.
+Result<Opened> firstAnswer(WorkerKind kind, const std::string& path,
+                           std::optional<WorkerProcess> started) {
+  std::optional<WorkerProcess> process = workerOn(kind, path, std::move(started));
+  if (!process) return notStarted(kind);
+  std::optional<Answer> answer =
+      awaitReply(process->socket(), Clock::now() + worker::kPageDeadline);
+  if (!answer || answer->reply.outcome != worker::Outcome::ok) return OCRError::unreadableInput();
+  return Opened{std::move(*process), std::move(*answer)};
+}
+
 }  // namespace
 
 Result<DecodingWorker> DecodingWorker::openPDF(const std::string& path,
                                                std::optional<WorkerProcess> started) {
-  std::optional<WorkerProcess> process = workerOn(WorkerKind::pdf, path, std::move(started));
-  if (!process) return notStarted(WorkerKind::pdf);
-  DecodingWorker worker(std::move(*process));
-  const std::optional<Answer> opened =
-      awaitReply(worker.process_.socket(), Clock::now() + worker::kPageDeadline);
-  if (!opened || opened->reply.outcome != worker::Outcome::ok) return OCRError::unreadableInput();
-  worker.pageCount_ = opened->reply.pageCount;
+  Result<Opened> opened = firstAnswer(WorkerKind::pdf, path, std::move(started));
+  if (!opened) return opened.failure();
+  DecodingWorker worker(std::move(opened.value().process));
+  worker.pageCount_ = opened.value().answer.reply.pageCount;
   return worker;
 }
 
 Result<Bitmap> DecodingWorker::decodeImage(const std::string& path,
                                            std::optional<WorkerProcess> started) {
-  std::optional<WorkerProcess> process = workerOn(WorkerKind::image, path, std::move(started));
-  if (!process) return notStarted(WorkerKind::image);
-  DecodingWorker worker(std::move(*process));
-  const std::optional<Answer> decoded =
-      awaitReply(worker.process_.socket(), Clock::now() + worker::kPageDeadline);
-  if (!decoded || decoded->reply.outcome != worker::Outcome::ok) return OCRError::unreadableInput();
+  Result<Opened> decoded = firstAnswer(WorkerKind::image, path, std::move(started));
+  if (!decoded) return decoded.failure();
+  const Answer& answer = decoded.value().answer;
   std::optional<Bitmap> image =
-      worker::mapSealedPixels(decoded->pixels, decoded->reply.width, decoded->reply.height);
+      worker::mapSealedPixels(answer.pixels, answer.reply.width, answer.reply.height);
   if (!image) return OCRError::unreadableInput();
   return std::move(*image);
 }
 
 std::optional<PageGeometry> DecodingWorker::describePage(std::int64_t page,
                                                          Clock::time_point deadline) {
-  if (!process_.running()) return std::nullopt;
-  const worker::RequestRecord request =
-      worker::encode(worker::Request{worker::Command::describePage, page});
-  std::optional<Answer> answer;
-  if (worker::sendRecord(process_.socket(), request.data(), request.size()))
-    answer = awaitReply(process_.socket(), deadline);
-  if (!answer) {
-    process_.end();
-    return std::nullopt;
-  }
+  const std::optional<Answer> answer =
+      ask(process_, worker::Request{worker::Command::describePage, page}, deadline);
+  if (!answer) return std::nullopt;
   if (answer->reply.outcome != worker::Outcome::ok) return std::nullopt;
   const worker::Reply& reply = answer->reply;
   return PageGeometry{{reply.boxX, reply.boxY, reply.boxWidth, reply.boxHeight}, reply.rotation};
@@ -99,16 +117,10 @@ std::optional<PageGeometry> DecodingWorker::describePage(std::int64_t page,
 
 std::optional<Bitmap> DecodingWorker::drawPage(std::int64_t page, double scale, int pixelWidth,
                                                int pixelHeight, Clock::time_point deadline) {
-  if (!process_.running()) return std::nullopt;
-  const worker::RequestRecord request = worker::encode(
-      worker::Request{worker::Command::drawPage, page, scale, pixelWidth, pixelHeight});
-  std::optional<Answer> answer;
-  if (worker::sendRecord(process_.socket(), request.data(), request.size()))
-    answer = awaitReply(process_.socket(), deadline);
-  if (!answer) {
-    process_.end();
-    return std::nullopt;
-  }
+  const std::optional<Answer> answer = ask(
+      process_, worker::Request{worker::Command::drawPage, page, scale, pixelWidth, pixelHeight},
+      deadline);
+  if (!answer) return std::nullopt;
   const worker::Reply& reply = answer->reply;
   // Only the size asked for: a worker that says otherwise is not believed.
   if (reply.outcome != worker::Outcome::ok || reply.width != pixelWidth ||
