@@ -112,12 +112,15 @@ TEST(DecodingWorker, DecodesEveryImageFormatAsThisProcessDoes) {
 // kind is not used (one of the right kind is started), and one dropped
 // unused is killed and reaped, not left running or as a zombie.
 TEST(DecodingWorker, TakesAWorkerStartedBeforehandAndEndsOneDroppedUnused) {
+  // Started on one image and handed over with another's name: the pixels
+  // that come back are the started worker's, so it was the one asked.
   const std::string image = kData + "/english.png";
   std::optional<WorkerProcess> started = WorkerProcess::start(WorkerKind::image, image);
   ASSERT_TRUE(started);
   const pid_t id = started->id();
   ASSERT_GT(id, 0);
-  const Result<Bitmap> decoded = DecodingWorker::decodeImage(image, std::move(started));
+  const Result<Bitmap> decoded =
+      DecodingWorker::decodeImage(kData + "/exif_rotated.jpg", std::move(started));
   const Result<Bitmap> own = imageFromFile(image);
   ASSERT_TRUE(decoded);
   ASSERT_TRUE(own);
