@@ -53,6 +53,11 @@ def main():
         path = os.path.join(testdata, name)
         if os.path.getsize(path) > 200000:
             continue
+        # Made to outlast the decoding worker's deadline (hostile_input_test
+        # runs them there): drawn here, with no deadline, under the
+        # sanitizers, a page of them takes one to two minutes.
+        if name.startswith("hostile_contained"):
+            continue
         extension = name.rsplit(".", 1)[-1]
         target = "fuzz_pdf" if extension == "pdf" else \
             "fuzz_image" if extension in ("png", "jpg", "bmp", "webp", "tiff", "heic") else None
