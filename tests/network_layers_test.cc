@@ -487,6 +487,48 @@ TEST(NetworkLayers, NearestUpsampleRepeatsEachValueAndAddsTheSecondMap) {
   cv::setNumThreads(previousThreads);
 }
 
+// Each token (a row of the last axis) times the weights plus the bias: a
+// batch of two lines of 70 tokens splits into blocks on two threads, one
+// line of 5 does not.
+TEST(NetworkLayers, TokenLinearMultipliesEachTokenByTheWeightsAndAddsTheBias) {
+  registerNetworkLayers();
+  const int previousThreads = cv::getNumThreads();
+  for (const int threads : {1, 2}) {
+    for (const int tokens : {5, 70}) {
+      cv::setNumThreads(threads);
+      const int depth = 12;
+      const int width = 7;
+      const int lines = tokens == 70 ? 2 : 1;
+      cv::dnn::LayerParams params;
+      params.name = "linear";
+      params.type = "TokenLinear";
+      params.blobs = {randomBlob({depth, width}, 31), randomBlob({width}, 32)};
+      cv::dnn::Net net;
+      net.setInputsNames({"tokens"});
+      const int id = net.addLayer(params.name, params.type, params);
+      net.connect(0, 0, id, 0);
+      const cv::Mat input = randomBlob({lines, tokens, depth}, 33);
+      net.setInput(input, "tokens");
+      const cv::Mat output = net.forward().clone();
+      ASSERT_EQ(output.dims, 3);
+      ASSERT_EQ(output.size[2], width);
+      cv::Mat expected(3, output.size.p, CV_32F);
+      for (int row = 0; row < lines * tokens; ++row) {
+        for (int o = 0; o < width; ++o) {
+          float sum = params.blobs[1].ptr<float>()[o];
+          for (int i = 0; i < depth; ++i) {
+            sum +=
+                input.ptr<float>()[row * depth + i] * params.blobs[0].ptr<float>()[i * width + o];
+          }
+          expected.ptr<float>()[row * width + o] = sum;
+        }
+      }
+      expectNear(output, expected);
+    }
+  }
+  cv::setNumThreads(previousThreads);
+}
+
 // Logits arrive class-major ([1, classes, 1, frames]); the decoder wants one
 // row of probabilities per frame.
 TEST(NetworkLayers, ClassProbabilitiesAreASoftmaxPerFrame) {

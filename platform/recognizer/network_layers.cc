@@ -671,6 +671,56 @@ class ChannelScaleLayer : public cv::dnn::Layer {
   float offset_;  // 1 where the map's shortcut was added back: x + x * w = x * (w + 1)
 };
 
+// A linear layer over tokens: each row of the input's last axis times the
+// weights [in x out], plus the bias, as one matrix product with the tokens
+// on the left (matrix_product.h). OpenCV 4.6 runs it as InnerProduct at a
+// sixth of that rate.
+class TokenLinearLayer : public cv::dnn::Layer {
+ public:
+  explicit TokenLinearLayer(const cv::dnn::LayerParams& params) {
+    setParamsFrom(params);
+    CV_Assert(blobs.size() == 2 && blobs[0].dims == 2 && blobs[0].isContinuous() &&
+              blobs[0].type() == CV_32F && blobs[1].type() == CV_32F);
+    CV_Assert(static_cast<int>(blobs[1].total()) == blobs[0].size[1]);
+  }
+
+  bool getMemoryShapes(const std::vector<cv::dnn::MatShape>& inputs, int /*requiredOutputs*/,
+                       std::vector<cv::dnn::MatShape>& outputs,
+                       std::vector<cv::dnn::MatShape>& /*internals*/) const override {
+    CV_Assert(inputs.size() == 1 && !inputs[0].empty() && inputs[0].back() == blobs[0].size[0]);
+    outputs.assign(1, inputs[0]);
+    outputs[0].back() = blobs[0].size[1];
+    return false;
+  }
+
+  void forward(cv::InputArrayOfArrays inputsArray, cv::OutputArrayOfArrays outputsArray,
+               cv::OutputArrayOfArrays /*internals*/) override {
+    LayerBlobs layerBlobs = floatBlobs(inputsArray, outputsArray);
+    const cv::Mat& input = layerBlobs.inputs.at(0);
+    cv::Mat& output = layerBlobs.outputs.at(0);
+    const int depth = blobs[0].size[0];
+    const int width = blobs[0].size[1];
+    const auto rows = static_cast<int>(input.total() / static_cast<std::size_t>(depth));
+    const float* bias = blobs[1].ptr<float>();
+    // Blocks of rows on OpenCV's threads; a line's forty-odd tokens are one.
+    constexpr int kMinimumRows = 64;
+    const int blocks = std::max(1, std::min(cv::getNumThreads(), rows / kMinimumRows));
+    cv::parallel_for_(cv::Range(0, blocks), [&](const cv::Range& range) {
+      for (int block = range.start; block < range.end; ++block) {
+        const int first = rows * block / blocks;
+        const int last = rows * (block + 1) / blocks;
+        float* target = output.ptr<float>() + static_cast<std::size_t>(first) * width;
+        for (int row = first; row < last; ++row) {
+          std::copy_n(bias, width, target + static_cast<std::size_t>(row - first) * width);
+        }
+        accumulateProduct(last - first, width, depth,
+                          {input.ptr<float>() + static_cast<std::size_t>(first) * depth, depth},
+                          {blobs[0].ptr<float>(), width}, {target, width});
+      }
+    });
+  }
+};
+
 // A map enlarged by a whole factor, each value repeated over a factor x
 // factor square (nearest neighbour), plane by plane on OpenCV's threads:
 // OpenCV 4.6's Resize runs on one. With a second input of the enlarged size,
@@ -808,6 +858,7 @@ void registerNetworkLayers() {
     cv::dnn::LayerFactory::registerLayer("PatchTransposeConv", create<PatchTransposeConvLayer>);
     cv::dnn::LayerFactory::registerLayer("LastAxisNorm", create<LastAxisNormLayer>);
     cv::dnn::LayerFactory::registerLayer("NearestUpsample", create<NearestUpsampleLayer>);
+    cv::dnn::LayerFactory::registerLayer("TokenLinear", create<TokenLinearLayer>);
   });
 }
 
