@@ -461,13 +461,15 @@ void CTCDecoder::readQuotePairsAlike(std::vector<Emitted>& emitted) const {
   const std::optional<std::size_t> opening = classOf("\u201c");
   const std::optional<std::size_t> closing = classOf("\u201d");
   const std::optional<std::size_t> straight = classOf("\"");
-  if (!opening || !closing || !straight || holdsHan(emitted)) return;
+  if (!opening || !closing || !straight) return;
   std::vector<Emitted*> marks;
   for (Emitted& e : emitted) {
     if (e.classIndex == *opening || e.classIndex == *closing || e.classIndex == *straight) {
       marks.push_back(&e);
     }
   }
+  // Most lines hold no pair: the line's script is looked at only for those that do.
+  if (marks.size() < 2 || holdsHan(emitted)) return;
   for (std::size_t i = 0; i + 1 < marks.size(); i += 2) {
     Emitted& first = *marks[i];
     Emitted& second = *marks[i + 1];
@@ -612,21 +614,26 @@ std::optional<SpaceGap> CTCDecoder::weighGap(const std::vector<Emitted>& emitted
   const auto isSpace = [&](std::size_t i) {
     return i < emitted.size() && emitted[i].classIndex == spaceClass;
   };
-  // "• White": a list item's first word is set apart from its bullet.
-  if (next == 1 && symbol(emitted[0].classIndex) == "•" && !isSpace(next)) {
+  // A gap that is a break whatever the evidence.
+  const auto certainBreak = [&](SpaceGap::Rule rule) {
     SpaceGap gap;
-    gap.rule = SpaceGap::Rule::afterBullet;
+    gap.rule = rule;
     gap.next = next;
-    gap.frames = emitted[1].frame - emitted[0].frame;
-    gap.evidence = spaceProbability(probabilities, classes, emitted[0].frame, emitted[1].frame);
+    gap.frames = emitted[next].frame - emitted[next - 1].frame;
+    gap.evidence =
+        spaceProbability(probabilities, classes, emitted[next - 1].frame, emitted[next].frame);
     gap.needed = -1.0F;
     return gap;
+  };
+  // "• White": a list item's first word is set apart from its bullet.
+  if (next == 1 && symbol(emitted[0].classIndex) == "•" && !isSpace(next)) {
+    return certainBreak(SpaceGap::Rule::afterBullet);
   }
   // "where“bibfile”is": in English a curly quote opens after a word's space
   // and closes before one; the network's frames beside the mark give the
   // space little probability. Chinese sets its quotes without spaces.
-  if (const std::optional<SpaceGap> gap = quoteGap(emitted, next, probabilities, spacing)) {
-    return gap;
+  if (!spacing.holdsHan && quoteBesideWord(emitted, next)) {
+    return certainBreak(SpaceGap::Rule::besideQuote);
   }
   // A frame that emits a letter beside a space the network wrote carries
   // some of that space's probability too: no second break beside it.
@@ -707,23 +714,11 @@ std::optional<SpaceGap> CTCDecoder::weighGap(const std::vector<Emitted>& emitted
   return gap;
 }
 
-std::optional<SpaceGap> CTCDecoder::quoteGap(const std::vector<Emitted>& emitted, std::size_t next,
-                                             const float* probabilities,
-                                             const Spacing& spacing) const {
-  if (next == 0 || spacing.holdsHan) return std::nullopt;
+bool CTCDecoder::quoteBesideWord(const std::vector<Emitted>& emitted, std::size_t next) const {
   const std::string previous = symbol(emitted[next - 1].classIndex);
   const std::string current = symbol(emitted[next].classIndex);
-  const bool opensAfterWord = current == "\u201c" && isLatinLetterOrDigit(previous);
-  const bool closesBeforeWord = previous == "\u201d" && isLatinLetterOrDigit(current);
-  if (!opensAfterWord && !closesBeforeWord) return std::nullopt;
-  SpaceGap gap;
-  gap.rule = SpaceGap::Rule::besideQuote;
-  gap.next = next;
-  gap.frames = emitted[next].frame - emitted[next - 1].frame;
-  gap.evidence =
-      spaceProbability(probabilities, classCount(), emitted[next - 1].frame, emitted[next].frame);
-  gap.needed = -1.0F;
-  return gap;
+  return (current == "\u201c" && isLatinLetterOrDigit(previous)) ||
+         (previous == "\u201d" && isLatinLetterOrDigit(current));
 }
 
 std::string CTCDecoder::symbol(std::size_t classIndex) const {

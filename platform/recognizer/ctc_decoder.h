@@ -121,9 +121,8 @@ class CTCDecoder {
   // The gap before emitted[next], if a space rule applies there.
   std::optional<SpaceGap> weighGap(const std::vector<Emitted>& emitted, std::size_t next,
                                    const float* probabilities, const Spacing& spacing) const;
-  // The gap before emitted[next] when a curly quote opens after a word or closes before one.
-  std::optional<SpaceGap> quoteGap(const std::vector<Emitted>& emitted, std::size_t next,
-                                   const float* probabilities, const Spacing& spacing) const;
+  // Whether a curly quote opens right after a word at emitted[next] or closes right before it.
+  bool quoteBesideWord(const std::vector<Emitted>& emitted, std::size_t next) const;
   std::optional<std::size_t> classOf(const std::string& symbol) const;
   // The likeliest class other than the blank and `emitted`'s own in its frame.
   std::size_t runnerUp(const Emitted& emitted, const float* probabilities) const;
