@@ -381,6 +381,15 @@ def channel_scales(graph):
     return replaced
 
 
+def replace_nodes(graph, replaced, node):
+    """`node` in place of the nodes `replaced`, where the last of them stood:
+    every input of theirs is made before it."""
+    position = max(list(graph.node).index(old) for old in replaced)
+    graph.node.insert(position, node)
+    for old in replaced:
+        graph.node.remove(old)
+
+
 def residual_channel_scales(graph):
     """x + ChannelScale(x, s), the detection neck's squeeze-and-excitation with
     its shortcut, is ChannelScale(x, s) with 1 added to every weight: one pass
@@ -422,18 +431,14 @@ def nearest_upsamples(graph):
         scales = numpy_helper.to_array(inits[resize.input[2]]).reshape(-1).tolist()
         if len(scales) != 4 or scales[:2] != [1.0, 1.0] or scales[2] != scales[3] or scales[2] != int(scales[2]):
             continue
-        inputs, output, last = [resize.input[0]], resize.output[0], resize
+        inputs, output, taken = [resize.input[0]], resize.output[0], [resize]
         add = only_consumer(uses, output)
         if add is not None and add.op_type == "Add" and len(add.input) == 2:
             inputs.append(add.input[1] if add.input[0] == output else add.input[0])
-            output, last = add.output[0], add
-        # In the place of the last node it replaces, where both its inputs are made.
-        position = list(graph.node).index(last)
-        graph.node.insert(position, helper.make_node("NearestUpsample", inputs, [output], name=resize.name,
+            output = add.output[0]
+            taken.append(add)
+        replace_nodes(graph, taken, helper.make_node("NearestUpsample", inputs, [output], name=resize.name,
                                                      factor=int(scales[2])))
-        graph.node.remove(resize)
-        if last is not resize:
-            graph.node.remove(last)
         replaced += 1
     return replaced
 
@@ -455,11 +460,8 @@ def token_linears(graph):
         bias = add.input[1] if add.input[0] == matmul.output[0] else add.input[0]
         if bias not in inits or list(inits[bias].dims) != [weights.dims[1]]:
             continue
-        position = list(graph.node).index(add)
-        graph.node.insert(position, helper.make_node("TokenLinear", [matmul.input[0], matmul.input[1], bias],
-                                                     list(add.output), name=matmul.name))
-        graph.node.remove(add)
-        graph.node.remove(matmul)
+        replace_nodes(graph, [matmul, add], helper.make_node(
+            "TokenLinear", [matmul.input[0], matmul.input[1], bias], list(add.output), name=matmul.name))
         replaced += 1
     return replaced
 
