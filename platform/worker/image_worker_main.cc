@@ -3,5 +3,6 @@
 #include "platform/worker/worker_run.h"
 
 int main(int argc, char** argv) {
-  return brindlewox::worker::runWorker(argc, argv, "image", brindlewox::worker::serveImage);
+  return brindlewox::worker::runWorker(argc, argv, brindlewox::WorkerKind::image,
+                                       brindlewox::worker::serveImage);
 }

@@ -3,5 +3,6 @@
 #include "platform/worker/worker_run.h"
 
 int main(int argc, char** argv) {
-  return brindlewox::worker::runWorker(argc, argv, "pdf", brindlewox::worker::servePDF);
+  return brindlewox::worker::runWorker(argc, argv, brindlewox::WorkerKind::pdf,
+                                       brindlewox::worker::servePDF);
 }

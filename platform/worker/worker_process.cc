@@ -19,10 +19,6 @@ namespace brindlewox {
 
 namespace {
 
-std::string kindName(WorkerKind kind) {
-  return kind == WorkerKind::pdf ? "pdf" : "image";
-}
-
 // Owns posix_spawn's file actions.
 class SpawnActions {
  public:
@@ -39,7 +35,7 @@ class SpawnActions {
 }  // namespace
 
 std::filesystem::path WorkerProcess::programPath(WorkerKind kind) {
-  const std::string file = "brindlewox-ocr-" + kindName(kind) + "-decoder";
+  const std::string file = std::string("brindlewox-ocr-") + workerKindName(kind) + "-decoder";
   const std::filesystem::path here = executableDirectory();
   const std::filesystem::path beside = here / file;
   return firstExistingFile({beside, here / ".." / "lib" / "brindlewox-ocr" / file,
@@ -62,7 +58,7 @@ std::optional<WorkerProcess> WorkerProcess::start(WorkerKind kind, const std::st
   ::posix_spawn_file_actions_addopen(actions.get(), STDERR_FILENO, "/dev/null", O_WRONLY, 0);
   ::posix_spawn_file_actions_adddup2(actions.get(), theirs.get(), worker::kSocketDescriptor);
   const std::string program = programPath(kind).string();
-  const std::string kindArgument = kindName(kind);
+  const std::string kindArgument = workerKindName(kind);
   std::vector<char*> arguments = {const_cast<char*>(program.c_str()),
                                   const_cast<char*>(kindArgument.c_str()),
                                   const_cast<char*>(path.c_str()), nullptr};

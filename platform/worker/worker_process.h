@@ -20,6 +20,12 @@ namespace brindlewox {
 
 enum class WorkerKind { pdf, image };
 
+// The kind's name, as the tool passes it to the worker and the worker checks
+// it: "pdf" or "image".
+inline const char* workerKindName(WorkerKind kind) {
+  return kind == WorkerKind::pdf ? "pdf" : "image";
+}
+
 class WorkerProcess {
  public:
   // The worker for inputs of `kind` on `path`, its socket at descriptor 3

@@ -23,8 +23,8 @@ extern "C" const char* __asan_default_options() {  // NOLINT(bugprone-reserved-i
 
 namespace brindlewox::worker {
 
-int runWorker(int argc, char** argv, const std::string& kind, Serve serve) {
-  if (argc != 3 || argv[1] != kind) return 2;
+int runWorker(int argc, char** argv, WorkerKind kind, Serve serve) {
+  if (argc != 3 || std::string(argv[1]) != workerKindName(kind)) return 2;
   // One heap: each thread's own arena would reserve 64 MiB of the address
   // space the worker is limited to, for nothing (drawing is single-threaded).
   ::mallopt(M_ARENA_MAX, 1);
@@ -33,7 +33,7 @@ int runWorker(int argc, char** argv, const std::string& kind, Serve serve) {
   cv::setNumThreads(0);
   if (!applyLimits()) return 3;
   UniqueFd input(::open(argv[2], O_RDONLY | O_CLOEXEC | O_NOCTTY));
-  if (!restrictReading(kind == "pdf") || !lockDown()) return 3;
+  if (!restrictReading(kind == WorkerKind::pdf) || !lockDown()) return 3;
   if (!input.valid()) {
     sendReply(kSocketDescriptor, Reply{Outcome::unreadable});
     return 0;

@@ -10,8 +10,7 @@
 // opens FILE and filters its own system calls before it reads a byte of it.
 #pragma once
 
-#include <string>
-
+#include "platform/worker/worker_process.h"
 #include "services/unique_fd.h"
 
 namespace brindlewox::worker {
@@ -21,6 +20,6 @@ using Serve = void (*)(int socket, UniqueFd input);
 
 // The worker's main: checks that it was asked for `kind`, sets its limits,
 // opens the file, confines itself and serves it. Returns the exit status.
-int runWorker(int argc, char** argv, const std::string& kind, Serve serve);
+int runWorker(int argc, char** argv, WorkerKind kind, Serve serve);
 
 }  // namespace brindlewox::worker
