@@ -28,6 +28,8 @@
 #include "platform/worker/decoding_worker.h"
 #include "platform/worker/page_server.h"
 #include "platform/worker/worker_process.h"
+#include "platform/worker/worker_protocol.h"
+#include "platform/worker/worker_run.h"
 
 namespace brindlewox {
 namespace {
@@ -105,6 +107,39 @@ TEST(DecodingWorker, DecodesEveryImageFormatAsThisProcessDoes) {
   }
   EXPECT_FALSE(DecodingWorker::decodeImage(kData + "/hostile_gif_named.png"));
   EXPECT_FALSE(DecodingWorker::decodeImage(kData + "/no such file.png"));
+}
+
+// An allocation the worker's address-space limit refuses ends the worker
+// with its own status, every time. Left to return null, it let Poppler draw
+// a soft mask nested in itself down to one-pixel groups now and then, and
+// the page came back blank, as if read. Seen without reaping, so that the
+// handle still ends the process it owns. At this size the page came back
+// drawn on every try.
+TEST(DecodingWorker, EndsWhenAnAllocationIsRefused) {
+#ifdef BRINDLEWOX_SANITIZED
+  GTEST_SKIP() << "the sanitizer's allocator stands in for glibc's";
+#endif
+  std::optional<WorkerProcess> started =
+      WorkerProcess::start(WorkerKind::pdf, kData + "/hostile_contained_pages.pdf");
+  ASSERT_TRUE(started);
+  worker::ReplyRecord opened{};
+  ASSERT_EQ(worker::receiveRecord(started->socket(), opened.data(), opened.size()).size,
+            opened.size());
+  worker::Request draw;
+  draw.command = worker::Command::drawPage;
+  draw.page = 2;
+  draw.scale = 4;
+  draw.width = 612 * 4;
+  draw.height = 792 * 4;
+  const worker::RequestRecord record = worker::encode(draw);
+  ASSERT_TRUE(worker::sendRecord(started->socket(), record.data(), record.size()));
+  worker::ReplyRecord reply{};
+  ASSERT_EQ(worker::receiveRecord(started->socket(), reply.data(), reply.size()).size, 0U)
+      << "the page was drawn";
+  siginfo_t ended{};
+  ASSERT_EQ(::waitid(P_PID, static_cast<id_t>(started->id()), &ended, WEXITED | WNOWAIT), 0);
+  EXPECT_EQ(ended.si_code, CLD_EXITED);
+  EXPECT_EQ(ended.si_status, worker::kOutOfMemoryStatus);
 }
 
 // The front end starts the worker before the engine loads and hands it

@@ -4,6 +4,8 @@
 #include <malloc.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstddef>
 #include <string>
 
 #include <opencv2/core/utility.hpp>
@@ -18,6 +20,57 @@
 // in for it. The tool kills the worker before it could look for leaks.
 extern "C" const char* __asan_default_options() {  // NOLINT(bugprone-reserved-identifier)
   return "hard_rss_limit_mb=1024:detect_leaks=0";
+}
+#endif
+
+#ifndef BRINDLEWOX_SANITIZED
+// An allocation the address-space limit refuses ends the worker, so that its
+// page fails. Left to return null, it let Poppler go on in ways no one
+// chose: fall back to a one-pixel group and finish the page blank (reported
+// as read), or follow the null pointer a step later. These wrap glibc's
+// allocator for every library the worker loads; AddressSanitizer replaces
+// the allocator with its own in a sanitizer build.
+// NOLINTBEGIN(bugprone-reserved-identifier): glibc's own allocator
+extern "C" {
+void* __libc_malloc(std::size_t size);
+void* __libc_calloc(std::size_t count, std::size_t size);
+void* __libc_realloc(void* block, std::size_t size);
+void* __libc_memalign(std::size_t alignment, std::size_t size);
+}
+// NOLINTEND(bugprone-reserved-identifier)
+
+namespace {
+
+void* orOutOfMemory(void* block) {
+  if (block == nullptr) ::_exit(brindlewox::worker::kOutOfMemoryStatus);
+  return block;
+}
+
+}  // namespace
+
+extern "C" {
+void* malloc(std::size_t size) {
+  return orOutOfMemory(__libc_malloc(size));
+}
+void* calloc(std::size_t count, std::size_t size) {
+  return orOutOfMemory(__libc_calloc(count, size));
+}
+// realloc to size 0 frees the block and may return null.
+void* realloc(void* block, std::size_t size) {
+  void* moved = __libc_realloc(block, size);
+  return size == 0 ? moved : orOutOfMemory(moved);
+}
+void* memalign(std::size_t alignment, std::size_t size) {
+  return orOutOfMemory(__libc_memalign(alignment, size));
+}
+void* aligned_alloc(std::size_t alignment, std::size_t size) {
+  return orOutOfMemory(__libc_memalign(alignment, size));
+}
+int posix_memalign(void** block, std::size_t alignment, std::size_t size) {
+  if (alignment < sizeof(void*) || (alignment & (alignment - 1)) != 0) return EINVAL;
+  *block = orOutOfMemory(__libc_memalign(alignment, size));
+  return 0;
+}
 }
 #endif
 

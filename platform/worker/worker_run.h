@@ -15,6 +15,9 @@
 
 namespace brindlewox::worker {
 
+// How a worker ends when an allocation fails: its memory is spent.
+inline constexpr int kOutOfMemoryStatus = 4;
+
 // Answers the tool about the opened input on `socket`.
 using Serve = void (*)(int socket, UniqueFd input);
 
