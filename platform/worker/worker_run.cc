@@ -21,9 +21,7 @@
 extern "C" const char* __asan_default_options() {  // NOLINT(bugprone-reserved-identifier)
   return "hard_rss_limit_mb=1024:detect_leaks=0";
 }
-#endif
-
-#ifndef BRINDLEWOX_SANITIZED
+#else
 // An allocation the address-space limit refuses ends the worker, so that its
 // page fails. Left to return null, it let Poppler go on in ways no one
 // chose: fall back to a one-pixel group and finish the page blank (reported
