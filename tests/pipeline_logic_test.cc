@@ -170,9 +170,16 @@ struct PagesAhead {
 
   Result<std::vector<OCRPage>> run(const std::vector<std::int64_t>& pages) {
     auto draw = [this](std::int64_t page) -> Result<DrawnPage> {
+      if (page == failingDraw) {
+        log.add("draw " + std::to_string(page));
+        return OCRError::pageRenderFailed(page);
+      }
+      // Held before it is logged, so that a reader who has seen "draw k"
+      // knows page k is held: logged first, the reader could let its own
+      // page go before this one was made, and two were never seen at once.
+      DrawnPage drawn(log, page);
       log.add("draw " + std::to_string(page));
-      if (page == failingDraw) return OCRError::pageRenderFailed(page);
-      return DrawnPage(log, page);
+      return drawn;
     };
     auto read = [this, &pages](DrawnPage drawn, std::int64_t page) -> Result<OCRPage> {
       if (drawn.page() != page) return PlatformError{"read a page other than the one drawn"};
